@@ -1,0 +1,32 @@
+// The one exception type of both programs, and the text of the unhandled-error report.
+#pragma once
+
+#include <exception>
+#include <stdexcept>
+#include <string>
+
+namespace tovi {
+
+// An error with a message and a kind ("IOError", "ValueError", ...). Both travel into the
+// unhandled-error report, so keep messages short and in the system's own words.
+class Error : public std::runtime_error {
+public:
+    Error(const std::string& message, std::string kind);
+    const std::string& kind() const noexcept { return kind_; }
+
+private:
+    std::string kind_;
+};
+
+// Shorthands for the kinds used across the system.
+Error ioError(const std::string& message);
+Error valueError(const std::string& message);
+
+// "Error: unhandled exception: " + message + " [" + kind + "]" + LF.
+std::string unhandledErrorText(const std::string& message, const std::string& kind);
+
+// The report text for any exception: kind from tovi::Error, "MemoryError" for bad_alloc,
+// "Exception" for anything else; "unknown error" when there is no exception at all.
+std::string unhandledErrorText(const std::exception_ptr& error);
+
+}  // namespace tovi

@@ -1,0 +1,81 @@
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "common/messages.h"
+
+extern char** environ;
+
+namespace tovi {
+
+namespace {
+
+// One line per message: a line break inside the text is written as the two characters \n.
+std::string oneLine(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    std::string out;
+    for (char c : text) {
+        if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+bool haveDesktop() {
+    const char* x = std::getenv("DISPLAY");
+    const char* w = std::getenv("WAYLAND_DISPLAY");
+    return (x && *x) || (w && *w);
+}
+
+// Runs a dialog program and waits until the operator dismisses it; false if none could run.
+bool runDialog(std::vector<std::string> argv) {
+    std::vector<char*> args;
+    for (auto& a : argv) args.push_back(a.data());
+    args.push_back(nullptr);
+    pid_t pid;
+    if (posix_spawnp(&pid, args[0], nullptr, nullptr, args.data(), environ) != 0) return false;
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+    }
+    // 127: the shell-style "not found"; a dialog that ran returns anything else.
+    return !(WIFEXITED(status) && WEXITSTATUS(status) == 127);
+}
+
+void showDialog(const std::string& caption, const std::string& text, bool error) {
+    if (!haveDesktop()) return;
+    std::vector<std::string> zenity = {"zenity", error ? "--error" : "--info", "--no-markup", "--text=" + text};
+    if (!caption.empty()) zenity.push_back("--title=" + caption);
+    if (runDialog(zenity)) return;
+    runDialog({"xmessage", "-center", (caption.empty() ? "" : caption + ": ") + text});
+}
+
+}  // namespace
+
+WindowHandle desktopWindow() { return nullptr; }
+
+void writeStderrLine(const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fputc('\n', stderr);
+    std::fflush(stderr);
+}
+
+void showPlainMessage(const std::string& text) {
+    writeStderrLine(oneLine(text));
+    showDialog("", text, false);
+}
+
+void showErrorMessage(WindowHandle, const std::string& caption, const std::string& text) {
+    writeStderrLine(oneLine(caption + ": " + text));
+    showDialog(caption, text, true);
+}
+
+}  // namespace tovi

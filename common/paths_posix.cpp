@@ -1,0 +1,48 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <memory>
+
+#include "common/error.h"
+#include "common/paths.h"
+
+namespace tovi {
+
+std::string programPath() {
+    std::string buf(4096, '\0');
+    const ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size());
+    if (n <= 0) return {};
+    buf.resize(static_cast<std::size_t>(n));
+    return buf;
+}
+
+std::string programFolder() {
+    const std::string p = programPath();
+    const auto pos = p.rfind('/');
+    if (pos == std::string::npos) return ".";
+    return pos == 0 ? std::string("/") : p.substr(0, pos);
+}
+
+char pathSeparator() { return '/'; }
+
+FileKind fileKind(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return FileKind::Missing;
+    if (S_ISDIR(st.st_mode)) return FileKind::Directory;
+    if (S_ISREG(st.st_mode)) return FileKind::Regular;
+    return FileKind::Other;
+}
+
+std::string readFile(const std::string& path) {
+    std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "rb"), &std::fclose);
+    if (!f) throw ioError("cannot open: " + path);
+    std::string data;
+    char buf[65536];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f.get())) > 0) data.append(buf, n);
+    if (std::ferror(f.get())) throw ioError("cannot read: " + path);
+    return data;
+}
+
+}  // namespace tovi
