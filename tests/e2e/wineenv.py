@@ -1,0 +1,277 @@
+"""Running the Windows programs under Wine for end-to-end tests.
+
+One Wine prefix and one X display per preset build folder (TOVI_WINE_ROOT, default <bin>/../wine).
+CTest runs `wineenv.py setup` first (starts Xvfb, creates the prefix once, keeps a wineserver warm)
+and `wineenv.py teardown` last; a test started on its own brings up what it needs itself.
+
+Hazards this module handles (measured on Debian 12, Wine 8):
+- Wine's background services inherit the first program's standard output and keep it open, so a
+  pipe to a Wine program can hang: every run writes its output to files.
+- Without wine32 a 32-bit program silently exits 0: tests check outputs, never only exit codes.
+- Wine's own winprint.dll wins over the program's copy unless overridden.
+- Without a window manager every window destroy stalls 1 s unless X11 "Managed" is off; a crash
+  blocks on a dialog unless ShowCrashDialog is 0.
+"""
+
+import atexit
+import fcntl
+import json
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+DLL_OVERRIDES = "mscoree,mshtml=;winprint=n"
+
+
+def _root_from_env():
+    root = os.environ.get("TOVI_WINE_ROOT")
+    if root:
+        return root
+    bin_dir = os.environ.get("TOVI_BIN")
+    if not bin_dir:
+        raise RuntimeError("set TOVI_BIN (the preset's bin folder) or TOVI_WINE_ROOT")
+    return os.path.join(os.path.dirname(os.path.abspath(bin_dir)), "wine")
+
+
+class Result:
+    def __init__(self, rc, stdout, stderr):
+        self.rc = rc
+        self.stdout = stdout
+        self.stderr = stderr
+
+    def __repr__(self):
+        return "Result(rc=%r, stdout=%r, stderr=%r)" % (self.rc, self.stdout[-400:], self.stderr[-400:])
+
+
+class Running:
+    """A Wine program started without waiting; its output goes to files."""
+
+    def __init__(self, proc, out_path, err_path):
+        self.proc = proc
+        self._out = out_path
+        self._err = err_path
+
+    def wait(self, timeout=60):
+        try:
+            rc = self.proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.kill()
+            raise
+        with open(self._out, "rb") as f:
+            out = f.read()
+        with open(self._err, "rb") as f:
+            err = f.read()
+        return Result(rc, out, err)
+
+    def running(self):
+        return self.proc.poll() is None
+
+    def kill(self):
+        if self.proc.poll() is None:
+            os.killpg(self.proc.pid, signal.SIGKILL)
+            self.proc.wait()
+
+
+class Wine:
+    def __init__(self, root=None, bin_dir=None):
+        self.root = os.path.abspath(root or _root_from_env())
+        self.bin = os.path.abspath(bin_dir or os.environ.get("TOVI_BIN", os.path.join(self.root, "..", "bin")))
+        self.prefix = os.path.join(self.root, "prefix")
+        self.state_file = os.path.join(self.root, "session.json")
+        self.display = None
+        self._own_xvfb = None
+        os.makedirs(self.root, exist_ok=True)
+
+    # --- environment -----------------------------------------------------------------------
+
+    def env(self, extra=None):
+        env = dict(os.environ)
+        env["WINEPREFIX"] = self.prefix
+        env["WINEDEBUG"] = env.get("TOVI_WINEDEBUG", "-all")
+        env["WINEDLLOVERRIDES"] = DLL_OVERRIDES
+        env["DISPLAY"] = self.display or env.get("DISPLAY", "")
+        if extra:
+            env.update(extra)
+        return env
+
+    def _xvfb_alive(self, state):
+        try:
+            os.kill(state["xvfb_pid"], 0)
+        except (OSError, KeyError, TypeError):
+            return False
+        return True
+
+    def _start_xvfb(self):
+        """Starts Xvfb on a free display (Xvfb picks it) and returns (display, pid)."""
+        r, w = os.pipe()
+        proc = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(w), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+            pass_fds=(w,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+        os.close(w)
+        number = b""
+        deadline = time.time() + 30
+        while time.time() < deadline:
+            chunk = os.read(r, 16)
+            if not chunk:
+                break
+            number += chunk
+            if number.endswith(b"\n"):
+                break
+        os.close(r)
+        if not number.strip():
+            proc.kill()
+            raise RuntimeError("Xvfb did not start")
+        return ":" + number.decode().strip(), proc.pid
+
+    def _lock(self):
+        f = open(os.path.join(self.root, "lock"), "w")
+        fcntl.flock(f, fcntl.LOCK_EX)
+        return f
+
+    def start(self, persistent=False):
+        """Makes a display and a ready prefix available. persistent: leave them running for later
+        test processes (the CTest fixture); otherwise they are stopped when this process ends."""
+        with self._lock():
+            state = None
+            if os.path.exists(self.state_file):
+                with open(self.state_file) as f:
+                    state = json.load(f)
+            if state and self._xvfb_alive(state):
+                self.display = state["display"]
+            else:
+                self.display, pid = self._start_xvfb()
+                if persistent:
+                    with open(self.state_file, "w") as f:
+                        json.dump({"display": self.display, "xvfb_pid": pid}, f)
+                else:
+                    self._own_xvfb = pid
+                    atexit.register(self.stop)
+            self._ensure_prefix()
+            # Keep a wineserver warm: each run then takes ~0.1 s instead of ~0.7 s.
+            subprocess.run(["wineserver", "-p"], env=self.env(), stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=60)
+        return self
+
+    def _ensure_prefix(self):
+        marker = os.path.join(self.prefix, ".tovi-ready")
+        if os.path.exists(marker):
+            return
+        shutil.rmtree(self.prefix, ignore_errors=True)
+        env = self.env()
+        log = os.path.join(self.root, "wineboot.log")
+        with open(log, "wb") as out:
+            subprocess.run(["wineboot", "-i"], env=env, stdout=out, stderr=out, timeout=600)
+            subprocess.run(["wineserver", "-w"], env=env, stdout=out, stderr=out, timeout=600)
+            for key, name, kind, value in [
+                (r"HKCU\Software\Wine\X11 Driver", "Managed", "REG_SZ", "N"),
+                (r"HKCU\Software\Wine\WineDbg", "ShowCrashDialog", "REG_DWORD", "0"),
+            ]:
+                subprocess.run(["wine", "reg", "add", key, "/v", name, "/t", kind, "/d", value, "/f"],
+                               env=env, stdout=out, stderr=out, timeout=120)
+            subprocess.run(["wineserver", "-w"], env=env, stdout=out, stderr=out, timeout=600)
+        if not os.path.isdir(os.path.join(self.prefix, "drive_c", "windows")):
+            raise RuntimeError("wine prefix was not created; see " + log)
+        open(marker, "w").close()
+
+    def stop(self):
+        """Stops the wineserver, then the display this process or the fixture started."""
+        subprocess.run(["wineserver", "-k"], env=self.env(), stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=60)
+        pids = []
+        if self._own_xvfb:
+            pids.append(self._own_xvfb)
+            self._own_xvfb = None
+        elif os.path.exists(self.state_file):
+            with open(self.state_file) as f:
+                state = json.load(f)
+            os.unlink(self.state_file)
+            pids.append(state.get("xvfb_pid"))
+        for pid in pids:
+            try:
+                os.killpg(pid, signal.SIGTERM)
+            except (OSError, TypeError):
+                pass
+
+    # --- running programs -----------------------------------------------------------------
+
+    def tmpdir(self, name="t"):
+        base = os.path.join(self.root, "runs")
+        os.makedirs(base, exist_ok=True)
+        return tempfile.mkdtemp(prefix=name + "-", dir=base)
+
+    def spawn(self, exe, args=(), cwd=None, env=None):
+        logs = self.tmpdir("out")
+        out_path = os.path.join(logs, "stdout")
+        err_path = os.path.join(logs, "stderr")
+        with open(out_path, "wb") as out, open(err_path, "wb") as err:
+            proc = subprocess.Popen(["wine", exe] + list(args), cwd=cwd or os.path.dirname(exe),
+                                    env=self.env(env), stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                                    start_new_session=True)
+        return Running(proc, out_path, err_path)
+
+    def run(self, exe, args=(), cwd=None, env=None, timeout=60):
+        return self.spawn(exe, args, cwd, env).wait(timeout)
+
+    def message_box(self, timeout=10):
+        """(caption, text) of the next message box on screen, pressed OK; None if none came."""
+        reader = os.path.join(self.bin, "testhelpers", "msgbox_reader.exe")
+        r = self.run(reader, [str(int(timeout * 1000))], cwd=self.root, timeout=timeout + 60)
+        if r.rc != 0:
+            return None
+        line = r.stdout.decode("utf-8").strip().splitlines()[-1]
+        box = json.loads(line)
+        return box["caption"], box["text"]
+
+    def dosdevice(self, name, target):
+        """Maps a DOS device (e.g. "com3") of the prefix to a Unix path (e.g. a pty)."""
+        link = os.path.join(self.prefix, "dosdevices", name.lower())
+        if os.path.lexists(link):
+            os.unlink(link)
+        os.symlink(target, link)
+
+    def kill_server(self):
+        subprocess.run(["wineserver", "-k"], env=self.env(), stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=60)
+
+
+class WineTestCase(unittest.TestCase):
+    """Base class: self.wine (started once per test process) and self.bin (the preset's bin/)."""
+
+    _wine = None
+
+    @classmethod
+    def setUpClass(cls):
+        if WineTestCase._wine is None:
+            WineTestCase._wine = Wine().start()
+        cls.wine = WineTestCase._wine
+        cls.bin = cls.wine.bin
+
+    def copy_to(self, folder, *paths):
+        """Copies files (absolute, or relative to bin/) into folder; returns folder."""
+        for p in paths:
+            src = p if os.path.isabs(p) else os.path.join(self.bin, p)
+            shutil.copy2(src, folder)
+        return folder
+
+
+def main():
+    command = sys.argv[1] if len(sys.argv) > 1 else ""
+    if command == "setup":
+        Wine().start(persistent=True)
+        print("wine ready")
+    elif command == "teardown":
+        Wine().stop()
+        print("wine stopped")
+    else:
+        print("usage: wineenv.py setup|teardown", file=sys.stderr)
+        return 2
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
