@@ -1,0 +1,59 @@
+// The command-line dispatcher and the device commands of the support program.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "support/devices.h"
+#include "support/system.h"
+
+namespace tovi::support {
+
+// Texts shown to the operator.
+inline constexpr const char* kNoParameters = "调用参数不能为空";
+inline constexpr const char* kYourCommandWas = "您的调用命令是:";
+inline constexpr const char* kWrongParameters = "调用参数不正确";
+inline constexpr const char* kPrintFailed = "打印小票出错";
+inline constexpr const char* kDrawerFailed = "打开钱箱出错";
+inline constexpr const char* kBadPortName = "COM端口写法不对";
+inline constexpr const char* kDisplaySendFailed = "顾客显示屏发送失败";
+
+// "顾客显示屏" + port + "打开出错" LF "请检查顾客显示屏接口设置是否正确".
+std::string displayOpenFailedText(const std::string& port);
+
+enum class Command { None, Print, OpenCash, Display, Update, Unknown };
+
+struct Decision {
+    Command command = Command::None;
+    // The message to show instead of running a command (None and Unknown), else empty.
+    std::string message;
+};
+
+// Which command an argument list (element 0 the program) asks for. The parameter count picks the
+// one word it allows (6 PRINT, 2 OPENCASH, 5 DISPLAY, 1 UPDATE); the command word is parameter 1
+// upper-cased in ASCII and must equal it byte for byte.
+Decision decideCommand(const std::vector<std::string>& args);
+
+// Routes a buffer to the printer: "USB" to winPrint, any other name to winWriteFile. True when
+// the library reported success (0).
+bool sendToPrinter(DeviceLibraries& devices, const std::string& printer, const std::string& buffer);
+
+// PRINT job-file printer open-drawer cut feed-lines. False when the job file is missing or a
+// folder, or the library failed. A feed-lines text that is no integer throws ValueError before
+// anything is read or sent; a job file that cannot be read throws IOError.
+bool printReceipt(DeviceLibraries& devices, SupportSystem& system, const std::string& jobFile,
+                  const std::string& printer, const std::string& openDrawer, const std::string& cut,
+                  const std::string& feedLines);
+
+// OPENCASH printer: sends the 7 drawer bytes. True on success.
+bool openCashDrawer(DeviceLibraries& devices, const std::string& printer);
+
+// DISPLAY mode amount port baud: shows its own messages. A port digit or baud rate that is no
+// integer throws ValueError before any library call.
+void showOnDisplay(DeviceLibraries& devices, SupportSystem& system, const std::string& mode,
+                   const std::string& amount, const std::string& port, const std::string& baud);
+
+// Runs the one command the arguments ask for, showing any failure message through system.
+void dispatchCommand(const std::vector<std::string>& args, DeviceLibraries& devices, SupportSystem& system);
+
+}  // namespace tovi::support

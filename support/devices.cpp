@@ -1,0 +1,36 @@
+#include "support/devices.h"
+
+namespace tovi::support {
+
+std::vector<std::string> exportNames(const std::string& name) {
+    std::vector<std::string> names;
+    names.reserve(52);
+    names.push_back(name);
+    for (int k = 0; k <= 200; k += 4) names.push_back("_" + name + "@" + std::to_string(k));
+    return names;
+}
+
+void* findExport(const std::function<void*(const char*)>& lookup, const std::string& name) {
+    for (const std::string& candidate : exportNames(name)) {
+        if (void* p = lookup(candidate.c_str())) return p;
+    }
+    throw BindError(couldNotImportText(name), true);
+}
+
+void* findExport(const Library& library, const std::string& name) {
+    return findExport([&](const char* candidate) { return library.find(candidate); }, name);
+}
+
+BoundDevices BoundDevices::bind(const std::string& printLibrary, const std::string& serialLibrary) {
+    BoundDevices d;
+    d.print_ = loadOrThrow(printLibrary);
+    d.table_.winPrint = symbolAs<decltype(&::winPrint)>(findExport(d.print_, "winPrint"));
+    d.table_.winWriteFile = symbolAs<decltype(&::winWriteFile)>(findExport(d.print_, "winWriteFile"));
+    d.serial_ = loadOrThrow(serialLibrary);
+    d.table_.comInit = symbolAs<decltype(&::com_init)>(findExport(d.serial_, "com_init"));
+    d.table_.comSend = symbolAs<decltype(&::com_send)>(findExport(d.serial_, "com_send"));
+    d.table_.comRest = symbolAs<decltype(&::com_rest)>(findExport(d.serial_, "com_rest"));
+    return d;
+}
+
+}  // namespace tovi::support

@@ -1,0 +1,110 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+#include "common/handle.h"
+#include "common/process.h"
+#include "support/system.h"
+
+namespace tovi::support {
+
+namespace {
+
+struct FdTraits {
+    using type = int;
+    static type none() { return -1; }
+    static void close(type fd) { ::close(fd); }
+};
+using UniqueFd = UniqueHandle<FdTraits>;
+
+MoveResult failure(int error) {
+    MoveResult r;
+    r.status = (error == EBUSY || error == ETXTBSY || error == EACCES) ? MoveStatus::InUse : MoveStatus::Failed;
+    r.systemText = std::strerror(error);
+    return r;
+}
+
+// Copies src to a temporary file beside dst and renames that over dst, so that dst is never
+// seen half written; then removes src. Used when src and dst lie on different file systems.
+MoveResult copyAcross(const std::string& src, const std::string& dst) {
+    const std::string tmp = dst + ".part";
+    {
+        UniqueFd in(::open(src.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!in) return failure(errno);
+        UniqueFd out(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0755));
+        if (!out) return failure(errno);
+        char buf[65536];
+        while (true) {
+            const ssize_t n = ::read(in.get(), buf, sizeof buf);
+            if (n == 0) break;
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                const int e = errno;
+                ::unlink(tmp.c_str());
+                return failure(e);
+            }
+            for (ssize_t off = 0; off < n;) {
+                const ssize_t w = ::write(out.get(), buf + off, static_cast<std::size_t>(n - off));
+                if (w < 0) {
+                    if (errno == EINTR) continue;
+                    const int e = errno;
+                    ::unlink(tmp.c_str());
+                    return failure(e);
+                }
+                off += w;
+            }
+        }
+        if (::fsync(out.get()) != 0) {
+            const int e = errno;
+            ::unlink(tmp.c_str());
+            return failure(e);
+        }
+    }
+    if (::rename(tmp.c_str(), dst.c_str()) != 0) {
+        const int e = errno;
+        ::unlink(tmp.c_str());
+        return failure(e);
+    }
+    ::unlink(src.c_str());
+    return {MoveStatus::Moved, {}};
+}
+
+class PosixSystem final : public SupportSystem {
+public:
+    explicit PosixSystem(WindowHandle owner) : owner_(owner) {}
+
+    void showMessage(const std::string& text) override { showErrorMessage(owner_, kCaption, text); }
+    FileKind fileKind(const std::string& path) override { return tovi::fileKind(path); }
+    std::string readFile(const std::string& path) override { return tovi::readFile(path); }
+    void sleepMs(int ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+    std::string programFolder() override { return tovi::programFolder(); }
+    char separator() override { return '/'; }
+
+    MoveResult moveFile(const std::string& src, const std::string& dst) override {
+        MoveResult r;
+        if (::rename(src.c_str(), dst.c_str()) != 0) {
+            if (errno != EXDEV) return failure(errno);
+            r = copyAcross(src, dst);
+            if (r.status != MoveStatus::Moved) return r;
+        }
+        // The downloaded file carries no execute permission; the client must be startable.
+        struct stat st {};
+        if (::stat(dst.c_str(), &st) == 0) ::chmod(dst.c_str(), (st.st_mode & 07777) | 0111);
+        return {MoveStatus::Moved, {}};
+    }
+
+    void startClient() override { startProgram(owner_, kClientProgram, "", kShowHidden); }
+
+private:
+    WindowHandle owner_;
+};
+
+}  // namespace
+
+std::unique_ptr<SupportSystem> makeSystem(WindowHandle owner) { return std::make_unique<PosixSystem>(owner); }
+
+}  // namespace tovi::support

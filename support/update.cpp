@@ -1,0 +1,73 @@
+#include "support/update.h"
+
+#include "common/process.h"
+
+namespace tovi::support {
+
+MoveResult moveWithRetry(const std::function<MoveResult(const std::string&, const std::string&)>& move,
+                         const std::function<void(int)>& sleep, const std::string& src, const std::string& dst) {
+    MoveResult result = move(src, dst);
+    // The client was asked to end before we were started, but a slow exit (or a virus scanner
+    // reading the new file) can hold the target a little longer than the fixed wait.
+    for (int waited = 0; result.status == MoveStatus::InUse && waited < kMoveRetryBudgetMs;
+         waited += kMoveRetryIntervalMs) {
+        sleep(kMoveRetryIntervalMs);
+        result = move(src, dst);
+    }
+    return result;
+}
+
+std::string quotedLiteral(std::string_view text) {
+    static constexpr char hex[] = "0123456789abcdef";
+    std::string out = "\"";
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        switch (c) {
+            case '\\': out += "\\\\"; break;
+            case '"': out += "\\\""; break;
+            case '\a': out += "\\a"; break;
+            case '\b': out += "\\b"; break;
+            case '\t': out += "\\t"; break;
+            case '\n': out += "\\n"; break;
+            case '\v': out += "\\v"; break;
+            case '\f': out += "\\f"; break;
+            case '\r': out += "\\r"; break;
+            default:
+                if (c < 0x20 || c == 0x7F) {
+                    out += "\\x";
+                    out += hex[c >> 4];
+                    out += hex[c & 0xF];
+                } else {
+                    out += ch;  // non-ASCII UTF-8 bytes are kept as they are
+                }
+        }
+    }
+    out += '"';
+    return out;
+}
+
+std::string moveErrorText(const std::string& systemText, const std::string& src, const std::string& dst) {
+    std::string text = systemText;
+    if (!text.empty() && text.back() != '\n') text += '\n';
+    text += "Additional info: (" + quotedLiteral(src) + ", " + quotedLiteral(dst) + ")";
+    return text;
+}
+
+void finishUpdate(SupportSystem& system) {
+    system.sleepMs(kWaitBeforeMoveMs);
+    const std::string folder = system.programFolder();
+    const std::string src = folder + system.separator() + kNewClientFile;
+    const std::string dst = folder + system.separator() + kClientProgram;
+    const MoveResult moved = moveWithRetry(
+        [&](const std::string& s, const std::string& d) { return system.moveFile(s, d); },
+        [&](int ms) { system.sleepMs(ms); }, src, dst);
+    if (moved.status != MoveStatus::Moved) {
+        // The old client stays in place and is not started: the operator reads the message.
+        system.showMessage(moveErrorText(moved.systemText, src, dst));
+        return;
+    }
+    system.sleepMs(kWaitAfterMoveMs);
+    system.startClient();
+}
+
+}  // namespace tovi::support

@@ -1,0 +1,39 @@
+// UPDATE: moves the downloaded client executable into place and starts the client again.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "support/system.h"
+
+namespace tovi::support {
+
+// Name under which the updater stores the new client executable beside the programs.
+inline constexpr const char* kNewClientFile = "tovipos.exe.txt";
+
+// Waits before the move (the client is ending), after it (before the client is started), and
+// between attempts while the target is still in use, for at most kMoveRetryBudgetMs in all.
+inline constexpr int kWaitBeforeMoveMs = 1000;
+inline constexpr int kWaitAfterMoveMs = 500;
+inline constexpr int kMoveRetryIntervalMs = 250;
+inline constexpr int kMoveRetryBudgetMs = 10000;
+
+// Moves src over dst with move; while it reports InUse, waits kMoveRetryIntervalMs with sleep
+// and tries again, until kMoveRetryBudgetMs have been waited. Any other failure ends at once.
+MoveResult moveWithRetry(const std::function<MoveResult(const std::string&, const std::string&)>& move,
+                         const std::function<void(int)>& sleep, const std::string& src, const std::string& dst);
+
+// A path as a double-quoted string literal: backslash and double quote escaped, control
+// characters as escapes, bytes 0x80 and above kept.
+std::string quotedLiteral(std::string_view text);
+
+// The message for a failed move: the system text, an LF unless it is empty or ends in one, then
+// "Additional info: " + ("src", "dst") with both paths as quotedLiteral.
+std::string moveErrorText(const std::string& systemText, const std::string& src, const std::string& dst);
+
+// The UPDATE command: wait, move program folder/tovipos.exe.txt over the client's executable,
+// wait, start the client. A failed move is shown and the client is not started.
+void finishUpdate(SupportSystem& system);
+
+}  // namespace tovi::support

@@ -1,0 +1,30 @@
+// Recording stand-in for the printing library: records each call with its exact bytes.
+#include <string>
+
+#include "devices/device_api.h"
+#include "tests/fakes/fake_record.h"
+
+using tovi::fakes::hex;
+using tovi::fakes::record;
+using tovi::fakes::shouldFail;
+
+extern "C" int winPrint(const char* data) {
+    try {
+        const std::size_t n = data ? tovi::fakes::escposLength(data) : 0;
+        record("winPrint " + hex(std::string_view(data ? data : "", n)));
+        return shouldFail("winPrint") ? 1 : 0;
+    } catch (...) {
+        return 1;
+    }
+}
+
+extern "C" int winWriteFile(const char* port, const char* data, int length) {
+    try {
+        const std::string_view portText(port ? port : "");
+        const std::string_view bytes(data ? data : "", data && length > 0 ? static_cast<std::size_t>(length) : 0);
+        record("winWriteFile " + hex(portText) + " " + std::to_string(length) + " " + hex(bytes));
+        return shouldFail("winWriteFile") ? 1 : 0;
+    } catch (...) {
+        return 1;
+    }
+}

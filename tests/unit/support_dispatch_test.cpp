@@ -1,0 +1,255 @@
+#include "support/commands.h"
+
+#include <gtest/gtest.h>
+
+#include "common/error.h"
+#include "support_fakes.h"
+
+namespace {
+
+using namespace tovi::support;
+using tovi::support::testing::FakeDevices;
+using tovi::support::testing::FakeSystem;
+using Args = std::vector<std::string>;
+
+const std::string kWrong = "\n调用参数不正确";
+
+TEST(DecideCommand, CountSelectsTheWord) {
+    struct Case {
+        Args args;
+        Command command;
+        std::string message;
+    };
+    const Case cases[] = {
+        {{}, Command::None, "调用参数不能为空"},
+        {{"p"}, Command::None, "调用参数不能为空"},
+        {{"p", "print", "f", "USB", "TRUE", "TRUE", "3"}, Command::Print, ""},
+        {{"p", "Print", "f", "USB", "TRUE", "TRUE", "3"}, Command::Print, ""},
+        {{"p", "opencash", "USB"}, Command::OpenCash, ""},
+        {{"p", "display", "2", "12.50", "COM3", "2400"}, Command::Display, ""},
+        {{"p", "update"}, Command::Update, ""},
+        {{"p", "UPDATE"}, Command::Update, ""},
+        {{"p", "PRINT", "f", "USB", "TRUE", "TRUE"}, Command::Unknown, "您的调用命令是:PRINT" + kWrong},
+        {{"p", "printx", "f", "USB", "TRUE", "TRUE", "3"}, Command::Unknown, "您的调用命令是:PRINTX" + kWrong},
+        {{"p", "hello"}, Command::Unknown, "您的调用命令是:HELLO" + kWrong},
+        {{"p", "update", "now"}, Command::Unknown, "您的调用命令是:UPDATE" + kWrong},
+        {{"p", "opencash"}, Command::Unknown, "您的调用命令是:OPENCASH" + kWrong},
+        {{"p", "display", "2", "12.50", "COM3"}, Command::Unknown, "您的调用命令是:DISPLAY" + kWrong},
+        {{"p", "a", "b", "c"}, Command::Unknown, "您的调用命令是:A" + kWrong},
+        {{"p", "打印é"}, Command::Unknown, "您的调用命令是:打印é" + kWrong},
+        {{"p", ""}, Command::Unknown, "您的调用命令是:" + kWrong},
+        {{"p", "print ", "f", "USB", "TRUE", "TRUE", "3"}, Command::Unknown, "您的调用命令是:PRINT " + kWrong},
+    };
+    for (const auto& c : cases) {
+        const Decision d = decideCommand(c.args);
+        EXPECT_EQ(d.command, c.command) << ::testing::PrintToString(c.args);
+        EXPECT_EQ(d.message, c.message) << ::testing::PrintToString(c.args);
+    }
+}
+
+// The parts of one run that a test checks: calls to the libraries, messages shown.
+struct Rig {
+    FakeDevices devices;
+    FakeSystem system;
+    void operator()(const Args& args) { dispatchCommand(args, devices, system); }
+};
+
+TEST(Dispatch, MessagesOnlyRunNothing) {
+    const Args lines[] = {{"p"}, {"p", "PRINT", "a", "b", "c", "d"}, {"p", "nope"}};
+    for (const auto& args : lines) {
+        Rig run;
+        run(args);
+        EXPECT_TRUE(run.devices.calls.empty());
+        ASSERT_EQ(run.system.messages.size(), 1u);
+        EXPECT_EQ(run.system.messages[0], decideCommand(args).message);
+        EXPECT_TRUE(run.system.moves.empty());
+    }
+}
+
+TEST(Dispatch, PrintRoutesAndReports) {
+    struct Case {
+        const char* name;
+        Args args;
+        int printResult, writeResult;
+        std::string call, port, data, message;
+    };
+    const std::string job = "A\r\nB\r\n";
+    const std::string cut = std::string("\x1D\x56\x42\x00", 4);
+    const Case cases[] = {
+        {"usb_lower_case", {"p", "print", "job", "usb", "false", "true", "2"}, 0, 0, "winPrint", "",
+         "\x1B\x40" "A\nB\n\n\n\n" + cut, ""},
+        {"port_upper_cased", {"p", "print", "job", "lpt1", "True", "no", "0"}, 0, 0, "winWriteFile", "LPT1",
+         "\x1B\x40\x1B\x70\x30\x3C\x78" "A\nB\n\n", ""},
+        {"empty_port_name", {"p", "print", "job", "", "x", "x", "0"}, 0, 0, "winWriteFile", "", "\x1B\x40" "A\nB\n\n", ""},
+        {"usb_fails", {"p", "print", "job", "USB", "x", "x", "0"}, 7, 0, "winPrint", "", "\x1B\x40" "A\nB\n\n",
+         "打印小票出错"},
+        {"port_fails", {"p", "print", "job", "COM2", "x", "x", "0"}, 0, -1, "winWriteFile", "COM2",
+         "\x1B\x40" "A\nB\n\n", "打印小票出错"},
+    };
+    for (const auto& c : cases) {
+        Rig run;
+        run.system.files["job"] = job;
+        run.devices.printResult = c.printResult;
+        run.devices.writeResult = c.writeResult;
+        run(c.args);
+        ASSERT_EQ(run.devices.calls.size(), 1u) << c.name;
+        const auto& call = run.devices.calls[0];
+        EXPECT_EQ(call.name, c.call) << c.name;
+        EXPECT_EQ(call.port, c.port) << c.name;
+        EXPECT_EQ(::testing::PrintToString(call.data), ::testing::PrintToString(c.data)) << c.name;
+        if (call.name == "winWriteFile") {
+            EXPECT_EQ(call.a, static_cast<int>(c.data.size())) << c.name;
+        }
+        EXPECT_EQ(run.system.messages, c.message.empty() ? Args{} : Args{c.message}) << c.name;
+    }
+}
+
+TEST(Dispatch, MissingJobFileOrFolderSendsNothing) {
+    for (const bool folder : {false, true}) {
+        Rig run;
+        if (folder) run.system.folders.push_back("PrintOut1.txt");
+        run({"p", "print", "PrintOut1.txt", "USB", "TRUE", "TRUE", "3"});
+        EXPECT_TRUE(run.devices.calls.empty()) << "the drawer must not open either";
+        EXPECT_EQ(run.system.messages, Args{"打印小票出错"});
+    }
+}
+
+TEST(Dispatch, ErrorsEndTheRunBeforeAnyDeviceCall) {
+    struct Case {
+        Args args;
+        const char* kind;
+    };
+    const Case cases[] = {
+        {{"p", "print", "job", "USB", "TRUE", "TRUE", "three"}, "ValueError"},
+        {{"p", "print", "job", "USB", "TRUE", "TRUE", "2147483648"}, "ValueError"},
+        {{"p", "print", "missing", "USB", "TRUE", "TRUE", "x"}, "ValueError"},  // numbers first
+        {{"p", "print", "locked", "USB", "TRUE", "TRUE", "1"}, "IOError"},
+        {{"p", "display", "2", "1", "COMX", "2400"}, "ValueError"},
+        {{"p", "display", "2", "1", "COM-", "2400"}, "ValueError"},
+        {{"p", "display", "2", "1", "COM3", "fast"}, "ValueError"},
+        {{"p", "display", "2", "1", "COM3", ""}, "ValueError"},
+    };
+    for (const auto& c : cases) {
+        Rig run;
+        run.system.files["job"] = "x";
+        run.system.unreadable.push_back("locked");
+        try {
+            run(c.args);
+            ADD_FAILURE() << "no error for " << ::testing::PrintToString(c.args);
+        } catch (const tovi::Error& e) {
+            EXPECT_EQ(e.kind(), c.kind) << ::testing::PrintToString(c.args);
+        }
+        EXPECT_TRUE(run.devices.calls.empty()) << ::testing::PrintToString(c.args);
+        EXPECT_TRUE(run.system.messages.empty());
+    }
+}
+
+TEST(Dispatch, OpenCash) {
+    const std::string pulse = "\x1B\x40\x1B\x70\x30\x3C\x78";
+    {
+        Rig run;
+        run({"p", "opencash", "usb"});
+        ASSERT_EQ(run.devices.names(), Args{"winPrint"});
+        EXPECT_EQ(run.devices.calls[0].data, pulse);
+        EXPECT_TRUE(run.system.messages.empty());
+    }
+    {
+        Rig run;
+        run({"p", "OPENCASH", "com1"});
+        ASSERT_EQ(run.devices.names(), Args{"winWriteFile"});
+        EXPECT_EQ(run.devices.calls[0].port, "COM1");
+        EXPECT_EQ(run.devices.calls[0].a, 7);
+        EXPECT_EQ(run.devices.calls[0].data, pulse);
+    }
+    {
+        Rig run;
+        run.devices.printResult = 1;
+        run({"p", "opencash", "USB"});
+        EXPECT_EQ(run.system.messages, Args{"打开钱箱出错"});
+    }
+}
+
+TEST(Dispatch, Display) {
+    struct Case {
+        const char* name;
+        Args args;
+        int initResult, sendResult;
+        Args calls;
+        int port, baud;
+        std::string sent, message;
+    };
+    const std::string amount = std::string("\x1B\x73" "2" "\x1B\x51\x41" "12.50\r");
+    const Case cases[] = {
+        {"amount", {"p", "display", "2", "12.50", "COM3", "2400"}, 1, 1, {"com_init", "com_send", "com_rest"}, 3,
+         2400, amount, ""},
+        {"fourth_byte_only", {"p", "display", "2", "12.50", "COM12", "9600"}, 1, 1,
+         {"com_init", "com_send", "com_rest"}, 1, 9600, amount, ""},
+        {"clear", {"p", "display", "5", "99", "COM1", "9_600"}, 1, 1, {"com_init", "com_send", "com_rest"}, 1, 9600,
+         "\x0C", ""},
+        {"short_port", {"p", "display", "2", "1", "COM", "2400"}, 1, 1, {}, 0, 0, "", "COM端口写法不对"},
+        {"init_fails", {"p", "display", "2", "1", "com4", "2400"}, 0x100, 1, {"com_init"}, 4, 2400, "",
+         "顾客显示屏com4打开出错\n请检查顾客显示屏接口设置是否正确"},
+        {"send_fails_low_byte", {"p", "display", "2", "12.50", "COM3", "2400"}, 1, 0x200, {"com_init", "com_send"}, 3,
+         2400, amount, "顾客显示屏发送失败"},
+        {"high_bits_ignored", {"p", "display", "2", "12.50", "COM3", "2400"}, 0x301, 0x7F01,
+         {"com_init", "com_send", "com_rest"}, 3, 2400, amount, ""},
+    };
+    for (const auto& c : cases) {
+        Rig run;
+        run.devices.initResult = c.initResult;
+        run.devices.sendResult = c.sendResult;
+        run(c.args);
+        EXPECT_EQ(run.devices.names(), c.calls) << c.name;
+        if (!c.calls.empty()) {
+            EXPECT_EQ(run.devices.calls[0].a, c.port) << c.name;
+            EXPECT_EQ(run.devices.calls[0].b, c.baud) << c.name;
+        }
+        if (c.calls.size() > 1) {
+            EXPECT_EQ(::testing::PrintToString(run.devices.calls[1].data), ::testing::PrintToString(c.sent)) << c.name;
+            EXPECT_EQ(run.devices.calls[1].a, static_cast<int>(c.sent.size())) << c.name;
+        }
+        EXPECT_EQ(run.system.messages, c.message.empty() ? Args{} : Args{c.message}) << c.name;
+    }
+}
+
+TEST(Binding, PlainNameFirstThenDecorations) {
+    const auto names = exportNames("com_init");
+    ASSERT_EQ(names.size(), 52u);
+    EXPECT_EQ(names[0], "com_init");
+    EXPECT_EQ(names[1], "_com_init@0");
+    EXPECT_EQ(names[3], "_com_init@8");
+    EXPECT_EQ(names[51], "_com_init@200");
+
+    int plain = 0, decorated = 0;
+    struct Case {
+        std::vector<std::pair<std::string, void*>> exports;
+        void* expected;
+    };
+    const Case cases[] = {
+        {{{"com_init", &plain}, {"_com_init@8", &decorated}}, &plain},
+        {{{"_com_init@8", &decorated}}, &decorated},
+        {{{"_com_init@200", &decorated}}, &decorated},
+        {{{"_com_init@12", &plain}, {"_com_init@8", &decorated}}, &decorated},  // first in order wins
+    };
+    for (const auto& c : cases) {
+        const auto lookup = [&](const char* name) -> void* {
+            for (const auto& [n, p] : c.exports) {
+                if (n == name) return p;
+            }
+            return nullptr;
+        };
+        EXPECT_EQ(findExport(lookup, "com_init"), c.expected);
+    }
+    const std::vector<std::string> misses = {"com_init@8", "_com_init@2", "_com_init@204", "_com_init", "Com_init"};
+    for (const auto& miss : misses) {
+        try {
+            findExport([&](const char* name) -> void* { return miss == name ? &plain : nullptr; }, "com_init");
+            ADD_FAILURE() << miss;
+        } catch (const tovi::BindError& e) {
+            EXPECT_TRUE(e.missingFunction());
+            EXPECT_STREQ(e.what(), "could not import: com_init");
+        }
+    }
+}
+
+}  // namespace

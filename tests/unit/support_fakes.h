@@ -1,0 +1,108 @@
+// In-memory doubles for the support program's device and platform interfaces.
+#pragma once
+
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "support/devices.h"
+#include "support/system.h"
+#include "tests/fakes/fake_record.h"
+
+namespace tovi::support::testing {
+
+// Records every call as "name(args)"; data arguments as bytes. Results are settable.
+struct FakeDevices final : DeviceLibraries {
+    struct Call {
+        std::string name;
+        std::string port;  // winWriteFile's port name
+        std::string data;
+        int a = 0;
+        int b = 0;
+    };
+    std::vector<Call> calls;
+    int printResult = 0;
+    int writeResult = 0;
+    int initResult = 1;
+    int sendResult = 1;
+
+    int winPrint(const char* data) override {
+        // No length: the data ends at the NUL after it, found as the recording library does.
+        calls.push_back({"winPrint", {}, std::string(data, tovi::fakes::escposLength(data)), 0, 0});
+        return printResult;
+    }
+    int winWriteFile(const char* port, const char* data, int length) override {
+        calls.push_back({"winWriteFile", port, std::string(data, static_cast<std::size_t>(length)), length, 0});
+        return writeResult;
+    }
+    int comInit(int port, int baud) override {
+        calls.push_back({"com_init", {}, {}, port, baud});
+        return initResult;
+    }
+    int comSend(const char* data, int length) override {
+        calls.push_back({"com_send", {}, std::string(data, static_cast<std::size_t>(length)), length, 0});
+        return sendResult;
+    }
+    int comRest() override {
+        calls.push_back({"com_rest", {}, {}, 0, 0});
+        return 1;
+    }
+
+    std::vector<std::string> names() const {
+        std::vector<std::string> out;
+        for (const auto& c : calls) out.push_back(c.name);
+        return out;
+    }
+};
+
+struct FakeSystem final : SupportSystem {
+    std::vector<std::string> messages;
+    std::map<std::string, std::string> files;  // path -> content
+    std::vector<std::string> folders;
+    std::vector<std::string> unreadable;  // exist, but opening fails
+    std::vector<int> sleeps;
+    std::vector<std::pair<std::string, std::string>> moves;
+    std::deque<MoveResult> moveResults;  // consumed per attempt; empty: moved
+    int clientStarts = 0;
+    std::vector<std::string> events;  // sleep/move/start/message in call order
+
+    void showMessage(const std::string& text) override {
+        messages.push_back(text);
+        events.push_back("message");
+    }
+    FileKind fileKind(const std::string& path) override {
+        for (const auto& f : folders) {
+            if (f == path) return FileKind::Directory;
+        }
+        for (const auto& f : unreadable) {
+            if (f == path) return FileKind::Regular;
+        }
+        return files.count(path) ? FileKind::Regular : FileKind::Missing;
+    }
+    std::string readFile(const std::string& path) override {
+        auto it = files.find(path);
+        if (it == files.end()) throw ioError("cannot open: " + path);
+        return it->second;
+    }
+    void sleepMs(int ms) override {
+        sleeps.push_back(ms);
+        events.push_back("sleep " + std::to_string(ms));
+    }
+    std::string programFolder() override { return "C:\\till\\pos"; }
+    char separator() override { return '\\'; }
+    MoveResult moveFile(const std::string& src, const std::string& dst) override {
+        moves.emplace_back(src, dst);
+        events.push_back("move");
+        if (moveResults.empty()) return {MoveStatus::Moved, {}};
+        MoveResult r = moveResults.front();
+        moveResults.pop_front();
+        return r;
+    }
+    void startClient() override {
+        ++clientStarts;
+        events.push_back("start");
+    }
+};
+
+}  // namespace tovi::support::testing

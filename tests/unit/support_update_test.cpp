@@ -1,0 +1,121 @@
+#include "support/update.h"
+
+#include <gtest/gtest.h>
+
+#include "common/process.h"
+#include "support_fakes.h"
+
+namespace {
+
+using namespace tovi::support;
+using tovi::support::testing::FakeSystem;
+
+const MoveResult kInUse{MoveStatus::InUse, "The process cannot access the file because it is being used by another process.\r\n"};
+const MoveResult kMissing{MoveStatus::Failed, "The system cannot find the file specified.\r\n"};
+const MoveResult kMoved{MoveStatus::Moved, {}};
+
+TEST(MoveWithRetry, RetriesOnlyWhileInUseAndWithinBudget) {
+    struct Case {
+        const char* name;
+        std::vector<MoveResult> results;  // per attempt; the last repeats
+        MoveStatus final;
+        int attempts;
+        int slept;
+    };
+    const Case cases[] = {
+        {"moved_at_once", {kMoved}, MoveStatus::Moved, 1, 0},
+        {"missing_reported_at_once", {kMissing}, MoveStatus::Failed, 1, 0},
+        {"in_use_then_moved", {kInUse, kInUse, kInUse, kMoved}, MoveStatus::Moved, 4, 750},
+        {"in_use_then_other_error", {kInUse, kMissing}, MoveStatus::Failed, 2, 250},
+        {"in_use_for_good", {kInUse}, MoveStatus::InUse, 41, 10000},
+    };
+    for (const auto& c : cases) {
+        int attempts = 0;
+        std::vector<int> sleeps;
+        const auto move = [&](const std::string& s, const std::string& d) {
+            EXPECT_EQ(s, "src");
+            EXPECT_EQ(d, "dst");
+            const std::size_t i = std::min<std::size_t>(static_cast<std::size_t>(attempts), c.results.size() - 1);
+            ++attempts;
+            return c.results[i];
+        };
+        const MoveResult r = moveWithRetry(move, [&](int ms) { sleeps.push_back(ms); }, "src", "dst");
+        EXPECT_EQ(r.status, c.final) << c.name;
+        EXPECT_EQ(attempts, c.attempts) << c.name;
+        int total = 0;
+        for (int ms : sleeps) {
+            EXPECT_EQ(ms, 250) << c.name;
+            total += ms;
+        }
+        EXPECT_EQ(total, c.slept) << c.name;
+        EXPECT_EQ(sleeps.size() + 1, static_cast<std::size_t>(c.attempts)) << "one wait between attempts";
+    }
+}
+
+TEST(QuotedLiteral, EscapesLikeAStringLiteral) {
+    struct Case {
+        std::string in, out;
+    };
+    const Case cases[] = {
+        {"C:\\till\\tovipos.exe", "\"C:\\\\till\\\\tovipos.exe\""},
+        {"say \"x\"", "\"say \\\"x\\\"\""},
+        {"a\tb\nc\rd", "\"a\\tb\\nc\\rd\""},
+        {std::string("\x01\x1F\x7F", 3), "\"\\x01\\x1f\\x7f\""},
+        {"D:\\收银\\新", "\"D:\\\\收银\\\\新\""},
+        {"", "\"\""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(quotedLiteral(c.in), c.out);
+}
+
+TEST(MoveErrorText, SystemTextThenAdditionalInfo) {
+    struct Case {
+        std::string system, expected;
+    };
+    const std::string info = "Additional info: (\"C:\\\\a\\\\tovipos.exe.txt\", \"C:\\\\a\\\\tovipos.exe\")";
+    const Case cases[] = {
+        {"File not found.\r\n", "File not found.\r\n" + info},
+        {"No such file or directory", "No such file or directory\n" + info},
+        {"ends in lf\n", "ends in lf\n" + info},
+        {"", info},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(moveErrorText(c.system, "C:\\a\\tovipos.exe.txt", "C:\\a\\tovipos.exe"), c.expected);
+    }
+}
+
+TEST(FinishUpdate, MovesWaitsAndStartsTheClient) {
+    FakeSystem sys;
+    finishUpdate(sys);
+    const std::string folder = "C:\\till\\pos\\";
+    ASSERT_EQ(sys.moves.size(), 1u);
+    EXPECT_EQ(sys.moves[0].first, folder + "tovipos.exe.txt");
+    EXPECT_EQ(sys.moves[0].second, folder + tovi::kClientProgram);
+    EXPECT_EQ(sys.events, (std::vector<std::string>{"sleep 1000", "move", "sleep 500", "start"}));
+    EXPECT_TRUE(sys.messages.empty());
+}
+
+TEST(FinishUpdate, WaitsForAClientThatIsStillEnding) {
+    FakeSystem sys;
+    sys.moveResults = {kInUse, kInUse, kMoved};
+    finishUpdate(sys);
+    EXPECT_EQ(sys.events, (std::vector<std::string>{"sleep 1000", "move", "sleep 250", "move", "sleep 250", "move",
+                                                    "sleep 500", "start"}));
+    EXPECT_TRUE(sys.messages.empty());
+}
+
+TEST(FinishUpdate, FailedMoveIsShownAndTheClientNotStarted) {
+    for (const MoveResult& failure : {kMissing, kInUse}) {
+        FakeSystem sys;
+        sys.moveResults.assign(60, failure);
+        finishUpdate(sys);
+        EXPECT_EQ(sys.clientStarts, 0);
+        ASSERT_EQ(sys.messages.size(), 1u);
+        EXPECT_EQ(sys.messages[0], failure.systemText + "Additional info: (\"C:\\\\till\\\\pos\\\\tovipos.exe.txt\", \"C:\\\\till\\\\pos\\\\" +
+                                       tovi::kClientProgram + "\")");
+        EXPECT_EQ(sys.events.back(), "message");
+        EXPECT_EQ(sys.sleeps.front(), 1000);
+        for (int ms : sys.sleeps) EXPECT_NE(ms, 500) << "no wait for a start that does not happen";
+    }
+}
+
+}  // namespace

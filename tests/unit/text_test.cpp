@@ -1,0 +1,43 @@
+#include "common/text.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(Text, Gb2312OfChineseAndMissingLetters) {
+    struct Case {
+        std::string utf8;
+        std::string gb;
+    };
+    const Case cases[] = {
+        {"中文", "\xD6\xD0\xCE\xC4"},
+        {"中文A", "\xD6\xD0\xCE\xC4" "A"},
+        {"\xE0\xB8\x81", "?"},  // a Thai letter has no code in 936
+        {"中文A\xE0\xB8\x81", "\xD6\xD0\xCE\xC4\x41\x3F"},
+        {"", ""},
+        {"plain ascii\r\n", "plain ascii\r\n"},
+        {"合计:12.50", "\xBA\xCF\xBC\xC6:12.50"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(tovi::utf8ToGb2312(c.utf8), c.gb) << c.utf8;
+    }
+    EXPECT_EQ(tovi::gb2312ToUtf8("\xD6\xD0\xCE\xC4"), "中文");
+}
+
+TEST(Text, Utf16RoundTrip) {
+    const std::string samples[] = {"", "A", "系统提示", "é", "\xF0\x9F\x98\x80" /* U+1F600 */};
+    for (const auto& s : samples) {
+        EXPECT_EQ(tovi::utf16ToUtf8(tovi::utf8ToUtf16(s)), s);
+    }
+    EXPECT_EQ(tovi::utf8ToUtf16("\xF0\x9F\x98\x80"), (std::u16string{0xD83D, 0xDE00}));
+    EXPECT_EQ(tovi::utf8ToUtf16("\xFF"), std::u16string(1, u'\uFFFD'));
+}
+
+TEST(Text, AsciiUpperTouchesOnlyLetters) {
+    EXPECT_EQ(tovi::asciiUpper("print"), "PRINT");
+    EXPECT_EQ(tovi::asciiUpper("lpt1 usb_True"), "LPT1 USB_TRUE");
+    EXPECT_EQ(tovi::asciiUpper("é中z"), "é中Z");  // bytes of multi-byte characters are kept
+    EXPECT_EQ(tovi::asciiUpper("`{@["), "`{@[");
+}
+
+}  // namespace
