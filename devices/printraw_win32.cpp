@@ -1,0 +1,75 @@
+// Raw print jobs through the Windows spooler (winspool), apart from the rest of devio so that
+// api_com.dll does not import the spooler.
+#include <windows.h>
+#include <winspool.h>
+
+#include <cwchar>
+
+#include "common/handle.h"
+#include "common/text.h"
+#include "devices/devio.h"
+
+namespace tovi::devices {
+
+namespace {
+
+struct PrinterTraits {
+    using type = HANDLE;
+    static type none() { return nullptr; }
+    static void close(type h) { ClosePrinter(h); }
+};
+using UniquePrinter = UniqueHandle<PrinterTraits>;
+
+std::string errorText(DWORD e) { return systemErrorText(e); }
+
+}  // namespace
+
+IoResult printRaw(const std::string& printer, std::string_view bytes) {
+    std::wstring name = widen(printer);
+    if (name.empty()) {
+        DWORD size = 0;
+        GetDefaultPrinterW(nullptr, &size);
+        if (size == 0) return {WINPRINT_NO_PRINTER, "no printer named in devices.ini and no default printer"};
+        name.assign(size, L'\0');
+        if (!GetDefaultPrinterW(name.data(), &size))
+            return {WINPRINT_NO_PRINTER, "no default printer: " + errorText(GetLastError())};
+        name.resize(wcslen(name.c_str()));
+    }
+    HANDLE raw = nullptr;
+    if (!OpenPrinterW(name.data(), &raw, nullptr)) {
+        const DWORD e = GetLastError();
+        const int code = e == ERROR_INVALID_PRINTER_NAME ? WINPRINT_NO_PRINTER : WINPRINT_CANNOT_OPEN;
+        return {code, "cannot open printer " + narrow(name) + ": " + errorText(e)};
+    }
+    UniquePrinter handle(raw);
+    wchar_t docName[] = L"tovipos receipt";
+    wchar_t dataType[] = L"RAW";
+    DOC_INFO_1W doc{docName, nullptr, dataType};
+    if (StartDocPrinterW(handle.get(), 1, reinterpret_cast<LPBYTE>(&doc)) == 0)
+        return {WINPRINT_CANNOT_OPEN, "printer " + narrow(name) + " refused a raw job: " + errorText(GetLastError())};
+    StartPagePrinter(handle.get());
+    std::size_t done = 0;
+    DWORD error = 0;
+    while (done < bytes.size()) {
+        const std::size_t left = bytes.size() - done;
+        const DWORD piece = static_cast<DWORD>(left < (1u << 20) ? left : (1u << 20));
+        DWORD written = 0;
+        if (!WritePrinter(handle.get(), const_cast<char*>(bytes.data() + done), piece, &written) || written == 0) {
+            error = GetLastError();
+            break;
+        }
+        done += written;
+    }
+    if (done < bytes.size()) {
+        // An incomplete job is taken back rather than printed half.
+        AbortPrinter(handle.get());
+        return {WINPRINT_SHORT_WRITE, "printer " + narrow(name) + " took " + std::to_string(done) + " of " +
+                                          std::to_string(bytes.size()) + " bytes: " + errorText(error)};
+    }
+    EndPagePrinter(handle.get());
+    if (!EndDocPrinter(handle.get()))
+        return {WINPRINT_SHORT_WRITE, "printer " + narrow(name) + " did not finish the job: " + errorText(GetLastError())};
+    return {};
+}
+
+}  // namespace tovi::devices

@@ -1,0 +1,108 @@
+#include "devices/virtual_printer.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "devices/escpos.h"
+
+namespace tovi::devices {
+
+namespace {
+
+constexpr std::string_view kPrefix = "job-";
+
+std::filesystem::path fsPath(const std::string& utf8) {
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::string joinPath(const std::string& folder, const std::string& name) {
+    if (folder.empty()) return name;
+    const char last = folder.back();
+    if (last == '/' || last == '\\') return folder + name;
+#ifdef _WIN32
+    return folder + "\\" + name;
+#else
+    return folder + "/" + name;
+#endif
+}
+
+// Names in the folder; an unreadable folder gives what could be read (creation then decides).
+std::vector<std::string> listNames(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    std::filesystem::directory_iterator it(fsPath(folder), ec), end;
+    for (; !ec && it != end; it.increment(ec)) {
+        const std::u8string n = it->path().filename().u8string();
+        names.emplace_back(n.begin(), n.end());
+    }
+    return names;
+}
+
+// Numbers stay below this so that "highest + 1" and the retries cannot wrap around.
+constexpr unsigned long kMaxJobNumber = 999999999UL;
+
+}  // namespace
+
+std::string jobFileName(unsigned long number, std::string_view extension) {
+    char digits[32];
+    std::snprintf(digits, sizeof digits, "%06lu", number);
+    return std::string(kPrefix) + digits + "." + std::string(extension);
+}
+
+std::optional<unsigned long> jobNumberOf(std::string_view name) {
+    if (name.size() <= kPrefix.size() || name.substr(0, kPrefix.size()) != kPrefix) return std::nullopt;
+    const auto dot = name.rfind('.');
+    if (dot == std::string_view::npos) return std::nullopt;
+    const std::string_view ext = name.substr(dot + 1);
+    if (ext != "bin" && ext != "txt") return std::nullopt;
+    const std::string_view digits = name.substr(kPrefix.size(), dot - kPrefix.size());
+    if (digits.empty() || digits.size() > 9) return std::nullopt;
+    unsigned long n = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9') return std::nullopt;
+        n = n * 10 + static_cast<unsigned long>(c - '0');
+    }
+    return n;
+}
+
+unsigned long nextJobNumber(const std::vector<std::string>& names) {
+    unsigned long highest = 0;
+    for (const std::string& n : names)
+        if (const auto v = jobNumberOf(n); v && *v > highest) highest = *v;
+    return highest + 1;
+}
+
+StoredJob storeVirtualJob(const std::string& folder, std::string_view bytes) {
+    StoredJob out;
+    std::error_code ec;
+    std::filesystem::create_directories(fsPath(folder), ec);
+    if (ec || !std::filesystem::is_directory(fsPath(folder), ec)) {
+        out.result = {WINPRINT_CANNOT_OPEN, "cannot create the virtual printer folder " + folder};
+        return out;
+    }
+    unsigned long number = nextJobNumber(listNames(folder));
+    // Another run may take the same number between the listing and the creation: go on to the
+    // next one. The bound only stops a folder that refuses every name from looping for ever.
+    for (int attempt = 0; attempt < 1000 && number <= kMaxJobNumber; ++attempt, ++number) {
+        const std::string bin = joinPath(folder, jobFileName(number, "bin"));
+        std::string reason;
+        const CreateOutcome made = createNewFile(bin, bytes, &reason);
+        if (made == CreateOutcome::Exists) continue;
+        if (made == CreateOutcome::Failed) {
+            out.result = {WINPRINT_CANNOT_OPEN, reason};
+            return out;
+        }
+        out.binPath = bin;
+        // The transcript is for reading only: the job counts as printed without it.
+        const std::string txt = joinPath(folder, jobFileName(number, "txt"));
+        if (createNewFile(txt, escposTranscript(bytes), &reason) != CreateOutcome::Created)
+            std::fprintf(stderr, "winprint: no transcript for %s: %s\n", bin.c_str(),
+                         reason.empty() ? "the file exists" : reason.c_str());
+        return out;
+    }
+    out.result = {WINPRINT_CANNOT_OPEN, "no free job number in " + folder};
+    return out;
+}
+
+}  // namespace tovi::devices

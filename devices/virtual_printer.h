@@ -1,0 +1,34 @@
+// The virtual printer: a folder that keeps every job as a new numbered file.
+//   job-000001.bin  the exact bytes of the job
+//   job-000001.txt  a readable UTF-8 transcript of it (escposTranscript)
+// Numbers are never reused: a job takes the number after the highest one in the folder and is
+// created exclusively, so parallel runs of the support program never overwrite each other.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "devices/devio.h"
+
+namespace tovi::devices {
+
+// "job-000042.bin" for 42 and "bin"; wider numbers keep all their digits.
+std::string jobFileName(unsigned long number, std::string_view extension);
+
+// The number of a job file name ("job-000042.bin" or ".txt"), or nothing for other names.
+std::optional<unsigned long> jobNumberOf(std::string_view fileName);
+
+// One more than the highest job number among the names (1 for none).
+unsigned long nextJobNumber(const std::vector<std::string>& fileNames);
+
+struct StoredJob {
+    IoResult result;
+    std::string binPath;  // set on success
+};
+
+// Creates the folder when missing, then stores the job under the next free number.
+StoredJob storeVirtualJob(const std::string& folder, std::string_view bytes);
+
+}  // namespace tovi::devices

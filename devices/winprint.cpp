@@ -1,0 +1,77 @@
+// The exported functions of the printing library. Each one is a catch barrier: nothing thrown
+// inside may reach the caller, which is C code.
+#include <cstdio>
+#include <exception>
+#include <new>
+
+#include "devices/devio.h"
+#include "devices/escpos.h"
+#include "devices/virtual_printer.h"
+#include "devices/winprint.h"
+
+static_assert(tovi::devices::kMaxNulParameters == WINPRINT_MAX_NUL_PARAMETERS);
+
+namespace {
+
+using namespace tovi::devices;
+
+int report(const IoResult& r) {
+    if (!r.ok()) std::fprintf(stderr, "winprint: %s\n", r.reason.c_str());
+    return r.code;
+}
+
+template <typename Body>
+int guarded(Body body) noexcept {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "winprint: out of memory\n");
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "winprint: %s\n", e.what());
+    } catch (...) {
+        std::fprintf(stderr, "winprint: unexpected failure\n");
+    }
+    return WINPRINT_FAILED;
+}
+
+int printJob(std::string_view job) {
+    const DeviceSettings settings = loadDeviceSettings("winprint");
+    const PrinterTarget target = choosePrinter(settings, libraryFolder(), kNativePathStyle);
+    switch (target.kind) {
+    case PrinterTarget::Kind::VirtualFolder:
+        return report(storeVirtualJob(target.where, job).result);
+    case PrinterTarget::Kind::WindowsPrinter:
+    case PrinterTarget::Kind::Queue:
+        return report(printRaw(target.where, job));
+    case PrinterTarget::Kind::DefaultWindowsPrinter:
+        return report(printRaw("", job));
+    case PrinterTarget::Kind::Device:
+        // A printer under /dev/ is never created (an unplugged printer must not become a file).
+        return report(writeToPath(target.where, target.where.rfind("/dev/", 0) == 0, job,
+                                  settings.printerWriteTimeoutMs));
+    }
+    return report({WINPRINT_FAILED, "unknown printer kind"});
+}
+
+}  // namespace
+
+extern "C" int winPrint(const char* data) {
+    return guarded([&] {
+        if (!data) return report({WINPRINT_BAD_ARGUMENT, "winPrint: no data"});
+        const auto* bytes = reinterpret_cast<const unsigned char*>(data);
+        return printJob(std::string_view(data, escposJobLength(bytes)));
+    });
+}
+
+extern "C" int winWriteFile(const char* port, const char* data, int length) {
+    return guarded([&] {
+        if (!port || (!data && length != 0) || length < 0)
+            return report({WINPRINT_BAD_ARGUMENT, "winWriteFile: no port, no data or a negative length"});
+        const DeviceSettings settings = loadDeviceSettings("winprint");
+        const auto target = resolvePort(settings, port, kNativePathStyle);
+        if (!target) return report({WINPRINT_NO_PRINTER, std::string("winWriteFile: no port named \"") + port + "\""});
+        return report(writeToPath(target->path, target->mustExist,
+                                  std::string_view(data ? data : "", static_cast<std::size_t>(length)),
+                                  settings.printerWriteTimeoutMs));
+    });
+}

@@ -1,0 +1,57 @@
+/* The printing library: winprint.dll (Windows) / libwinprint.so (Linux).
+ *
+ *   int winPrint(const char* data);
+ *   int winWriteFile(const char* port, const char* data, int length);
+ *
+ * Both are C functions (caller pops the arguments) declared in devices/device_api.h. They never
+ * throw, never show a window, and on failure write one line "winprint: <reason>" to standard
+ * error. Their result is 0 for success or one of the codes below.
+ *
+ * winPrint: where the job goes is set in devices.ini beside the library (see README-settings):
+ * a virtual printer folder, a Windows printer by name (a RAW job through the spooler; without a
+ * name the system's default printer), or on Linux a device path or a CUPS queue.
+ *
+ * winPrint gets no length. ESC/POS parameter bytes are often 0x00 (GS V 66 0, ESC E 0,
+ * ESC a 0, GS ! 0 ...), so the job does not end at the first NUL but at the first NUL that is
+ * not a parameter byte of an ESC/POS command:
+ *   - a NUL outside a command ends the job (GB2312 text never holds 0x00);
+ *   - ESC, GS, FS or DLE followed by NUL is a lone introducer, and the job ends at that NUL;
+ *   - a known command takes its fixed parameter bytes whatever their value: ESC @, ESC 2,
+ *     FS &, FS . (none); ESC E/-/a/!/d/J/t/M/G/{/3/R/SP/%/=/V/r/e/U/T/u/?, GS !/B/h/w/H/f/a/r/I/
+ *     b/T//, FS !/-/W/C, DLE EOT, DLE ENQ (one); ESC $, ESC \, ESC c, GS L, GS W, GS P, GS $,
+ *     GS \, FS S, FS p (two); ESC p m t1 t2, GS ^ (three); GS V m takes n for m = 65, 66, 97,
+ *     98, 103, 104 and none for 0, 1, 48, 49; DLE DC4 fn takes m t for fn = 1, 2;
+ *   - an unknown command is its introducer and function byte;
+ *   - data blocks end at NUL: GS k m (m <= 6) and ESC D run up to and including their NUL;
+ *     GS k m n (m >= 65) takes n data bytes, and a NUL among them ends the job there;
+ *   - bit images and other binary blocks (ESC *, GS v 0, GS ( ...) hold NUL data bytes and cannot
+ *     be framed this way: send such jobs with winWriteFile, which takes a length.
+ * A job that ends inside a command (fewer parameter bytes than the command takes) has its
+ * terminating NUL, and up to WINPRINT_MAX_NUL_PARAMETERS - 1 bytes after it, read as parameters.
+ * Callers whose data may end that way put WINPRINT_MAX_NUL_PARAMETERS + 1 NUL bytes after it;
+ * then nothing after those is ever read.
+ *
+ * winWriteFile writes exactly `length` bytes to a port, device or file and succeeds only when all
+ * of them were written. Windows: COM1.., LPT1.. (as \\.\COMn), \\.\name, \\host\printer, or a
+ * file path (created or replaced). Linux: COMn and LPTn (the serial device of port n, /dev/lpN-1),
+ * a path under /dev/ (never created), or a file path (created or replaced). Names can be mapped
+ * to other targets in the [ports] section of devices.ini.
+ */
+#pragma once
+
+#include "devices/device_api.h"
+
+#define WINPRINT_OK 0
+/* No printer to print on: none named and no default, a missing device, an empty port name. */
+#define WINPRINT_NO_PRINTER 1
+/* The printer, port, file or folder exists but cannot be opened or a job not started. */
+#define WINPRINT_CANNOT_OPEN 2
+/* Not every byte was written (device error, time-out, disk full). */
+#define WINPRINT_SHORT_WRITE 3
+/* A null pointer or a negative length. */
+#define WINPRINT_BAD_ARGUMENT 4
+/* Anything unexpected (out of memory). */
+#define WINPRINT_FAILED 5
+
+/* The most NUL bytes in a row that one command takes as parameters (ESC p 0 0 0). */
+#define WINPRINT_MAX_NUL_PARAMETERS 3

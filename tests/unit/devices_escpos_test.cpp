@@ -1,0 +1,162 @@
+// The end of a job handed over without a length, and the virtual printer's transcript.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "devices/escpos.h"
+#include "devices/winprint.h"
+
+namespace {
+
+using tovi::devices::escposElementLength;
+using tovi::devices::escposJobLength;
+using tovi::devices::escposTranscript;
+using tovi::devices::kMaxNulParameters;
+
+using Bytes = std::vector<unsigned char>;
+
+// The job in a heap block of exactly its size plus `nuls` NUL bytes, so that ASan reports any
+// read beyond what the caller handed over.
+std::size_t jobLength(const Bytes& data, std::size_t nuls = 1) {
+    std::vector<unsigned char> block(data);
+    block.insert(block.end(), nuls, 0);
+    block.shrink_to_fit();
+    return escposJobLength(block.data());
+}
+
+struct LengthCase {
+    const char* name;
+    Bytes data;       // what the caller hands over, before its NUL
+    std::size_t end;  // where the job ends
+};
+
+const std::vector<LengthCase> kCompleteJobs = {
+    {"empty", {}, 0},
+    {"receipt with drawer and partial cut",
+     {0x1B, 0x40, 0x1B, 0x70, 0x30, 0x3C, 0x78, 'A', 0x0A, 0x0A, 0x1D, 0x56, 0x42, 0x00}, 14},
+    {"text NUL ends the job", {'A', 0x00, 'B', 0x0A}, 1},
+    {"Chinese GB2312 text", {0xD6, 0xD0, 0xCE, 0xC4, 0x0A}, 5},
+    {"bold off", {0x1B, 0x45, 0x00, 'X', 0x0A}, 5},
+    {"underline off", {0x1B, 0x2D, 0x00, 'X'}, 4},
+    {"align left", {0x1B, 0x61, 0x00, 'X'}, 4},
+    {"ESC ! 0", {0x1B, 0x21, 0x00, 'X'}, 4},
+    {"GS ! 0", {0x1D, 0x21, 0x00, 'X'}, 4},
+    {"feed 0 lines, 0 dots", {0x1B, 0x64, 0x00, 0x1B, 0x4A, 0x00, 'X'}, 7},
+    {"code page, font, double strike, upside down 0",
+     {0x1B, 0x74, 0x00, 0x1B, 0x4D, 0x00, 0x1B, 0x47, 0x00, 0x1B, 0x7B, 0x00, 'X'}, 13},
+    {"line spacing 0, charset 0, reverse off", {0x1B, 0x33, 0x00, 0x1B, 0x52, 0x00, 0x1D, 0x42, 0x00, 'X'}, 10},
+    {"ESC 2 takes no parameter", {0x1B, 0x32, 0x00, 'X'}, 2},
+    {"left margin 0 0", {0x1D, 0x4C, 0x00, 0x00, 'A'}, 5},
+    {"print width 0 2", {0x1D, 0x57, 0x00, 0x02, 'A'}, 5},
+    {"absolute position 0 0", {0x1B, 0x24, 0x00, 0x00, 'A'}, 5},
+    {"bar code height, width, text, font 0",
+     {0x1D, 0x68, 0x00, 0x1D, 0x77, 0x00, 0x1D, 0x48, 0x00, 0x1D, 0x66, 0x00, 'A'}, 13},
+    {"drawer pulse on pin 2 given as 0", {0x1B, 0x70, 0x00, 0x19, 0xFA, 'A'}, 6},
+    {"drawer pulse with zero times", {0x1B, 0x70, 0x00, 0x00, 0x00, 'A'}, 6},
+    {"full cut GS V 0 has no n", {0x1D, 0x56, 0x00, 'A'}, 4},
+    {"partial cut GS V 1 then the end", {0x1D, 0x56, 0x01, 0x00, 'A'}, 3},
+    {"GS V 48 and 49 have no n", {0x1D, 0x56, 0x30, 0x1D, 0x56, 0x31, 0x00}, 6},
+    {"GS V 65 0", {0x1D, 0x56, 0x41, 0x00}, 4},
+    {"GS V 66 0 then a text NUL", {0x1D, 0x56, 0x42, 0x00, 0x00, 'A'}, 4},
+    {"Chinese mode on and off", {0x1C, 0x26, 0xD6, 0xD0, 0x1C, 0x2E, 0x00}, 6},
+    {"status request", {0x10, 0x04, 0x01, 'A'}, 4},
+    {"real-time drawer pulse on pin 2", {0x10, 0x14, 0x01, 0x00, 0x01, 'A'}, 6},
+    {"bar code with NUL-terminated data",
+     {0x1D, 0x6B, 0x04, '1', '2', '3', 0x00, 'A'}, 8},
+    {"bar code system 0 (m is NUL)", {0x1D, 0x6B, 0x00, '1', '2', 0x00, 'A'}, 7},
+    {"bar code with counted data", {0x1D, 0x6B, 0x49, 0x03, '{', 'A', '1', 'X'}, 8},
+    {"counted bar code cut short by a NUL", {0x1D, 0x6B, 0x49, 0x05, 'A', 'B', 0x00, 'C', 'D'}, 6},
+    {"tab stops end with their NUL", {0x1B, 0x44, 0x08, 0x10, 0x00, 'A'}, 6},
+    {"unknown command is two bytes", {0x1B, 0x5A, 0x00, 'A'}, 2},
+    {"lone ESC before the NUL", {'A', 0x1B, 0x00, 'B'}, 2},
+    {"lone GS at the very end", {'A', 0x1D}, 2},
+    {"CR, HT and FF are plain bytes", {0x0D, 0x09, 0x0C, 'A'}, 4},
+};
+
+TEST(EscposJobLength, CompleteJobs) {
+    for (const auto& c : kCompleteJobs) EXPECT_EQ(jobLength(c.data), c.end) << c.name;
+}
+
+// Jobs that stop inside a command: the caller's NULs complete it, never more than
+// kMaxNulParameters of them, so kMaxNulParameters + 1 NULs after the data are never read past.
+const std::vector<LengthCase> kTruncatedJobs = {
+    {"ESC p without times", {'A', 0x1B, 0x70, 0x30}, 6},
+    {"ESC p alone", {0x1B, 0x70}, 5},
+    {"GS V 66 without n", {0x1D, 0x56, 0x42}, 4},
+    {"GS V without m", {0x1D, 0x56}, 3},
+    {"GS L without its second byte", {0x1D, 0x4C, 0x05}, 4},
+    {"GS k without m", {0x1D, 0x6B}, 4},
+    {"GS k 4 data without its NUL", {0x1D, 0x6B, 0x04, '1'}, 5},
+    {"counted GS k without its count", {0x1D, 0x6B, 0x49}, 4},
+    {"DLE DC4 1 without m t", {0x10, 0x14, 0x01}, 5},
+};
+
+TEST(EscposJobLength, TruncatedCommandsTakeAtMostThreeNuls) {
+    EXPECT_EQ(kMaxNulParameters, static_cast<std::size_t>(WINPRINT_MAX_NUL_PARAMETERS));
+    for (const auto& c : kTruncatedJobs) {
+        const std::size_t end = jobLength(c.data, kMaxNulParameters + 1);
+        EXPECT_EQ(end, c.end) << c.name;
+        EXPECT_LE(end, c.data.size() + kMaxNulParameters) << c.name;
+    }
+}
+
+// Any bytes at all, followed by the safe number of NULs: the reader stays inside the block and
+// the job never takes more than kMaxNulParameters of the padding.
+TEST(EscposJobLength, ArbitraryBytesNeverReadPastThePadding) {
+    std::mt19937 rng(20261208);
+    // Bytes weighted towards introducers, NULs and command letters.
+    const unsigned char pool[] = {0x00, 0x00, 0x1B, 0x1D, 0x1C, 0x10, 0x14, 0x04, 'p', 'V', 'k', 'D', 'L',
+                                  'E', 'a', '!', 0x42, 0x49, 0x41, 0x03, 0xD6, 0x0A, '1'};
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof pool - 1), size(0, 12);
+    for (int round = 0; round < 20000; ++round) {
+        Bytes data(size(rng));
+        for (auto& b : data) b = pool[pick(rng)];
+        const std::size_t end = jobLength(data, kMaxNulParameters + 1);
+        ASSERT_LE(end, data.size() + kMaxNulParameters);
+    }
+}
+
+TEST(EscposElementLength, NeverGoesPastAvailable) {
+    const Bytes cases[] = {{0x1B, 0x70, 0x30}, {0x1D, 0x6B, 0x04, '1'}, {0x1D, 0x6B, 0x49, 0x09, 'A'}, {0x1B, 0x44, 1},
+                           {0x1D, 0x56}, {0x10, 0x14, 0x01, 0x00}};
+    for (const Bytes& c : cases)
+        for (std::size_t avail = 0; avail <= c.size(); ++avail) {
+            const Bytes exact(c.begin(), c.begin() + static_cast<std::ptrdiff_t>(avail));
+            EXPECT_LE(escposElementLength(exact.data(), avail), avail);
+        }
+}
+
+std::string str(const Bytes& b) { return std::string(b.begin(), b.end()); }
+
+struct TranscriptCase {
+    const char* name;
+    Bytes job;
+    const char* text;
+};
+
+const std::vector<TranscriptCase> kTranscripts = {
+    {"receipt with Chinese text",
+     {0x1B, 0x40, 0x1B, 0x70, 0x30, 0x3C, 0x78, 0xD6, 0xD0, 0xCE, 0xC4, 'A', 0x0A, 0x0A, 0x1D, 0x56, 0x42, 0x00},
+     "[INIT][DRAWER pin 2 120/240 ms]\xE4\xB8\xAD\xE6\x96\x87" "A\n\n[CUT PARTIAL]"},
+    {"bold around text", {0x1B, 0x45, 0x01, 'A', 0x1B, 0x45, 0x00}, "[BOLD ON]A[BOLD OFF]"},
+    {"alignments", {0x1B, 0x61, 0x31, 0x1B, 0x61, 0x02, 0x1B, 0x61, 0x00}, "[ALIGN CENTER][ALIGN RIGHT][ALIGN LEFT]"},
+    {"sizes and underline", {0x1D, 0x21, 0x11, 0x1D, 0x21, 0x00, 0x1B, 0x2D, 0x01, 0x1B, 0x2D, 0x30},
+     "[SIZE 2x2][SIZE 1x1][UNDERLINE 1][UNDERLINE OFF]"},
+    {"cuts", {0x1D, 0x56, 0x00, 0x1D, 0x56, 0x31, 0x1D, 0x56, 0x41, 0x03}, "[CUT FULL][CUT PARTIAL][CUT FULL +3]"},
+    {"drawer on pin 5", {0x1B, 0x70, 0x01, 0x19, 0xFA}, "[DRAWER pin 5 50/500 ms]"},
+    {"Chinese mode", {0x1C, 0x26, 0xD6, 0xD0, 0x1C, 0x2E}, "[CHINESE ON]\xE4\xB8\xAD[CHINESE OFF]"},
+    {"bar code", {0x1D, 0x6B, 0x04, '1', '2', 0x00}, "[BARCODE 4 \"12\"]"},
+    {"feeds", {0x1B, 0x64, 0x03, 0x1B, 0x4A, 0x10}, "[FEED 3 LINES][FEED 16 DOTS]"},
+    {"unknown command and control bytes", {0x1B, 0x5A, 0x07, 0x0D, 'A'}, "[1B 5A][0x07][0x0D]A"},
+    {"command cut short by the end", {'A', 0x1B, 0x70, 0x30}, "A[TRUNCATED 1B 70 30]"},
+    {"lone introducer at the end", {'A', 0x1D}, "A[TRUNCATED 1D]"},
+    {"text NUL in a written job", {'A', 0x00, 'B'}, "A[0x00]B"},
+};
+
+TEST(EscposTranscript, Tags) {
+    for (const auto& c : kTranscripts) EXPECT_EQ(escposTranscript(str(c.job)), c.text) << c.name;
+}
+
+}  // namespace
