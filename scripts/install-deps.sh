@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building and testing need (Debian 12, as root or with sudo).
+# Quick when everything is there already.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ make pkg-config python3 openssl ca-certificates
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
+  wine wine64 xvfb xauth socat
+  rapidjson-dev libgtest-dev googletest
+  dpkg-dev perl
+  libgtk-3-dev libwebkit2gtk-4.1-dev openbox xdotool
+)
+packages_i386=(wine32:i386)
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+
+missing=()
+for p in "${packages[@]}" "${packages_i386[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+export DEBIAN_FRONTEND=noninteractive
+# 32-bit Windows programs need wine32, which comes from the i386 architecture.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $SUDO dpkg --add-architecture i386
+fi
+$SUDO apt-get update -q
+$SUDO apt-get install -y -q --no-install-recommends "${packages[@]}" "${packages_i386[@]}"
