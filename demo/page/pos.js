@@ -1,0 +1,148 @@
+// The demo till: a few goods, a running total, and the client's eight functions behind buttons.
+// Every call is guarded, so the page also opens in an ordinary browser (it then says so).
+(function () {
+  'use strict';
+
+  var GOODS = [
+    {name: '矿泉水', price: 200},
+    {name: '可乐', price: 350},
+    {name: '面包', price: 680},
+    {name: '牛奶', price: 550},
+    {name: '方便面', price: 450},
+    {name: '口香糖', price: 1000}
+  ];
+  // Prices and totals are counted in fen (0.01 yuan) so that sums stay exact.
+  var cart = [];  // {name, price, count}
+
+  function yuan(fen) {
+    var sign = fen < 0 ? '-' : '';
+    fen = Math.abs(fen);
+    var cents = String(fen % 100);
+    return sign + Math.floor(fen / 100) + '.' + (cents.length < 2 ? '0' + cents : cents);
+  }
+
+  function total() {
+    return cart.reduce(function (sum, line) { return sum + line.price * line.count; }, 0);
+  }
+
+  function pad(text, width) {
+    // Chinese characters take two columns on a receipt printer.
+    var columns = 0;
+    for (var i = 0; i < text.length; i++) columns += text.charCodeAt(i) > 0xff ? 2 : 1;
+    while (columns < width) { text += ' '; columns++; }
+    return text;
+  }
+
+  function now() {
+    var d = new Date();
+    function two(n) { return n < 10 ? '0' + n : String(n); }
+    return d.getFullYear() + '-' + two(d.getMonth() + 1) + '-' + two(d.getDate()) + ' ' +
+        two(d.getHours()) + ':' + two(d.getMinutes()) + ':' + two(d.getSeconds());
+  }
+
+  function receiptText() {
+    var lines = ['      演示门店 销售小票', '时间：' + now(), '--------------------------------'];
+    cart.forEach(function (line) {
+      lines.push(pad(line.name, 14) + pad('x' + line.count, 6) + yuan(line.price * line.count));
+    });
+    lines.push('--------------------------------');
+    lines.push('合计：¥' + yuan(total()));
+    lines.push('谢谢惠顾，欢迎再来！');
+    return lines.join('\n');
+  }
+
+  function settlementText() {
+    var count = cart.reduce(function (n, line) { return n + line.count; }, 0);
+    return ['      演示门店 日结报表', '日期：' + now().slice(0, 10), '--------------------------------',
+      '销售件数：' + count, '销售金额：¥' + yuan(total()), '收银员：演示'].join('\n');
+  }
+
+  // The request texts, one JSON object each, with string values only.
+  var requests = {
+    receipt: function () {
+      return JSON.stringify({data: receiptText(), 'interface': 'USB', opencash: 'TRUE', cut: 'TRUE', blankrow: '3'});
+    },
+    settlement: function () {
+      return JSON.stringify({data: settlementText(), 'interface': 'USB', opencash: 'FALSE', cut: 'TRUE', blankrow: '3'});
+    },
+    drawer: function () {
+      return JSON.stringify({'interface': 'USB'});
+    },
+    display: function () {
+      return JSON.stringify({display_type: '2', ysje: yuan(total()), 'interface': 'COM1', baudrate: '9600'});
+    }
+  };
+
+  function status(text) {
+    document.getElementById('status').textContent = text;
+  }
+
+  // Calls the client's function by name when it is there.
+  function call(name, argument) {
+    var fn = window[name];
+    if (typeof fn !== 'function') {
+      status('不在收银客户端中：' + name + ' 不可用');
+      return false;
+    }
+    if (argument === undefined) fn(); else fn(argument);
+    status('已发送：' + name);
+    return true;
+  }
+
+  var actions = {
+    winMin: function () { call('toviWinMin'); },
+    winMax: function () { call('toviWinMax'); },
+    winClose: function () { call('toviWinClose'); },
+    screenfull: function () { call('toviScreenfull'); },
+    receipt: function () { call('toviPrint', requests.receipt()); },
+    settlement: function () { call('toviRijie', requests.settlement()); },
+    drawer: function () { call('toviOpencash', requests.drawer()); },
+    display: function () { call('toviDisplay', requests.display()); },
+    clear: function () { cart = []; render(); status('已清空'); }
+  };
+
+  function add(good) {
+    var line = cart.filter(function (l) { return l.name === good.name; })[0];
+    if (line) line.count++; else cart.push({name: good.name, price: good.price, count: 1});
+    render();
+  }
+
+  function render() {
+    var body = document.getElementById('cart-lines');
+    body.textContent = '';
+    cart.forEach(function (line) {
+      var row = document.createElement('tr');
+      [line.name, String(line.count), yuan(line.price * line.count)].forEach(function (text) {
+        var cell = document.createElement('td');
+        cell.textContent = text;
+        row.appendChild(cell);
+      });
+      body.appendChild(row);
+    });
+    document.getElementById('total').textContent = yuan(total());
+  }
+
+  function start() {
+    var items = document.getElementById('items');
+    GOODS.forEach(function (good, i) {
+      var b = document.createElement('button');
+      b.type = 'button';
+      b.dataset.good = String(i);
+      b.appendChild(document.createTextNode(good.name));
+      var price = document.createElement('small');
+      price.textContent = '¥' + yuan(good.price);
+      b.appendChild(price);
+      b.addEventListener('click', function () { add(good); });
+      items.appendChild(b);
+    });
+    Array.prototype.forEach.call(document.querySelectorAll('[data-action]'), function (b) {
+      b.addEventListener('click', function () { actions[b.dataset.action](); });
+    });
+    render();
+  }
+
+  // For scripted checks of the page: the request texts as the buttons would send them.
+  window.toviDemo = {requests: requests, add: function (i) { add(GOODS[i]); }, total: function () { return yuan(total()); }};
+
+  if (document.readyState === 'loading') document.addEventListener('DOMContentLoaded', start); else start();
+})();

@@ -1,0 +1,68 @@
+#include "engines/webkitgtk/scripts.h"
+
+#include <cstdio>
+
+namespace tovi::webengine {
+
+std::string jsStringLiteral(std::string_view text) {
+    std::string out = "\"";
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (c < 0x20 || c == 0x7f) {
+                    char buf[8];
+                    std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                    out += buf;
+                } else if (c == 0xE2 && i + 2 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0x80 &&
+                           (static_cast<unsigned char>(text[i + 2]) == 0xA8 ||
+                            static_cast<unsigned char>(text[i + 2]) == 0xA9)) {
+                    // U+2028 and U+2029 end a line inside older engines' string literals.
+                    out += static_cast<unsigned char>(text[i + 2]) == 0xA8 ? "\\u2028" : "\\u2029";
+                    i += 2;
+                } else {
+                    out += static_cast<char>(c);
+                }
+        }
+    }
+    out += '"';
+    return out;
+}
+
+std::string bindingScript(std::string_view name, unsigned argumentCount) {
+    return "(function () {\n"
+           "  var handler = window.webkit.messageHandlers." +
+           std::string(kBridgeHandler) +
+           ";\n"
+           "  var name = " +
+           jsStringLiteral(name) + ", count = " + std::to_string(argumentCount) +
+           ";\n"
+           "  window[name] = function () {\n"
+           "    var args = [];\n"
+           "    for (var i = 0; i < count && i < arguments.length; i++) args.push(String(arguments[i]));\n"
+           "    handler.postMessage({kind: 'call', fn: name, args: args});\n"
+           "    return 0;\n"
+           "  };\n"
+           "})();\n";
+}
+
+std::string readyScript() {
+    return "(function () {\n"
+           "  var handler = window.webkit.messageHandlers." +
+           std::string(kBridgeHandler) +
+           ";\n"
+           "  function ready() { handler.postMessage({kind: 'ready'}); }\n"
+           "  if (document.readyState === 'loading') {\n"
+           "    document.addEventListener('DOMContentLoaded', ready, {once: true});\n"
+           "  } else {\n"
+           "    ready();\n"
+           "  }\n"
+           "})();\n";
+}
+
+}  // namespace tovi::webengine

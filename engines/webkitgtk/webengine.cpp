@@ -1,0 +1,441 @@
+// The web engine interface of engine_api.h on WebKitGTK 4.1, for the Linux client: a
+// WebKitWebView inside a frame of the GTK windowing layer, and the page's calls of bound functions
+// carried over a script message handler.
+//
+// How the interface maps:
+// - A view is a WebKitWebView put into the parent frame's GtkLayout (see ui/gtk/gtk_native.h).
+// - Bound functions are globals of every document: a user script injected at document start
+//   defines each one; it posts the call's arguments (as String(argument)) to the handler and
+//   returns 0 to the page at once. The native function then runs from the main loop, in the order
+//   of the page's calls, with an execution state that jsArg and jsToString read. The page never
+//   waits for the native function, so its result is not seen by the page (every bridge function
+//   of the client returns 0 anyway).
+// - Document ready is the document's DOMContentLoaded, posted by another injected script.
+// - Content-security-policy: WebKitGTK has no switch that turns the page's checks off;
+//   wkeSetCspCheckEnable is accepted and does nothing. Injected user scripts are not subject to
+//   the page's policy, so the bridge works on pages with a strict one.
+//
+// Everything runs on GTK's thread. Every exported function and every callback from WebKit has a
+// catch barrier: no exception leaves the library; a failure is written to standard error.
+#include <webkit2/webkit2.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <exception>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engines/engine_api.h"
+#include "engines/webkitgtk/scripts.h"
+#include "ui/gtk/gtk_native.h"
+
+// The engine's title object handed to title handlers.
+struct toviEngineString {
+    std::string text;
+};
+
+// One view. Records are kept until the process ends (one or two per run), so a handle used after
+// wkeDestroyWebWindow, or a late callback, finds a dead record instead of freed memory.
+struct toviEngineView {
+    WebKitWebView* web = nullptr;  // null once the widget is destroyed
+    WebKitUserContentManager* content = nullptr;
+    wkeDocumentReadyCallback ready = nullptr;
+    void* readyContext = nullptr;
+    wkeTitleChangedCallback titleChanged = nullptr;
+    void* titleContext = nullptr;
+    toviEngineString title;
+    std::string pendingUrl;
+    bool loadQueued = false;
+    int pendingWidth = 0;
+    int pendingHeight = 0;
+    bool resizeQueued = false;
+};
+
+namespace {
+
+using tovi::webengine::bindingScript;
+using tovi::webengine::kBridgeHandler;
+using tovi::webengine::readyScript;
+
+struct Binding {
+    std::string name;
+    jsNativeFunction function;
+    void* context;
+    unsigned argumentCount;
+};
+
+// A call of a bound function while its native function runs: what jsArg and jsToString read.
+struct CallState {
+    std::vector<std::string> args;
+};
+
+// The engine's process-wide state: bound functions belong to every page of every view.
+struct EngineState {
+    std::vector<Binding> bindings;
+    std::vector<toviEngineView*> views;  // every view ever created
+    std::vector<CallState*> calls;       // states of the native functions running now
+};
+
+EngineState& state() {
+    static EngineState* s = new EngineState;
+    return *s;
+}
+
+void report(const char* where, const char* what) { std::fprintf(stderr, "tovi_webengine: %s: %s\n", where, what); }
+
+// The catch barrier of every entry point.
+template <typename R, typename Fn>
+R guarded(const char* where, R fallback, Fn&& body) noexcept {
+    try {
+        return body();
+    } catch (const std::exception& e) {
+        report(where, e.what());
+    } catch (...) {
+        report(where, "unknown error");
+    }
+    return fallback;
+}
+template <typename Fn>
+void guardedVoid(const char* where, Fn&& body) noexcept {
+    guarded(where, 0, [&] {
+        body();
+        return 0;
+    });
+}
+
+// The view behind a handle from the client, or null when it is no live view of ours.
+toviEngineView* liveView(wkeWebView view) {
+    for (toviEngineView* v : state().views) {
+        if (v == view) return v->web ? v : nullptr;
+    }
+    return nullptr;
+}
+
+void addUserScript(WebKitUserContentManager* content, const std::string& source, bool allFrames) {
+    WebKitUserScript* script = webkit_user_script_new(
+        source.c_str(), allFrames ? WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES : WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+        WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
+    webkit_user_content_manager_add_script(content, script);
+    webkit_user_script_unref(script);
+}
+
+// ---- Messages from the page -----------------------------------------------------------------
+
+std::string stringProperty(JSCValue* object, const char* name) {
+    JSCValue* p = jsc_value_object_get_property(object, name);
+    std::string out;
+    if (p && jsc_value_is_string(p)) {
+        gchar* s = jsc_value_to_string(p);
+        out = s ? s : "";
+        g_free(s);
+    }
+    if (p) g_object_unref(p);
+    return out;
+}
+
+std::vector<std::string> stringArray(JSCValue* object, const char* name) {
+    std::vector<std::string> out;
+    JSCValue* array = jsc_value_object_get_property(object, name);
+    if (array && jsc_value_is_array(array)) {
+        JSCValue* length = jsc_value_object_get_property(array, "length");
+        const gint32 n = length ? jsc_value_to_int32(length) : 0;
+        if (length) g_object_unref(length);
+        for (gint32 i = 0; i < n; ++i) {
+            JSCValue* item = jsc_value_object_get_property_at_index(array, static_cast<guint>(i));
+            gchar* s = item ? jsc_value_to_string(item) : nullptr;
+            out.emplace_back(s ? s : "");
+            g_free(s);
+            if (item) g_object_unref(item);
+        }
+    }
+    if (array) g_object_unref(array);
+    return out;
+}
+
+// A message taken out of WebKit's signal and run from the main loop: a native function may
+// destroy the view (the page's close function does), which must not happen inside WebKit's own
+// dispatch of the message.
+struct PageMessage {
+    toviEngineView* view;
+    bool ready;
+    std::string function;
+    std::vector<std::string> args;
+};
+
+void callBound(const PageMessage& m) {
+    // The latest binding of a name counts.
+    const Binding* binding = nullptr;
+    for (const Binding& b : state().bindings) {
+        if (b.name == m.function) binding = &b;
+    }
+    if (!binding) return;
+    const Binding b = *binding;  // the list may grow while the function runs
+    CallState call{m.args};
+    state().calls.push_back(&call);
+    try {
+        b.function(&call, b.context);
+    } catch (...) {
+        std::erase(state().calls, &call);
+        throw;
+    }
+    std::erase(state().calls, &call);
+}
+
+gboolean runPageMessage(gpointer data) {
+    std::unique_ptr<PageMessage> m(static_cast<PageMessage*>(data));
+    guardedVoid("page message", [&] {
+        if (m->ready) {
+            toviEngineView* v = m->view;
+            // A document of a destroyed view is not reported.
+            if (v->web && v->ready) v->ready(v, v->readyContext);
+        } else {
+            callBound(*m);
+        }
+    });
+    return G_SOURCE_REMOVE;
+}
+
+void onScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result, gpointer data) {
+    guardedVoid("script message", [&] {
+        JSCValue* value = webkit_javascript_result_get_js_value(result);
+        if (!value || !jsc_value_is_object(value)) return;
+        auto m = std::make_unique<PageMessage>();
+        m->view = static_cast<toviEngineView*>(data);
+        const std::string kind = stringProperty(value, "kind");
+        if (kind == "ready") {
+            m->ready = true;
+        } else if (kind == "call") {
+            m->ready = false;
+            m->function = stringProperty(value, "fn");
+            m->args = stringArray(value, "args");
+        } else {
+            return;
+        }
+        // Default priority: in order with each other, ahead of idle work such as painting.
+        g_idle_add_full(G_PRIORITY_DEFAULT, runPageMessage, m.release(), nullptr);
+    });
+}
+
+void onTitle(GObject*, GParamSpec*, gpointer data) {
+    guardedVoid("title", [&] {
+        auto* v = static_cast<toviEngineView*>(data);
+        if (!v->web) return;
+        const gchar* title = webkit_web_view_get_title(v->web);
+        v->title.text = title ? title : "";
+        if (v->titleChanged) v->titleChanged(v, v->titleContext, &v->title);
+    });
+}
+
+void onWebDestroy(GtkWidget*, gpointer data) {
+    auto* v = static_cast<toviEngineView*>(data);
+    v->web = nullptr;
+    v->ready = nullptr;
+    v->titleChanged = nullptr;
+    if (v->content) {
+        g_signal_handlers_disconnect_by_data(v->content, v);
+        g_object_unref(v->content);
+        v->content = nullptr;
+    }
+}
+
+gboolean runLoad(gpointer data) {
+    guardedVoid("load", [&] {
+        auto* v = static_cast<toviEngineView*>(data);
+        v->loadQueued = false;
+        if (v->web) webkit_web_view_load_uri(v->web, v->pendingUrl.c_str());
+    });
+    return G_SOURCE_REMOVE;
+}
+
+gboolean runResize(gpointer data) {
+    guardedVoid("resize", [&] {
+        auto* v = static_cast<toviEngineView*>(data);
+        v->resizeQueued = false;
+        if (v->web) gtk_widget_set_size_request(GTK_WIDGET(v->web), v->pendingWidth, v->pendingHeight);
+    });
+    return G_SOURCE_REMOVE;
+}
+
+CallState* liveCall(jsExecState es) {
+    for (CallState* c : state().calls) {
+        if (c == es) return c;
+    }
+    return nullptr;
+}
+
+// jsValue of argument i of a call: i + 1; anything else is undefined.
+constexpr jsValue kUndefined = 0;
+
+}  // namespace
+
+extern "C" {
+
+void TOVI_ENGINE_CALL wkeInitialize(void) {
+    guardedVoid("wkeInitialize", [] {
+        // The client's windowing layer has initialised GTK already; this only makes sure.
+        if (!gtk_init_check(nullptr, nullptr)) report("wkeInitialize", "cannot open the display");
+    });
+}
+
+wkeWebView TOVI_ENGINE_CALL wkeCreateWebWindow(int type, void* parent, int x, int y, int width, int height) {
+    return guarded("wkeCreateWebWindow", static_cast<wkeWebView>(nullptr), [&]() -> wkeWebView {
+        if (type != WKE_WINDOW_TYPE_CONTROL) {
+            report("wkeCreateWebWindow", "only child control views (kind 2) are supported");
+            return nullptr;
+        }
+        GtkLayout* layout = tovi::ui::gtk::frameLayout(parent);
+        if (!layout) {
+            report("wkeCreateWebWindow", "the parent is no frame of the GTK windowing layer");
+            return nullptr;
+        }
+        auto view = std::make_unique<toviEngineView>();
+        view->content = webkit_user_content_manager_new();
+        webkit_user_content_manager_register_script_message_handler(view->content, kBridgeHandler);
+        g_signal_connect(view->content, "script-message-received::toviNative", G_CALLBACK(onScriptMessage),
+                         view.get());
+        addUserScript(view->content, readyScript(), false);
+        for (const Binding& b : state().bindings) addUserScript(view->content, bindingScript(b.name, b.argumentCount), true);
+
+        GtkWidget* web = webkit_web_view_new_with_user_content_manager(view->content);
+        view->web = WEBKIT_WEB_VIEW(web);
+        g_signal_connect(web, "notify::title", G_CALLBACK(onTitle), view.get());
+        g_signal_connect(web, "destroy", G_CALLBACK(onWebDestroy), view.get());
+        gtk_widget_set_size_request(web, width, height);
+        gtk_layout_put(layout, web, x, y);
+        gtk_widget_show(web);
+        state().views.push_back(view.get());
+        return view.release();
+    });
+}
+
+void TOVI_ENGINE_CALL wkeLoadURL(wkeWebView view, const char* url) {
+    guardedVoid("wkeLoadURL", [&] {
+        toviEngineView* v = liveView(view);
+        if (!v) return;
+        v->pendingUrl = url && *url ? url : "about:blank";
+        // From the main loop: functions bound right after this call are in place before the
+        // document starts.
+        if (!v->loadQueued) {
+            v->loadQueued = true;
+            g_idle_add_full(G_PRIORITY_DEFAULT, runLoad, v, nullptr);
+        }
+    });
+}
+
+void TOVI_ENGINE_CALL wkeSetCspCheckEnable(wkeWebView, int) {
+    // No such switch in WebKitGTK; the injected bridge is not subject to the page's policy.
+}
+
+void TOVI_ENGINE_CALL wkeShowWindow(wkeWebView view, int show) {
+    guardedVoid("wkeShowWindow", [&] {
+        if (toviEngineView* v = liveView(view)) {
+            if (show) {
+                gtk_widget_show(GTK_WIDGET(v->web));
+            } else {
+                gtk_widget_hide(GTK_WIDGET(v->web));
+            }
+        }
+    });
+}
+
+void TOVI_ENGINE_CALL wkeSetFocus(wkeWebView view) {
+    guardedVoid("wkeSetFocus", [&] {
+        if (toviEngineView* v = liveView(view)) gtk_widget_grab_focus(GTK_WIDGET(v->web));
+    });
+}
+
+void TOVI_ENGINE_CALL wkeOnDocumentReady(wkeWebView view, wkeDocumentReadyCallback handler, void* context) {
+    guardedVoid("wkeOnDocumentReady", [&] {
+        if (toviEngineView* v = liveView(view)) {
+            v->ready = handler;
+            v->readyContext = context;
+        }
+    });
+}
+
+void TOVI_ENGINE_CALL wkeOnTitleChanged(wkeWebView view, wkeTitleChangedCallback handler, void* context) {
+    guardedVoid("wkeOnTitleChanged", [&] {
+        if (toviEngineView* v = liveView(view)) {
+            v->titleChanged = handler;
+            v->titleContext = context;
+        }
+    });
+}
+
+const char* TOVI_ENGINE_CALL wkeGetTitle(wkeWebView view) {
+    return guarded("wkeGetTitle", "", [&]() -> const char* {
+        for (toviEngineView* v : state().views) {
+            if (v != view) continue;
+            if (v->web) {
+                const gchar* title = webkit_web_view_get_title(v->web);
+                v->title.text = title ? title : "";
+            }
+            // The engine's copy: valid until the next call for this view.
+            return v->title.text.c_str();
+        }
+        return "";
+    });
+}
+
+void TOVI_ENGINE_CALL wkeJsBindFunction(const char* name, jsNativeFunction function, void* context,
+                                        unsigned int argumentCount) {
+    guardedVoid("wkeJsBindFunction", [&] {
+        if (!name || !*name || !function || !g_utf8_validate(name, -1, nullptr)) {
+            report("wkeJsBindFunction", "a function needs a name in UTF-8 and a native function");
+            return;
+        }
+        state().bindings.push_back({name, function, context, argumentCount});
+        const std::string script = bindingScript(name, argumentCount);
+        for (toviEngineView* v : state().views) {
+            if (!v->web) continue;
+            // Documents started from now on get it at their start...
+            addUserScript(v->content, script, true);
+            // ...and a document already there gets it now.
+            if (webkit_web_view_get_uri(v->web) && !v->loadQueued) {
+                webkit_web_view_evaluate_javascript(v->web, script.c_str(), static_cast<gssize>(script.size()),
+                                                    nullptr, nullptr, nullptr, nullptr, nullptr);
+            }
+        }
+    });
+}
+
+void TOVI_ENGINE_CALL wkeDestroyWebWindow(wkeWebView view) {
+    guardedVoid("wkeDestroyWebWindow", [&] {
+        if (toviEngineView* v = liveView(view)) gtk_widget_destroy(GTK_WIDGET(v->web));
+    });
+}
+
+void TOVI_ENGINE_CALL wkeResize(wkeWebView view, int width, int height) {
+    guardedVoid("wkeResize", [&] {
+        toviEngineView* v = liveView(view);
+        if (!v) return;
+        v->pendingWidth = width < 0 ? 0 : width;
+        v->pendingHeight = height < 0 ? 0 : height;
+        // From an idle callback: a new size request made while GTK is allocating sizes is lost.
+        if (!v->resizeQueued) {
+            v->resizeQueued = true;
+            g_idle_add_full(G_PRIORITY_DEFAULT, runResize, v, nullptr);
+        }
+    });
+}
+
+jsValue TOVI_ENGINE_CALL jsArg(jsExecState es, int index) {
+    return guarded("jsArg", kUndefined, [&]() -> jsValue {
+        const CallState* call = liveCall(es);
+        if (!call || index < 0 || static_cast<std::size_t>(index) >= call->args.size()) return kUndefined;
+        return static_cast<jsValue>(index) + 1;
+    });
+}
+
+const char* TOVI_ENGINE_CALL jsToString(jsExecState es, jsValue value) {
+    return guarded("jsToString", "", [&]() -> const char* {
+        const CallState* call = liveCall(es);
+        if (!call) return "";
+        if (value < 1 || static_cast<std::uint64_t>(value) > call->args.size()) return "undefined";
+        // Owned by the call's state: valid while the native function runs.
+        return call->args[static_cast<std::size_t>(value - 1)].c_str();
+    });
+}
+
+}  // extern "C"
