@@ -1,0 +1,152 @@
+#include "client/updater/manifest.h"
+
+#include <rapidjson/document.h>
+#include <rapidjson/error/en.h>
+
+#include "common/error.h"
+#include "common/text.h"
+
+namespace tovi::updater {
+
+namespace {
+
+std::string stringOr(const rapidjson::Value& v) {
+    return v.IsString() ? std::string(v.GetString(), v.GetStringLength()) : std::string();
+}
+
+const rapidjson::Value* member(const rapidjson::Value& object, const char* name) {
+    const auto it = object.FindMember(name);
+    return it == object.MemberEnd() ? nullptr : &it->value;
+}
+
+bool isHex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+}  // namespace
+
+std::string_view trimWhite(std::string_view s) {
+    constexpr std::string_view white = " \t\n\r\v\f";
+    const auto b = s.find_first_not_of(white);
+    if (b == std::string_view::npos) return {};
+    const auto e = s.find_last_not_of(white);
+    return s.substr(b, e - b + 1);
+}
+
+Manifest parseManifest(std::string_view body) {
+    rapidjson::Document doc;
+    // Default flags: no UTF-8 validation, so raw GB2312 bytes in strings come through unchanged.
+    doc.Parse<rapidjson::kParseDefaultFlags>(body.data(), body.size());
+    if (doc.HasParseError()) {
+        throw valueError(std::string("list.txt is not valid JSON: ") + rapidjson::GetParseError_En(doc.GetParseError()) +
+                         " (at byte " + std::to_string(doc.GetErrorOffset()) + ")");
+    }
+    if (!doc.IsObject()) throw valueError("list.txt is not a JSON object");
+    const rapidjson::Value* version = member(doc, "version");
+    if (!version) throw valueError("list.txt has no \"version\"");
+    const rapidjson::Value* list = member(doc, "list");
+    if (!list) throw valueError("list.txt has no \"list\"");
+
+    Manifest m;
+    m.version = stringOr(*version);
+    if (!list->IsArray()) {
+        m.listError = "list.txt: \"list\" is not an array";
+        return m;
+    }
+    std::vector<ManifestEntry> entries;
+    entries.reserve(list->Size());
+    for (rapidjson::SizeType i = 0; i < list->Size(); ++i) {
+        const rapidjson::Value& e = (*list)[i];
+        const std::string where = "list.txt: entry " + std::to_string(i + 1);
+        if (!e.IsObject()) {
+            m.listError = where + " is not an object";
+            return m;
+        }
+        const rapidjson::Value* sha1 = member(e, "sha1");
+        const rapidjson::Value* path = member(e, "path");
+        if (!sha1 || !path) {
+            m.listError = where + (sha1 ? " has no \"path\"" : " has no \"sha1\"");
+            return m;
+        }
+        entries.push_back({std::string(trimWhite(stringOr(*sha1))), std::string(trimWhite(stringOr(*path)))});
+    }
+    m.entries = std::move(entries);
+    return m;
+}
+
+const std::vector<ManifestEntry>& manifestEntries(const Manifest& m) {
+    if (!m.entries) throw valueError(m.listError);
+    return *m.entries;
+}
+
+std::string dropLastChars(std::string_view utf8, std::size_t n) {
+    std::size_t end = utf8.size();
+    while (n > 0 && end > 0) {
+        --end;
+        // Step back over continuation bytes to the start of the character.
+        while (end > 0 && (static_cast<unsigned char>(utf8[end]) & 0xC0) == 0x80) --end;
+        --n;
+    }
+    if (n > 0) return {};
+    return std::string(utf8.substr(0, end));
+}
+
+std::string localPathOf(std::string_view utf8Path, const std::string& programFolder, char separator) {
+    if (utf8Path.empty() || utf8Path.front() == '/' || utf8Path.front() == '\\') return {};  // absolute
+    std::vector<std::string_view> parts;
+    std::size_t i = 0;
+    while (i < utf8Path.size()) {
+        const auto next = utf8Path.find_first_of("/\\", i);
+        const std::string_view part = utf8Path.substr(i, next == std::string_view::npos ? std::string_view::npos : next - i);
+        if (part.find(':') != std::string_view::npos) return {};  // a drive ("C:"), or a stream name
+        if (part == "..") {
+            if (parts.empty()) return {};  // past the program folder
+            parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        if (next == std::string_view::npos) break;
+        i = next + 1;
+    }
+    std::string rel;
+    for (const auto& p : parts) {
+        if (!rel.empty()) rel += separator;
+        rel += p;
+    }
+    // The last four characters go after the join; what is left must still name a file in the folder.
+    rel = dropLastChars(rel, 4);
+    if (rel.empty() || rel.back() == separator) return {};
+    const auto lastSep = rel.rfind(separator);
+    const std::string_view name = std::string_view(rel).substr(lastSep == std::string::npos ? 0 : lastSep + 1);
+    if (name == "." || name == "..") return {};
+    std::string folder = programFolder;
+    if (folder.empty() || folder.back() != separator) folder += separator;
+    return folder + rel;
+}
+
+bool isTempName(std::string_view name) {
+    if (name.size() < kTempSuffix.size() + 9 || name.substr(name.size() - kTempSuffix.size()) != kTempSuffix) return false;
+    const std::string_view tag = name.substr(name.size() - kTempSuffix.size() - 9, 9);
+    if (tag[0] != '.') return false;
+    for (std::size_t i = 1; i < 9; ++i) {
+        if (!isHex(tag[i])) return false;
+    }
+    return true;
+}
+
+EntryNames entryNames(const ManifestEntry& entry, const std::string& updateUrl, const std::string& programFolder, char separator) {
+    EntryNames n;
+    n.utf8Path = gb2312ToUtf8(entry.path);
+    n.url = updateUrl + n.utf8Path;
+    n.displayName = dropLastChars(n.utf8Path, 4);
+    n.localPath = localPathOf(n.utf8Path, programFolder, separator);
+    if (n.localPath.empty()) throw valueError("list.txt: path leaves the program folder: " + n.utf8Path);
+    const auto lastSep = n.localPath.rfind(separator);
+    if (isTempName(n.localPath.substr(lastSep + 1)))
+        throw valueError("list.txt: path has the form of a temporary download file: " + n.utf8Path);
+    n.selfUpdate = entry.path == kSelfUpdatePath;
+    std::string folder = programFolder;
+    if (folder.empty() || folder.back() != separator) folder += separator;
+    n.target = n.selfUpdate ? folder + std::string(kSelfUpdatePath) : n.localPath;
+    return n;
+}
+
+}  // namespace tovi::updater

@@ -1,0 +1,68 @@
+// The update manifest "list.txt" and the names derived for each of its entries.
+//
+// The manifest is one JSON object: "version" (a string; opaque, compared byte for byte) and "list"
+// (an array of objects with "sha1" and "path"). Paths are GB2312 bytes written raw inside the JSON
+// strings, so the parser keeps bytes as they are (no UTF-8 validation).
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tovi::updater {
+
+struct ManifestEntry {
+    std::string sha1;  // trimmed
+    std::string path;  // trimmed, GB2312 bytes as sent
+};
+
+struct Manifest {
+    std::string version;  // as received (not trimmed); empty when not a string
+    // The list, checked only when the walk needs it: with equal versions a "list" that is not an
+    // array of proper entries does not matter.
+    std::optional<std::vector<ManifestEntry>> entries;
+    std::string listError;  // why entries is empty, for the walk's error
+};
+
+// Parses the body of "list.txt". Throws ValueError for text that is not JSON, a top level that is
+// not an object, or a missing "version" or "list".
+Manifest parseManifest(std::string_view body);
+
+// The entries, or ValueError with the reason the list is unusable.
+const std::vector<ManifestEntry>& manifestEntries(const Manifest& m);
+
+// Blank, tab, LF, CR, VT and FF removed from both ends.
+std::string_view trimWhite(std::string_view s);
+
+inline constexpr std::string_view kSelfUpdatePath = "tovipos.exe.txt";
+// Suffix of temporary download files: "<target>.<8 hex digits>.tovi-part".
+inline constexpr std::string_view kTempSuffix = ".tovi-part";
+
+// Names of one entry.
+struct EntryNames {
+    std::string utf8Path;     // "path" converted from GB2312
+    std::string url;          // updateUrl + utf8Path
+    std::string localPath;    // inside the program folder, the last four characters removed
+    std::string displayName;  // utf8Path without its last four characters (empty if it has <= 4)
+    std::string target;       // where the download is stored (the self-update keeps ".txt")
+    bool selfUpdate = false;
+};
+
+// Builds the names of an entry. Throws ValueError naming the path when the local path would not be
+// a file strictly inside the program folder: an absolute path, a drive, ".." past the program
+// folder, or nothing left once the four characters are gone. separator is "\" on Windows.
+EntryNames entryNames(const ManifestEntry& entry, const std::string& updateUrl, const std::string& programFolder, char separator);
+
+// The local path of a manifest path (UTF-8) inside programFolder: "/" and "\" both separate, runs of
+// separators count as one, "." is dropped, ".." removes the component before it; then the last
+// four characters are removed. Empty when the result would leave the folder or name no file in it.
+std::string localPathOf(std::string_view utf8Path, const std::string& programFolder, char separator);
+
+// The text without its last n characters (UTF-8 code points); empty when it has n or fewer.
+std::string dropLastChars(std::string_view utf8, std::size_t n);
+
+// Whether a file name is one of our temporary download names ("x.dll.0A1B2C3D.tovi-part").
+bool isTempName(std::string_view name);
+
+}  // namespace tovi::updater

@@ -1,0 +1,157 @@
+// Run-time binding of OpenSSL (libcrypto and libssl), loaded by file name and never linked.
+//
+// The declarations below are our own: the functions the updater calls, with their C signatures and
+// opaque struct types. They exist only to give each table member the type of its declaration
+// (decltype(&fn)); nothing here is defined or linked. No OpenSSL header is included anywhere, so the
+// code builds for MinGW, where no such headers exist.
+//
+// Both 1.1.1 and 3.0 are accepted, and the 1.0.x libraries (libeay32/ssleay32) as far as their
+// names differ: where a function was renamed, both names are tried and only a library that has
+// neither is refused.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "common/library.h"
+
+namespace tovi::updater {
+
+namespace ossl {
+extern "C" {
+struct SSL;
+struct SSL_CTX;
+struct SSL_METHOD;
+struct X509;
+struct X509_STORE_CTX;
+struct X509_VERIFY_PARAM;
+struct EVP_MD;
+struct EVP_MD_CTX;
+struct ENGINE;
+
+// libcrypto
+unsigned long OpenSSL_version_num(void);
+unsigned long SSLeay(void);  // the 1.0.x name of OpenSSL_version_num
+unsigned long ERR_get_error(void);
+void ERR_clear_error(void);
+void ERR_error_string_n(unsigned long e, char* buf, std::size_t len);
+const char* X509_verify_cert_error_string(long n);
+void X509_free(X509* x);
+int X509_VERIFY_PARAM_set1_host(X509_VERIFY_PARAM* param, const char* name, std::size_t namelen);
+int X509_VERIFY_PARAM_set1_ip_asc(X509_VERIFY_PARAM* param, const char* ipasc);
+EVP_MD_CTX* EVP_MD_CTX_new(void);  // 1.0.x: EVP_MD_CTX_create
+void EVP_MD_CTX_free(EVP_MD_CTX* ctx);  // 1.0.x: EVP_MD_CTX_destroy
+const EVP_MD* EVP_sha1(void);
+int EVP_DigestInit_ex(EVP_MD_CTX* ctx, const EVP_MD* type, ENGINE* impl);
+int EVP_DigestUpdate(EVP_MD_CTX* ctx, const void* d, std::size_t cnt);
+int EVP_DigestFinal_ex(EVP_MD_CTX* ctx, unsigned char* md, unsigned int* s);
+
+// libssl
+int SSL_library_init(void);  // 1.0.x only; a macro since 1.1.0
+void SSL_load_error_strings(void);  // 1.0.x only
+const SSL_METHOD* TLS_client_method(void);  // 1.0.x: SSLv23_client_method
+SSL_CTX* SSL_CTX_new(const SSL_METHOD* method);
+void SSL_CTX_free(SSL_CTX* ctx);
+void SSL_CTX_set_verify(SSL_CTX* ctx, int mode, int (*callback)(int, X509_STORE_CTX*));
+int SSL_CTX_set_cipher_list(SSL_CTX* ctx, const char* str);
+int SSL_CTX_set_ciphersuites(SSL_CTX* ctx, const char* str);  // 1.1.1 and later
+int SSL_CTX_load_verify_locations(SSL_CTX* ctx, const char* file, const char* path);
+long SSL_CTX_ctrl(SSL_CTX* ctx, int cmd, long larg, void* parg);
+SSL* SSL_new(SSL_CTX* ctx);
+void SSL_free(SSL* ssl);
+int SSL_set_fd(SSL* ssl, int fd);
+long SSL_ctrl(SSL* ssl, int cmd, long larg, void* parg);
+int SSL_set1_host(SSL* ssl, const char* hostname);  // 1.1.0 and later
+X509_VERIFY_PARAM* SSL_get0_param(SSL* ssl);
+int SSL_connect(SSL* ssl);
+int SSL_read(SSL* ssl, void* buf, int num);
+int SSL_write(SSL* ssl, const void* buf, int num);
+int SSL_get_error(const SSL* ssl, int ret);
+long SSL_get_verify_result(const SSL* ssl);
+int SSL_shutdown(SSL* ssl);
+X509* SSL_get1_peer_certificate(const SSL* ssl);  // 1.1.x: SSL_get_peer_certificate
+}
+}  // namespace ossl
+
+// Constants of the C interface (macros in OpenSSL's headers).
+inline constexpr int kSslVerifyPeer = 0x01;
+inline constexpr int kSslCtrlSetTlsextHostname = 55;  // SSL_set_tlsext_host_name
+inline constexpr long kTlsextNametypeHostName = 0;
+inline constexpr int kSslErrorSsl = 1;
+inline constexpr int kSslErrorWantRead = 2;
+inline constexpr int kSslErrorWantWrite = 3;
+inline constexpr int kSslErrorSyscall = 5;
+inline constexpr int kSslErrorZeroReturn = 6;
+inline constexpr long kX509VOk = 0;
+
+struct LibCrypto {
+    Library library;
+    std::string fileName;
+    decltype(&ossl::OpenSSL_version_num) OpenSSL_version_num = nullptr;  // or SSLeay
+    decltype(&ossl::ERR_get_error) ERR_get_error = nullptr;
+    decltype(&ossl::ERR_clear_error) ERR_clear_error = nullptr;
+    decltype(&ossl::ERR_error_string_n) ERR_error_string_n = nullptr;
+    decltype(&ossl::X509_verify_cert_error_string) X509_verify_cert_error_string = nullptr;
+    decltype(&ossl::X509_free) X509_free = nullptr;
+    decltype(&ossl::X509_VERIFY_PARAM_set1_host) X509_VERIFY_PARAM_set1_host = nullptr;
+    decltype(&ossl::X509_VERIFY_PARAM_set1_ip_asc) X509_VERIFY_PARAM_set1_ip_asc = nullptr;
+    decltype(&ossl::EVP_MD_CTX_new) EVP_MD_CTX_new = nullptr;  // or EVP_MD_CTX_create
+    decltype(&ossl::EVP_MD_CTX_free) EVP_MD_CTX_free = nullptr;  // or EVP_MD_CTX_destroy
+    decltype(&ossl::EVP_sha1) EVP_sha1 = nullptr;
+    decltype(&ossl::EVP_DigestInit_ex) EVP_DigestInit_ex = nullptr;
+    decltype(&ossl::EVP_DigestUpdate) EVP_DigestUpdate = nullptr;
+    decltype(&ossl::EVP_DigestFinal_ex) EVP_DigestFinal_ex = nullptr;
+};
+
+struct LibSsl {
+    Library library;
+    std::string fileName;
+    decltype(&ossl::TLS_client_method) TLS_client_method = nullptr;  // or SSLv23_client_method
+    decltype(&ossl::SSL_CTX_new) SSL_CTX_new = nullptr;
+    decltype(&ossl::SSL_CTX_free) SSL_CTX_free = nullptr;
+    decltype(&ossl::SSL_CTX_set_verify) SSL_CTX_set_verify = nullptr;
+    decltype(&ossl::SSL_CTX_set_cipher_list) SSL_CTX_set_cipher_list = nullptr;
+    decltype(&ossl::SSL_CTX_set_ciphersuites) SSL_CTX_set_ciphersuites = nullptr;  // null before 1.1.1
+    decltype(&ossl::SSL_CTX_load_verify_locations) SSL_CTX_load_verify_locations = nullptr;
+    decltype(&ossl::SSL_CTX_ctrl) SSL_CTX_ctrl = nullptr;
+    decltype(&ossl::SSL_new) SSL_new = nullptr;
+    decltype(&ossl::SSL_free) SSL_free = nullptr;
+    decltype(&ossl::SSL_set_fd) SSL_set_fd = nullptr;
+    decltype(&ossl::SSL_ctrl) SSL_ctrl = nullptr;
+    decltype(&ossl::SSL_set1_host) SSL_set1_host = nullptr;  // null before 1.1.0
+    decltype(&ossl::SSL_get0_param) SSL_get0_param = nullptr;
+    decltype(&ossl::SSL_connect) SSL_connect = nullptr;
+    decltype(&ossl::SSL_read) SSL_read = nullptr;
+    decltype(&ossl::SSL_write) SSL_write = nullptr;
+    decltype(&ossl::SSL_get_error) SSL_get_error = nullptr;
+    decltype(&ossl::SSL_get_verify_result) SSL_get_verify_result = nullptr;
+    decltype(&ossl::SSL_shutdown) SSL_shutdown = nullptr;
+    decltype(&ossl::SSL_get1_peer_certificate) SSL_get1_peer_certificate = nullptr;  // or SSL_get_peer_certificate
+};
+
+// Both libraries, bound. Move-only; the function pointers stay valid as long as the object lives.
+struct OpenSsl {
+    LibCrypto crypto;  // declared first: unloaded last, libssl depends on it
+    LibSsl ssl;
+    // OpenSSL_version_num() (SSLeay() for 1.0.x), e.g. 0x30000140 for 3.0.20.
+    unsigned long version = 0;
+
+    // The text of the oldest error in OpenSSL's queue of this thread, and clears the queue;
+    // empty when the queue is empty.
+    std::string takeErrors() const;
+};
+
+// The file names tried, in order, on this platform and architecture.
+std::vector<std::string> cryptoLibraryNames();
+std::vector<std::string> sslLibraryNames();
+
+// "could not load: (a|b|c).dll": every name tried, the common extension written once.
+std::string libraryListText(const std::vector<std::string>& names);
+
+// Loads libcrypto, then the libssl of the same series, and binds every function. Throws
+// tovi::BindError: "could not load: " + the names tried (+ the bad-format line), or
+// "could not import: " + name.
+OpenSsl loadOpenSsl();
+
+}  // namespace tovi::updater

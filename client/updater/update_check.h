@@ -1,0 +1,46 @@
+// The update check: fetch the manifest "list.txt" from the update folder, bring every listed file
+// that is out of date up to date, record the release version in config.ini.
+//
+// Runs on a worker thread and touches no window: it reports through a StatusSink, whose
+// implementation posts the messages to the update window. Every failure is thrown (tovi::Error);
+// nothing is caught here.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <string>
+
+#include "client/updater/openssl.h"
+
+namespace tovi::updater {
+
+class StatusSink {
+public:
+    virtual ~StatusSink() = default;
+    // About to download the file with this display name (may be empty).
+    virtual void progress(const std::string& displayName) = 0;
+    // The run ended without failure; selfUpdatePending is already set by then.
+    virtual void completed() = 0;
+};
+
+struct UpdateSettings {
+    // config.ini: read at the start, rewritten (version) at the end.
+    std::string configPath = "config.ini";
+    // Where the update files go and where "cacert.pem" is looked for first; no trailing separator.
+    std::string programFolder;
+    // A connection that delivers nothing for this long fails the run.
+    std::chrono::milliseconds idleTimeout{std::chrono::seconds(60)};
+};
+
+// "https://" + default host + "/tovimis/update/": the update folder when config.ini names none.
+std::string defaultUpdateUrl();
+
+// The client's run: config.ini in the current folder, the running program's folder, and the
+// process's one TLS context.
+void runUpdateCheck(const OpenSsl& ssl, StatusSink& sink, std::atomic<bool>& selfUpdatePending);
+
+// The same with explicit settings and a TLS context of its own (for tests and tools).
+void runUpdateCheck(const OpenSsl& ssl, StatusSink& sink, std::atomic<bool>& selfUpdatePending,
+                    const UpdateSettings& settings);
+
+}  // namespace tovi::updater

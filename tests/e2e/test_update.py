@@ -1,0 +1,173 @@
+"""The update under Wine: the real client (with the scripted test engine as node.dll and the OpenSSL
+DLLs built from Debian's sources) against the local HTTPS update server: files brought up to date,
+config.ini rewritten, the progress texts in the splash window, the main window revealed afterwards;
+failures as the unhandled-error box; and the self-update hand-off through the real support program.
+"""
+import hashlib
+import os
+import shutil
+import sys
+import time
+import unittest
+
+from wineenv import WineTestCase
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "integration"))
+from test_updater_server import Route, UpdateServer, make_pki, manifest_bytes, sha1_upper  # noqa: E402
+from test_client import Run, openssl_folder, winpath  # noqa: E402
+
+LOADING = "正在加载，请稍候……"
+UPDATING = "正在更新 "
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def write(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+class UpdateTest(WineTestCase):
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.ssl = openssl_folder()
+        cls.pki = make_pki(cls.wine.tmpdir("pki"))
+
+    def setUp(self):
+        self.site = self.wine.tmpdir("site")
+        self.server = UpdateServer(self.site, self.pki).__enter__()
+        self.addCleanup(self.server.__exit__, None, None, None)
+
+    # --- helpers -----------------------------------------------------------------------
+
+    def client_folder(self, version, support=False):
+        d = self.wine.tmpdir("update")
+        self.copy_to(d, "tovipos.exe", os.path.join("testengine", "node.dll"))
+        for name in os.listdir(self.ssl):
+            if name.endswith(".dll"):
+                self.copy_to(d, os.path.join(self.ssl, name))
+        shutil.copy(os.path.join(self.pki, "ca.pem"), os.path.join(d, "cacert.pem"))
+        if support:
+            self.copy_to(d, "tovipos_print.exe", os.path.join("fakes", "winprint.dll"),
+                         os.path.join("fakes", "api_com.dll"))
+        self.config = ("; till settings\r\n[base]\r\nurl=%s\r\nupdateUrl=%s\r\nversion=%s\r\n[other]\r\nkeep = me\r\n"
+                       % (winpath(os.path.join(d, "page.txt")), self.server.url("/update/"), version))
+        write(os.path.join(d, "config.ini"), self.config.encode())
+        return d
+
+    def publish(self, version, files, routes=None):
+        entries = []
+        for path, data in files.items():
+            write(os.path.join(self.site, "update", path + ".txt"), data)
+            entries.append((path + ".txt", sha1_upper(data)))
+        write(os.path.join(self.site, "update", "list.txt"), manifest_bytes(version, entries))
+        for path, route in (routes or {}).items():
+            self.server.routes["/update/" + path + ".txt"] = route
+
+    def run_client(self, d, script, timeout=90, on_running=None):
+        with open(os.path.join(d, "page.txt"), "w", encoding="utf-8") as f:
+            f.write("\n".join(script) + "\n")
+        engine_log = os.path.join(d, "engine.log")
+        running = self.wine.spawn(os.path.join(d, "tovipos.exe"), cwd=d,
+                                  env={"TOVI_ENGINE_LOG": winpath(engine_log),
+                                       "TOVI_FAKE_LOG": winpath(os.path.join(d, "fake.log"))})
+        extra = on_running(running) if on_running else None
+        run = Run(running.wait(timeout), d, engine_log, os.path.join(d, "fake.log"))
+        run.extra = extra
+        return run
+
+    # --- tests -------------------------------------------------------------------------
+
+    def test_two_downloads_show_progress_then_the_main_window(self):
+        first = b"first" * 20000
+        second = bytes(range(256)) * 400
+        # Each download takes about 4 s (steady pieces), so the probes see each name in turn.
+        self.publish("2.0", {"lib/first.dll": first, "字体/宋体.ttf": second},
+                     routes={"lib/first.dll": Route("slow", first, piece=2500, interval=0.1),
+                             "字体/宋体.ttf": Route("slow", second, piece=2560, interval=0.1)})
+        d = self.client_folder("1.0")
+        os.makedirs(os.path.join(d, "lib"))
+        os.makedirs(os.path.join(d, "字体"))
+        run = self.run_client(d, ["ready", "wait 2000", "probe first", "wait 4000", "probe second", "wait 5000",
+                                  "probe after", "call toviWinClose"])
+        self.assertEqual(run.rc, 0, run.stderr)
+        self.assertEqual(run.probe("first")["labels"], [UPDATING + "lib/first.dll"])
+        self.assertEqual(run.probe("first")["main"]["visible"], "0")
+        self.assertEqual(run.probe("second")["labels"], [UPDATING + "字体/宋体.ttf"])
+        after = run.probe("after")
+        self.assertEqual(after["main"]["visible"], "1")
+        self.assertNotIn("splash", after)
+        self.assertEqual(read(os.path.join(d, "lib", "first.dll")), first)
+        self.assertEqual(read(os.path.join(d, "字体", "宋体.ttf")), second)
+        self.assertEqual(read(os.path.join(d, "config.ini")).decode(), self.config.replace("version=1.0", "version=2.0"))
+        self.assertEqual([n for n in os.listdir(d) if n.endswith(".tovi-part")], [])
+
+    def test_a_failed_download_is_the_unhandled_error_box(self):
+        write_old = b"old library"
+        self.publish("2.0", {"keep.dll": b"new library"},
+                     routes={"keep.dll": Route("status", b"gone", 404, "Not Found")})
+        d = self.client_folder("1.0")
+        write(os.path.join(d, "keep.dll"), write_old)
+        run = self.run_client(d, ["ready", "wait 8000", "probe late", "call toviWinClose"],
+                              on_running=lambda r: self.wine.message_box(timeout=40))
+        self.assertIsNotNone(run.extra, run.stderr)
+        self.assertEqual(run.extra[1], "Error: unhandled exception: 404 Not Found [IOError]\n")
+        self.assertEqual(run.rc, 1)
+        self.assertNotIn("wkeShowWindow show=1", run.log)
+        self.assertEqual(read(os.path.join(d, "keep.dll")), write_old)
+        self.assertEqual(read(os.path.join(d, "config.ini")).decode(), self.config)
+
+    def test_the_loaded_engine_library_cannot_be_replaced(self):
+        engine = read(os.path.join(self.bin, "testengine", "node.dll"))
+        self.publish("2.0", {"node.dll": engine + b"\0changed"})
+        d = self.client_folder("1.0")
+        run = self.run_client(d, ["ready", "wait 8000", "call toviWinClose"],
+                              on_running=lambda r: self.wine.message_box(timeout=40))
+        if run.rc == 0:
+            self.skipTest("this Wine lets a loaded library be replaced")
+        self.assertEqual(run.extra[1], "Error: unhandled exception: Unable to open file [IOError]\n")
+        self.assertEqual(read(os.path.join(d, "node.dll")), engine)
+        self.assertEqual(read(os.path.join(d, "config.ini")).decode(), self.config)
+
+    def test_self_update_hands_over_to_the_support_program(self):
+        old = read(os.path.join(self.bin, "tovipos.exe"))
+        new = old + b"\0release 2"  # trailing bytes: still the same working program, another digest
+        self.publish("2.0", {"tovipos.exe": new})
+        d = self.client_folder("1.0", support=True)
+        # Both clients run this script: the first hands over before it gets far; the second (the
+        # new executable, versions now equal) reveals its window and closes.
+        run = self.run_client(d, ["wait 4000", "ready", "wait 2000", "probe shown", "call toviWinClose"])
+        self.assertEqual(run.rc, 0, run.stderr)
+        self.assertEqual(read(os.path.join(d, "config.ini")).decode(), self.config.replace("version=1.0", "version=2.0"))
+        # The support program waits 1 s, moves the file and starts the client again.
+        log = os.path.join(d, "engine.log")
+        deadline = time.time() + 60
+        lines = []
+        while time.time() < deadline:
+            lines = read(log).decode("utf-8", "replace").splitlines() if os.path.exists(log) else []
+            if any(line.startswith("call toviWinClose arg=") for line in lines):
+                break
+            time.sleep(0.3)
+        time.sleep(1)
+        self.assertEqual(read(os.path.join(d, "tovipos.exe")), new)
+        self.assertFalse(os.path.exists(os.path.join(d, "tovipos.exe.txt")))
+        self.assertEqual(lines.count("wkeInitialize"), 2, lines)  # two client runs
+        shown = Run.__new__(Run)
+        shown.log = lines
+        probe = shown.probe("shown")
+        self.assertEqual(probe["main"]["visible"], "1")
+        # the first run never showed its main window: only one reveal in the log
+        self.assertEqual(lines.count("wkeShowWindow show=1"), 1, lines)
+        # the second run checked with equal versions: one more manifest request, no download
+        self.assertEqual([p for p, _ in self.server.requests].count("/update/tovipos.exe.txt"), 1)
+        self.assertEqual([p for p, _ in self.server.requests].count("/update/list.txt"), 2)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,62 @@
+// Runs one update check natively, the way the client's worker does, and prints what the update
+// window would be told:
+//   progress <display name>     (one line per download)
+//   completed self-update=<0|1>
+// A failure prints the unhandled-error text on standard error and exits with status 1.
+//
+//   update_runner [--config FILE] [--folder PROGRAM_FOLDER] [--idle-ms N]
+// Without options: config.ini in the current folder, the runner's own folder, 60 s.
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+
+#include "client/updater/update_check.h"
+#include "common/error.h"
+#include "common/paths.h"
+
+namespace {
+
+class PrintingSink : public tovi::updater::StatusSink {
+public:
+    explicit PrintingSink(std::atomic<bool>& flag) : flag_(flag) {}
+    void progress(const std::string& displayName) override { std::cout << "progress " << displayName << std::endl; }
+    void completed() override { std::cout << "completed self-update=" << (flag_ ? 1 : 0) << std::endl; }
+
+private:
+    std::atomic<bool>& flag_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        tovi::updater::UpdateSettings settings;
+        settings.programFolder = tovi::programFolder();
+        bool custom = false;
+        for (int i = 1; i + 1 < argc; i += 2) {
+            const std::string opt = argv[i];
+            const std::string value = argv[i + 1];
+            if (opt == "--config") settings.configPath = value;
+            else if (opt == "--folder") settings.programFolder = value;
+            else if (opt == "--idle-ms") settings.idleTimeout = std::chrono::milliseconds(std::stol(value));
+            else {
+                std::cerr << "unknown option " << opt << "\n";
+                return 2;
+            }
+            custom = true;
+        }
+        const tovi::updater::OpenSsl ssl = tovi::updater::loadOpenSsl();
+        std::atomic<bool> selfUpdatePending{false};
+        PrintingSink sink(selfUpdatePending);
+        if (custom) {
+            tovi::updater::runUpdateCheck(ssl, sink, selfUpdatePending, settings);
+        } else {
+            tovi::updater::runUpdateCheck(ssl, sink, selfUpdatePending);
+        }
+        return 0;
+    } catch (...) {
+        std::cerr << tovi::unhandledErrorText(std::current_exception()) << std::flush;
+        return 1;
+    }
+}

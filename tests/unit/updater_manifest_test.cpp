@@ -1,0 +1,155 @@
+#include <gtest/gtest.h>
+
+#include "client/updater/manifest.h"
+#include "common/error.h"
+
+using namespace tovi::updater;
+
+namespace {
+
+std::string errorOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const tovi::Error& e) {
+        return std::string(e.what()) + " [" + e.kind() + "]";
+    }
+    return "";
+}
+
+}  // namespace
+
+TEST(UpdaterManifest, ReadsVersionAndEntries) {
+    const Manifest m = parseManifest(
+        "{\"version\": \" 1.2 \", \"extra\": 1, \"list\": ["
+        "{\"sha1\": \" ABC\\t\", \"path\": \"\\n a/b.dll.txt \\u000b\\f\\r\", \"size\": 3},"
+        "{\"sha1\": 5, \"path\": null},"
+        "{\"sha1\": \"\", \"path\": \"\xD7\xD6\xCC\xE5.txt\"}]}");
+    EXPECT_EQ(m.version, " 1.2 ");  // the version is not trimmed
+    const auto& e = manifestEntries(m);
+    ASSERT_EQ(e.size(), 3u);
+    EXPECT_EQ(e[0].sha1, "ABC");
+    EXPECT_EQ(e[0].path, "a/b.dll.txt");
+    EXPECT_EQ(e[1].sha1, "");  // not a string: empty text
+    EXPECT_EQ(e[1].path, "");
+    EXPECT_EQ(e[2].path, "\xD7\xD6\xCC\xE5.txt");  // raw GB2312 bytes survive
+}
+
+TEST(UpdaterManifest, NonStringVersionIsEmpty) {
+    EXPECT_EQ(parseManifest("{\"version\": 3, \"list\": []}").version, "");
+    EXPECT_EQ(parseManifest("{\"version\": \"a\\u0000b\", \"list\": []}").version, std::string("a\0b", 3));
+}
+
+TEST(UpdaterManifest, Errors) {
+    struct Case {
+        const char* body;
+        const char* parseError;  // thrown by parseManifest
+        const char* listError;   // thrown by manifestEntries
+    };
+    const Case cases[] = {
+        {"", "list.txt is not valid JSON: The document is empty. (at byte 0) [ValueError]", ""},
+        {"{\"version\": \"1\", \"list\": []", "list.txt is not valid JSON: Missing a comma or '}' after an object member. (at byte 27) [ValueError]", ""},
+        {"\"text\"", "list.txt is not a JSON object [ValueError]", ""},
+        {"{\"list\": []}", "list.txt has no \"version\" [ValueError]", ""},
+        {"{\"version\": \"1\"}", "list.txt has no \"list\" [ValueError]", ""},
+        {"{\"version\": \"1\", \"list\": \"x\"}", "", "list.txt: \"list\" is not an array [ValueError]"},
+        {"{\"version\": \"1\", \"list\": [[]]}", "", "list.txt: entry 1 is not an object [ValueError]"},
+        {"{\"version\": \"1\", \"list\": [{\"sha1\":\"\",\"path\":\"\"},{\"path\":\"\"}]}", "", "list.txt: entry 2 has no \"sha1\" [ValueError]"},
+        {"{\"version\": \"1\", \"list\": [{\"sha1\":\"\"}]}", "", "list.txt: entry 1 has no \"path\" [ValueError]"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.body);
+        EXPECT_EQ(errorOf([&] { parseManifest(c.body); }), c.parseError);
+        if (*c.parseError == 0) {
+            EXPECT_EQ(errorOf([&] { manifestEntries(parseManifest(c.body)); }), c.listError);
+        }
+    }
+}
+
+TEST(UpdaterManifest, LocalPaths) {
+    struct Case {
+        const char* path;
+        const char* windows;  // "" = refused
+        const char* posix;
+    };
+    const Case cases[] = {
+        {"a.dll.txt", "C:\\app\\a.dll", "/opt/app/a.dll"},
+        {"a/b/c.dll.txt", "C:\\app\\a\\b\\c.dll", "/opt/app/a/b/c.dll"},
+        {"a\\b//c.dll.txt", "C:\\app\\a\\b\\c.dll", "/opt/app/a/b/c.dll"},
+        {"./a/./b.txt", "C:\\app\\a\\b", "/opt/app/a/b"},
+        {"a/../b.dll.txt", "C:\\app\\b.dll", "/opt/app/b.dll"},
+        {"a/b/../../c.dll.txt", "C:\\app\\c.dll", "/opt/app/c.dll"},
+        {"a.dllxxxx", "C:\\app\\a.dll", "/opt/app/a.dll"},  // the last four go, whatever they are
+        {"\xE5\xAD\x97\xE4\xBD\x93.txt", "C:\\app\\\xE5\xAD\x97\xE4\xBD\x93", "/opt/app/\xE5\xAD\x97\xE4\xBD\x93"},
+        {"ab\xE5\xAD\x97\xE4\xBD\x93\xE5\xAD\x97\xE4\xBD\x93", "C:\\app\\ab", "/opt/app/ab"},  // characters, not bytes
+        {"a/b.txt/", "C:\\app\\a\\b", "/opt/app/a/b"},
+        {"../b.dll.txt", "", ""},
+        {"a/../../b.dll.txt", "", ""},
+        {"/etc/passwd.txt", "", ""},
+        {"\\windows\\x.dll.txt", "", ""},
+        {"C:/x.dll.txt", "", ""},
+        {"c:x.dll.txt", "", ""},
+        {"a/b:stream.txt", "", ""},
+        {"", "", ""},
+        {"abc", "", ""},
+        {"abcd", "", ""},
+        {"a/.txt", "", ""},
+        {"x.dll.txt/..", "", ""},
+        {"a/...txt", "", ""},  // "a\..." less four characters leaves "a\" + nothing
+        {"..txt", "", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        EXPECT_EQ(localPathOf(c.path, "C:\\app", '\\'), c.windows);
+        EXPECT_EQ(localPathOf(c.path, "/opt/app", '/'), c.posix);
+    }
+    EXPECT_EQ(localPathOf("a.dll.txt", "C:\\app\\", '\\'), "C:\\app\\a.dll");
+    EXPECT_EQ(localPathOf("a.dll.txt", "/", '/'), "/a.dll");
+}
+
+TEST(UpdaterManifest, EntryNames) {
+    const std::string url = "https://h/u/";
+    {
+        const EntryNames n = entryNames({"X", "\xD7\xD6\xCC\xE5/\xCB\xCE.ttf.txt"}, url, "/app", '/');
+        EXPECT_EQ(n.utf8Path, "\xE5\xAD\x97\xE4\xBD\x93/\xE5\xAE\x8B.ttf.txt");
+        EXPECT_EQ(n.url, url + n.utf8Path);
+        EXPECT_EQ(n.displayName, "\xE5\xAD\x97\xE4\xBD\x93/\xE5\xAE\x8B.ttf");
+        EXPECT_EQ(n.localPath, "/app/\xE5\xAD\x97\xE4\xBD\x93/\xE5\xAE\x8B.ttf");
+        EXPECT_EQ(n.target, n.localPath);
+        EXPECT_FALSE(n.selfUpdate);
+    }
+    {
+        const EntryNames n = entryNames({"X", "tovipos.exe.txt"}, url, "C:\\app", '\\');
+        EXPECT_TRUE(n.selfUpdate);
+        EXPECT_EQ(n.localPath, "C:\\app\\tovipos.exe");
+        EXPECT_EQ(n.target, "C:\\app\\tovipos.exe.txt");
+        EXPECT_EQ(n.displayName, "tovipos.exe");
+    }
+    for (const char* notSelf : {"Tovipos.exe.txt", "./tovipos.exe.txt", "bin/tovipos.exe.txt", "tovipos.exe.TXT"}) {
+        EXPECT_FALSE(entryNames({"X", notSelf}, url, "/app", '/').selfUpdate) << notSelf;
+    }
+    EXPECT_EQ(errorOf([&] { entryNames({"", "../up.dll.txt"}, url, "/app", '/'); }),
+              "list.txt: path leaves the program folder: ../up.dll.txt [ValueError]");
+    EXPECT_EQ(errorOf([&] { entryNames({"", "x.0123ABCD.tovi-part.txt"}, url, "/app", '/'); }),
+              "list.txt: path has the form of a temporary download file: x.0123ABCD.tovi-part.txt [ValueError]");
+}
+
+TEST(UpdaterManifest, DisplayNamesAndCharacterCounting) {
+    EXPECT_EQ(dropLastChars("abcd", 4), "");
+    EXPECT_EQ(dropLastChars("abc", 4), "");
+    EXPECT_EQ(dropLastChars("abcde", 4), "a");
+    EXPECT_EQ(dropLastChars("\xE5\xAD\x97.txt", 4), "\xE5\xAD\x97");
+    EXPECT_EQ(dropLastChars("a\xE5\xAD\x97\xE5\xAD\x97\xE5\xAD\x97\xE5\xAD\x97", 4), "a");
+}
+
+TEST(UpdaterManifest, TrimsTheSixWhiteSpaceCharacters) {
+    EXPECT_EQ(trimWhite(" \t\n\r\v\fx y\f\v\r\n\t "), "x y");
+    EXPECT_EQ(trimWhite(" \t "), "");
+    EXPECT_EQ(trimWhite("\xA1\xA1x"), "\xA1\xA1x");  // a GB2312 ideographic blank is not white space here
+}
+
+TEST(UpdaterManifest, TemporaryNames) {
+    for (const char* yes : {"a.dll.0123ABCD.tovi-part", ".00000000.tovi-part", "x.abcdef12.tovi-part"}) EXPECT_TRUE(isTempName(yes)) << yes;
+    for (const char* no : {"a.dll", "a.dll.tovi-part", "a.0123ABC.tovi-part", "a.0123ABCG.tovi-part", "a_0123ABCD.tovi-part",
+                           "a.0123ABCD.tovi-part.txt"})
+        EXPECT_FALSE(isTempName(no)) << no;
+}

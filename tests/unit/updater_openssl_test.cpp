@@ -1,0 +1,97 @@
+// The binding's names and rules, and SHA-1 through the system's libcrypto loaded at run time.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include <unistd.h>
+
+#include "client/updater/sha1.h"
+#include "client/updater/tls.h"
+#include "common/error.h"
+
+using namespace tovi::updater;
+
+TEST(UpdaterOpenSsl, LibraryListText) {
+    EXPECT_EQ(libraryListText({"libcrypto-1_1.dll", "libeay32.dll", "libcrypto-3.dll"}), "(libcrypto-1_1|libeay32|libcrypto-3).dll");
+    EXPECT_EQ(libraryListText({"libssl-1_1.dll", "ssleay32.dll", "libssl32.dll", "libssl-1_1-x64.dll", "libssl-3.dll", "libssl-3-x64.dll"}),
+              "(libssl-1_1|ssleay32|libssl32|libssl-1_1-x64|libssl-3|libssl-3-x64).dll");
+    EXPECT_EQ(libraryListText({"libcrypto.so.3", "libcrypto.so.1.1"}), "(libcrypto.so.3|libcrypto.so.1.1)");
+    EXPECT_EQ(libraryListText({"node.dll"}), "node.dll");
+}
+
+TEST(UpdaterOpenSsl, NamesOnThisPlatform) {
+    EXPECT_EQ(cryptoLibraryNames(), (std::vector<std::string>{"libcrypto.so.3", "libcrypto.so.1.1"}));
+    EXPECT_EQ(sslLibraryNames(), (std::vector<std::string>{"libssl.so.3", "libssl.so.1.1"}));
+}
+
+TEST(UpdaterOpenSsl, Tls13SuitesRule) {
+    const std::pair<unsigned long, bool> cases[] = {
+        {0x1000214fUL, false}, {0x10100000UL, false}, {0x10100FFFUL, false}, {0x10101000UL, true},
+        {0x1010117fUL, true},  {0x20000000UL, false}, {0x30000140UL, true},  {0x30200000UL, true},
+    };
+    for (const auto& [v, yes] : cases) EXPECT_EQ(takesTls13Suites(v), yes) << std::hex << v;
+}
+
+TEST(UpdaterOpenSsl, CaFileCandidates) {
+    const std::set<std::string> files = {"/app/cacert.pem", "/a/cacert.pem", "/b c/cacert.pem", "C:\\w\\cacert.pem", "/q/cacert.pem"};
+    auto isFile = [&](const std::string& p) { return files.count(p) > 0; };
+    using V = std::vector<std::string>;
+    // the program folder's file is the only candidate
+    EXPECT_EQ(caFileCandidates("/app", "/a:/b c", ':', '/', isFile), V{"/app/cacert.pem"});
+    EXPECT_EQ(caFileCandidates("/none", "/a::/x:\"/b c\":/a/:\"/q\"", ':', '/', isFile),
+              (V{"/a/cacert.pem", "/b c/cacert.pem", "/a/cacert.pem", "/q/cacert.pem"}));
+    EXPECT_EQ(caFileCandidates("C:\\none", ";C:\\w;\"C:\\w\\\"", ';', '\\', isFile), (V{"C:\\w\\cacert.pem", "C:\\w\\cacert.pem"}));
+    EXPECT_EQ(caFileCandidates("/none", "", ':', '/', isFile), V{});
+    EXPECT_EQ(caFileCandidates("/none", "\"", ':', '/', isFile), V{});
+}
+
+class UpdaterSha1 : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { ssl_ = new OpenSsl(loadOpenSsl()); }
+    static void TearDownTestSuite() {
+        delete ssl_;
+        ssl_ = nullptr;
+    }
+    static OpenSsl* ssl_;
+};
+OpenSsl* UpdaterSha1::ssl_ = nullptr;
+
+TEST_F(UpdaterSha1, KnownDigests) {
+    const std::pair<std::string, const char*> cases[] = {
+        {"", "DA39A3EE5E6B4B0D3255BFEF95601890AFD80709"},
+        {"abc", "A9993E364706816ABA3E25717850C26C9CD0D89D"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq", "84983E441C3BD26EBAAE4AA1F95129E5E54670F1"},
+        {std::string(1000000, 'a'), "34AA973CD4C4DAA4F61EEB2BDBAD27316534016F"},
+    };
+    for (const auto& [data, digest] : cases) EXPECT_EQ(sha1Hex(ssl_->crypto, data), digest);
+    // piecewise gives the same digest
+    Sha1 h(ssl_->crypto);
+    for (char c : std::string("abc")) h.update(std::string_view(&c, 1));
+    EXPECT_EQ(h.hexDigest(), "A9993E364706816ABA3E25717850C26C9CD0D89D");
+}
+
+TEST_F(UpdaterSha1, FilesFoldersAndMissing) {
+    const auto dir = std::filesystem::temp_directory_path() / ("tovi-sha1-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir / "folder");
+    {
+        std::ofstream(dir / "f.bin", std::ios::binary) << std::string(600000, 'a');
+    }
+    EXPECT_EQ(sha1OfFile(ssl_->crypto, (dir / "f.bin").string()), sha1Hex(ssl_->crypto, std::string(600000, 'a')));
+    EXPECT_EQ(sha1OfFile(ssl_->crypto, (dir / "folder").string()), "");
+    EXPECT_EQ(sha1OfFile(ssl_->crypto, (dir / "missing").string()), "");
+    if (::geteuid() != 0) {  // root reads anything
+        std::filesystem::permissions(dir / "f.bin", std::filesystem::perms::none);
+        EXPECT_THROW(sha1OfFile(ssl_->crypto, (dir / "f.bin").string()), tovi::Error);
+    }
+    std::filesystem::remove_all(dir);
+}
+
+TEST(UpdaterSha1Compare, IgnoresLetterCase) {
+    EXPECT_TRUE(sameDigest("A9993E36", "a9993e36"));
+    EXPECT_TRUE(sameDigest("", ""));
+    EXPECT_FALSE(sameDigest("A9993E36", "A9993E3"));
+    EXPECT_FALSE(sameDigest("", "A"));
+}
