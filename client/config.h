@@ -1,0 +1,23 @@
+// config.ini: section "base"; the start-up reads "url" (the update check reads its own keys, see
+// client/updater). Opened by its bare name in the current folder, read afresh by each reader.
+#pragma once
+
+#include <string>
+
+#include "common/ini.h"
+
+namespace tovi::client {
+
+inline constexpr const char* kConfigFile = "config.ini";
+inline constexpr const char* kConfigSection = "base";
+
+// "https://" + the maker's host + "/tovimis/pos2.html".
+std::string defaultStartUrl();
+
+// The start page address of a parsed config.ini: (base, url) or the default.
+std::string startUrl(const IniFile& config);
+
+// Loads config.ini from the current folder; IOError "cannot open: config.ini" when it cannot.
+IniFile loadConfig();
+
+}  // namespace tovi::client

@@ -1,0 +1,201 @@
+#include "client/shell.h"
+
+#include <stdexcept>
+
+namespace tovi::client {
+
+namespace {
+
+// The functions offered to the page get a null context: they reach the shell through this.
+Shell* current = nullptr;
+ui::Application* currentApp = nullptr;
+const EngineApi* currentEngine = nullptr;
+
+// Catch barrier of every engine callback: no exception crosses into the engine. An error becomes
+// pending on the UI thread; the loop then ends the client with the unhandled-error report.
+template <typename Fn>
+void barrier(Fn&& fn) noexcept {
+    if (!current || currentApp->failed()) return;
+    try {
+        fn();
+    } catch (...) {
+        currentApp->fail(std::current_exception());
+    }
+}
+
+std::string copyText(const char* text) { return text ? std::string(text) : std::string(); }
+
+// Argument 0 of a call from the page, copied at once (the engine owns the text).
+std::string argumentText(jsExecState state) {
+    return copyText(currentEngine->jsToString(state, currentEngine->jsArg(state, 0)));
+}
+
+void TOVI_ENGINE_CALL documentReady(wkeWebView, void* context) {
+    barrier([&] { static_cast<Shell*>(context)->onDocumentReady(); });
+}
+
+void TOVI_ENGINE_CALL titleChanged(wkeWebView view, void* context, wkeString) {
+    barrier([&] { static_cast<Shell*>(context)->onTitleChanged(view); });
+}
+
+jsValue TOVI_ENGINE_CALL jsWinMin(jsExecState, void*) {
+    barrier([] { current->winMin(); });
+    return 0;
+}
+jsValue TOVI_ENGINE_CALL jsWinMax(jsExecState, void*) {
+    barrier([] { current->winMax(); });
+    return 0;
+}
+jsValue TOVI_ENGINE_CALL jsWinClose(jsExecState, void*) {
+    barrier([] { current->winClose(); });
+    return 0;
+}
+jsValue TOVI_ENGINE_CALL jsScreenfull(jsExecState, void*) {
+    barrier([] { current->screenfull(); });
+    return 0;
+}
+DeviceCommand receipt(std::string_view json) { return printRequest(PrintKind::Receipt, json); }
+DeviceCommand settlement(std::string_view json) { return printRequest(PrintKind::Settlement, json); }
+jsValue TOVI_ENGINE_CALL jsPrint(jsExecState state, void*) {
+    barrier([&] { current->deviceRequest(argumentText(state), receipt); });
+    return 0;
+}
+jsValue TOVI_ENGINE_CALL jsRijie(jsExecState state, void*) {
+    barrier([&] { current->deviceRequest(argumentText(state), settlement); });
+    return 0;
+}
+jsValue TOVI_ENGINE_CALL jsOpencash(jsExecState state, void*) {
+    barrier([&] { current->deviceRequest(argumentText(state), opencashRequest); });
+    return 0;
+}
+jsValue TOVI_ENGINE_CALL jsDisplay(jsExecState state, void*) {
+    barrier([&] { current->deviceRequest(argumentText(state), displayRequest); });
+    return 0;
+}
+
+}  // namespace
+
+Shell::Shell(ui::Application& app, const EngineApi& engine, DeviceHost& devices,
+             std::function<void(const std::string&)> showProblem)
+    : app_(app), engine_(engine), devices_(devices), showProblem_(std::move(showProblem)) {}
+
+Shell::~Shell() {
+    if (current == this) {
+        current = nullptr;
+        currentApp = nullptr;
+        currentEngine = nullptr;
+    }
+}
+
+void Shell::create(const std::function<std::string()>& readStartUrl) {
+    if (current) throw std::logic_error("the client shell exists already");
+    current = this;
+    currentApp = &app_;
+    currentEngine = &engine_;
+
+    ui::FrameOptions frame;
+    frame.bounds = {0, 0, kMainWidth, kMainHeight};
+    frame.style.popup = true;
+    frame.style.border = true;
+    frame.style.systemMenu = true;
+    mainFrame_ = app_.createFrame(frame);
+    mainFrame_->setClipChildren(true);
+    mainFrame_->centre(true, true);
+
+    engine_.wkeInitialize();
+    webView_ = engine_.wkeCreateWebWindow(WKE_WINDOW_TYPE_CONTROL, mainFrame_->handle(), 0, 0, kMainWidth, kMainHeight);
+    const std::string url = readStartUrl();
+    engine_.wkeLoadURL(webView_, url.c_str());
+    engine_.wkeSetCspCheckEnable(webView_, 0);
+    engine_.wkeShowWindow(webView_, 0);
+
+    // Focus given to the main window goes on into the page.
+    mainFrame_->on(ui::Event::Focus, [this](const ui::EventArgs&) {
+        if (!viewDestroyed_) engine_.wkeSetFocus(webView_);
+    });
+    engine_.wkeOnDocumentReady(webView_, documentReady, this);
+    engine_.wkeOnTitleChanged(webView_, titleChanged, this);
+
+    engine_.wkeJsBindFunction("toviWinMin", jsWinMin, nullptr, 1);
+    engine_.wkeJsBindFunction("toviWinMax", jsWinMax, nullptr, 1);
+    engine_.wkeJsBindFunction("toviWinClose", jsWinClose, nullptr, 1);
+    engine_.wkeJsBindFunction("toviScreenfull", jsScreenfull, nullptr, 1);
+    engine_.wkeJsBindFunction("toviPrint", jsPrint, nullptr, 1);
+    engine_.wkeJsBindFunction("toviRijie", jsRijie, nullptr, 1);
+    engine_.wkeJsBindFunction("toviOpencash", jsOpencash, nullptr, 1);
+    engine_.wkeJsBindFunction("toviDisplay", jsDisplay, nullptr, 1);
+}
+
+// Runs on every ready document, not only the first: a later one shows the window again.
+void Shell::onDocumentReady() {
+    pageReady_ = true;
+    if (updateCheckDone_) revealMainWindow();
+}
+
+void Shell::onUpdateCheckDone(ui::Window& updateWindow) {
+    updateCheckDone_ = true;
+    updateWindow_ = &updateWindow;
+    // A page that closed its window before it was ready never will be: the reveal then only
+    // closes the update window, which ends the loop instead of leaving the splash up for good.
+    if (pageReady_ || mainFrameGone()) revealMainWindow();
+}
+
+bool Shell::mainFrameGone() const { return viewDestroyed_ || !mainFrame_->alive(); }
+
+void Shell::revealMainWindow() {
+    if (updateWindow_ && updateWindow_->alive()) updateWindow_->close();
+    // The page may have closed the window and its view before the check ended: nothing to show.
+    if (mainFrameGone()) return;
+    mainFrame_->show(ui::ShowCommand::Normal);
+    mainFrame_->focus();
+    engine_.wkeShowWindow(webView_, 1);
+    engine_.wkeSetFocus(webView_);
+}
+
+void Shell::onTitleChanged(wkeWebView view) {
+    // The title argument is ignored: the view's current title is the one to show.
+    const std::string title = copyText(engine_.wkeGetTitle(view));
+    mainFrame_->setText(title);
+}
+
+void Shell::winMin() {
+    if (mainFrame_->alive() && mainFrame_->visible()) mainFrame_->show(ui::ShowCommand::Minimize);
+}
+
+void Shell::winMax() {
+    if (mainFrame_->alive() && mainFrame_->visible()) mainFrame_->show(ui::ShowCommand::Maximize);
+}
+
+void Shell::winClose() {
+    if (!viewDestroyed_) {
+        viewDestroyed_ = true;
+        engine_.wkeDestroyWebWindow(webView_);
+    }
+    mainFrame_->close();
+    // Closed after the check but before the page was ready: the update window waits for nothing.
+    if (updateCheckDone_) revealMainWindow();
+}
+
+void Shell::screenfull() {
+    const ui::Size screen = app_.screenSize();
+    if (!viewDestroyed_) engine_.wkeResize(webView_, screen.width, screen.height);
+    mainFrame_->setBounds({0, 0, screen.width, screen.height});
+}
+
+std::string Shell::problemText(const RequestError& error) {
+    return std::string("设备请求无效，未执行：") + error.what() + " [" + error.kind() + "]";
+}
+
+void Shell::deviceRequest(const std::string& argument, DeviceCommand (*build)(std::string_view)) {
+    DeviceCommand command;
+    try {
+        command = build(argument);
+    } catch (const RequestError& e) {
+        // Refused: nothing written, nothing started; the sale goes on.
+        showProblem_(problemText(e));
+        return;
+    }
+    carryOut(command, devices_);
+}
+
+}  // namespace tovi::client

@@ -1,0 +1,97 @@
+#include "client/splash.h"
+
+namespace tovi::client {
+
+void PostingStatusSink::progress(const std::string& displayName) {
+    auto copy = std::make_unique<std::string>(displayName);
+    // The message owns the copy from here; a failed post leaves it with us.
+    if (ui::postAppMessage(window_, kUpdateStatusMessage, 0, reinterpret_cast<std::intptr_t>(copy.get()))) {
+        copy.release();
+    }
+}
+
+void PostingStatusSink::completed() { ui::postAppMessage(window_, kUpdateStatusMessage, 0, 0); }
+
+void postUpdateFailure(const UpdateShared& shared, std::exception_ptr error) noexcept {
+    try {
+        auto owned = std::make_unique<std::exception_ptr>(std::move(error));
+        if (ui::postAppMessage(shared.window.load(), kUpdateFailedMessage, 0,
+                               reinterpret_cast<std::intptr_t>(owned.get()))) {
+            owned.release();
+        }
+    } catch (...) {
+        // Out of memory while reporting: the window then simply never hears of the check again.
+    }
+}
+
+Splash::Splash(ui::Application& app, Shell& shell, WorkerPool& pool, std::shared_ptr<UpdateShared> shared,
+               UpdateCheck check, std::function<void()> startHandOff)
+    : app_(app),
+      shell_(shell),
+      pool_(pool),
+      shared_(std::move(shared)),
+      check_(std::move(check)),
+      startHandOff_(std::move(startHandOff)) {}
+
+void Splash::create(std::span<const unsigned char> jpeg) {
+    picture_ = app_.decodeJpeg(jpeg);
+    const ui::Size size = picture_->size();
+    ui::FrameOptions frame;
+    frame.bounds = {0, 0, size.width, size.height};
+    frame.style.popup = true;
+    frame.style.border = true;
+    frame.style.systemMenu = true;
+    frame.style.topmost = true;
+    window_ = app_.createFrame(frame);
+    shared_->window.store(window_->handle());
+    // Until the check has completed, the system's close command would leave the hidden main
+    // window running with nothing on screen: the window cannot be closed before then.
+    window_->setCloseLocked(true);
+    label_ = app_.createLabel(*window_, kLoadingText, kStatusLabelBounds, true);
+
+    window_->on(ui::Event::Paint, [this](const ui::EventArgs& args) {
+        if (args.painter) args.painter->drawPicture(*picture_, 0, 0);
+        label_->setBounds(kStatusLabelBounds);
+    });
+    window_->on(ui::Event::Timer, [this](const ui::EventArgs&) { onUpdateTimer(); });
+    window_->on(ui::Event::AppMessage, [this](const ui::EventArgs& args) {
+        if (args.message == kUpdateStatusMessage) {
+            onUpdateStatus(args.first, args.second);
+        } else if (args.message == kUpdateFailedMessage) {
+            std::unique_ptr<std::exception_ptr> error(reinterpret_cast<std::exception_ptr*>(args.second));
+            if (error) app_.fail(*error);
+        }
+    });
+    window_->centre(true, true);
+    window_->show(ui::ShowCommand::Normal);
+    window_->startTimer(kUpdateTimerId, kUpdateTimerMs);
+}
+
+void Splash::onUpdateTimer() {
+    window_->stopTimer(kUpdateTimerId);
+    pool_.submit([shared = shared_, check = check_] {
+        PostingStatusSink sink(shared->window.load());
+        check(sink, shared->selfUpdatePending);
+    });
+}
+
+void Splash::onUpdateStatus(std::uintptr_t first, std::intptr_t second) {
+    if (first != 0 || second != 0) {
+        std::unique_ptr<std::string> name(reinterpret_cast<std::string*>(second));
+        // The blank line first: the transparent label then repaints the picture behind it.
+        label_->setText(std::string(31, ' '));
+        label_->setText(kUpdatingPrefix + (name ? *name : std::string()));
+        return;
+    }
+    window_->setCloseLocked(false);
+    if (shared_->selfUpdatePending.load()) {
+        // Hand-off: both windows go, the support program swaps the executable and restarts us.
+        window_->close();
+        shell_.mainFrame().close();
+        startHandOff_();
+        return;
+    }
+    shell_.onUpdateCheckDone(*window_);
+}
+
+}  // namespace tovi::client

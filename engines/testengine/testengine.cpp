@@ -1,0 +1,393 @@
+// A scripted stand-in for the web engine, for end-to-end tests and demos (never shipped).
+//
+// The view is a plain child window. "Loading" a URL reads the script file that the URL names (a
+// path, or file:///path), one command a line, run on timers of the UI thread so that handlers and
+// bound functions run inside message dispatch as with a real engine:
+//   ready                  fire the document-ready handler
+//   title <text>           set the title (UTF-8) and fire the title handler
+//   call <name> [<text>]   call a bound function with one argument, the rest of the line
+//   wait <ms>              pause the script
+//   probe <label>          log the state of the process's "wFrame" windows, the view, the screen
+//   log <text>             write text to the log
+// Blank lines and lines starting with "#" are skipped.
+//
+// Every call the engine receives is appended, with its arguments, as one line to the file named by
+// the environment variable TOVI_ENGINE_LOG (UTF-8).
+#include <windows.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "engines/engine_api.h"
+
+struct toviEngineView {
+    HWND hwnd = nullptr;
+    wkeDocumentReadyCallback ready = nullptr;
+    void* readyContext = nullptr;
+    wkeTitleChangedCallback titleChanged = nullptr;
+    void* titleContext = nullptr;
+    std::string title;
+    std::vector<std::string> script;
+    std::size_t next = 0;
+    bool destroyed = false;
+};
+
+namespace {
+
+constexpr const wchar_t* kViewClass = L"toviTestView";
+constexpr UINT_PTR kScriptTimer = 7;
+
+struct Binding {
+    jsNativeFunction function = nullptr;
+    void* context = nullptr;
+    unsigned argumentCount = 0;
+};
+
+struct ExecState {
+    std::vector<std::string> arguments;
+    std::string text;  // the last text handed out by jsToString
+};
+
+std::map<std::string, Binding>& bindings() {
+    static std::map<std::string, Binding> b;
+    return b;
+}
+
+std::string utf8(const std::wstring& w) {
+    if (w.empty()) return {};
+    const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+std::wstring wide(const std::string& s) {
+    if (s.empty()) return {};
+    const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), out.data(), n);
+    return out;
+}
+
+void log(const std::string& line) {
+    wchar_t path[1024];
+    const DWORD n = GetEnvironmentVariableW(L"TOVI_ENGINE_LOG", path, 1024);
+    if (n == 0 || n >= 1024) return;
+    FILE* f = _wfopen(path, L"ab");
+    if (!f) return;
+    std::fwrite(line.data(), 1, line.size(), f);
+    std::fputc('\n', f);
+    std::fclose(f);
+}
+
+std::string classOf(HWND h) {
+    wchar_t cls[128] = {};
+    if (h) GetClassNameW(h, cls, 128);
+    return utf8(cls);
+}
+
+std::string textOf(HWND h) {
+    const int n = GetWindowTextLengthW(h);
+    std::wstring w(static_cast<std::size_t>(n) + 1, L'\0');
+    GetWindowTextW(h, w.data(), n + 1);
+    w.resize(static_cast<std::size_t>(n));
+    return utf8(w);
+}
+
+std::string rectOf(HWND h) {
+    RECT r{};
+    GetWindowRect(h, &r);
+    char buf[96];
+    std::snprintf(buf, sizeof buf, "%ld,%ld,%ld,%ld", r.left, r.top, r.right - r.left, r.bottom - r.top);
+    return buf;
+}
+
+struct ProbeContext {
+    std::string label;
+};
+
+BOOL CALLBACK probeChild(HWND h, LPARAM lp) {
+    const auto* ctx = reinterpret_cast<const ProbeContext*>(lp);
+    if (classOf(h) == "Static") log("probe " + ctx->label + " label rect=" + rectOf(h) + " text=" + textOf(h));
+    return TRUE;
+}
+
+BOOL CALLBACK probeFrame(HWND h, LPARAM lp) {
+    const auto* ctx = reinterpret_cast<const ProbeContext*>(lp);
+    if (classOf(h) != "wFrame") return TRUE;
+    char buf[128];
+    std::snprintf(buf, sizeof buf, " visible=%d iconic=%d zoomed=%d style=0x%08lx exstyle=0x%08lx",
+                  IsWindowVisible(h) ? 1 : 0, IsIconic(h) ? 1 : 0, IsZoomed(h) ? 1 : 0,
+                  static_cast<unsigned long>(GetWindowLongW(h, GWL_STYLE)),
+                  static_cast<unsigned long>(GetWindowLongW(h, GWL_EXSTYLE)));
+    log("probe " + ctx->label + " frame" + buf + " rect=" + rectOf(h) + " text=" + textOf(h));
+    EnumChildWindows(h, probeChild, lp);
+    return TRUE;
+}
+
+void probe(toviEngineView* view, const std::string& label) {
+    ProbeContext ctx{label};
+    EnumThreadWindows(GetCurrentThreadId(), probeFrame, reinterpret_cast<LPARAM>(&ctx));
+    if (view->hwnd) {
+        RECT r{};
+        GetClientRect(view->hwnd, &r);
+        char buf[128];
+        std::snprintf(buf, sizeof buf, " visible=%d size=%ld,%ld", IsWindowVisible(view->hwnd) ? 1 : 0, r.right, r.bottom);
+        log("probe " + label + " view" + buf + " focus=" + classOf(GetFocus()));
+    }
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%d,%d", GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+    log("probe " + label + " screen=" + buf);
+}
+
+void callBound(const std::string& name, const std::string& argument, bool hasArgument) {
+    auto it = bindings().find(name);
+    if (it == bindings().end()) {
+        log("call " + name + " unbound");
+        return;
+    }
+    ExecState state;
+    if (hasArgument) state.arguments.push_back(argument);
+    log("call " + name + " arg=" + argument);
+    const jsValue result = it->second.function(&state, it->second.context);
+    log("call " + name + " -> " + std::to_string(result));
+}
+
+// Runs commands until a wait (which sets the timer again) or the end of the script.
+void runScript(toviEngineView* view) {
+    while (!view->destroyed && view->next < view->script.size()) {
+        std::string line = view->script[view->next++];
+        while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+        if (line.empty() || line[0] == '#') continue;
+        const std::size_t sp = line.find(' ');
+        const std::string command = line.substr(0, sp);
+        const std::string rest = sp == std::string::npos ? std::string() : line.substr(sp + 1);
+        if (command == "ready") {
+            log("fire ready");
+            if (view->ready) view->ready(view, view->readyContext);
+        } else if (command == "title") {
+            view->title = rest;
+            log("fire title " + rest);
+            if (view->titleChanged) {
+                view->titleChanged(view, view->titleContext, reinterpret_cast<wkeString>(view->title.c_str()));
+            }
+        } else if (command == "call") {
+            const std::size_t s2 = rest.find(' ');
+            callBound(rest.substr(0, s2), s2 == std::string::npos ? std::string() : rest.substr(s2 + 1),
+                      s2 != std::string::npos);
+        } else if (command == "wait") {
+            if (view->hwnd) SetTimer(view->hwnd, kScriptTimer, static_cast<UINT>(std::stoul(rest)), nullptr);
+            return;
+        } else if (command == "probe") {
+            probe(view, rest);
+        } else if (command == "log") {
+            log("log " + rest);
+        } else {
+            log("script: unknown command " + command);
+        }
+    }
+    if (!view->destroyed && view->next >= view->script.size()) log("script done");
+}
+
+LRESULT CALLBACK viewProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    auto* view = reinterpret_cast<toviEngineView*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    try {
+        if (view && msg == WM_TIMER && wp == kScriptTimer) {
+            KillTimer(hwnd, kScriptTimer);
+            runScript(view);
+            return 0;
+        }
+        if (view && msg == WM_NCDESTROY) {
+            view->hwnd = nullptr;
+            view->destroyed = true;
+        }
+    } catch (...) {
+        log("exception in the view's window procedure");
+    }
+    return DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+void registerViewClass() {
+    static bool done = false;
+    if (done) return;
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = viewProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    wc.lpszClassName = kViewClass;
+    RegisterClassExW(&wc);
+    done = true;
+}
+
+std::string pointerText(const void* p) { return p ? "set" : "null"; }
+
+}  // namespace
+
+// Every export has its own catch barrier: nothing may unwind into the caller.
+extern "C" {
+
+void TOVI_ENGINE_CALL wkeInitialize(void) {
+    try {
+        log("wkeInitialize");
+        registerViewClass();
+    } catch (...) {
+    }
+}
+
+wkeWebView TOVI_ENGINE_CALL wkeCreateWebWindow(int type, void* parent, int x, int y, int width, int height) {
+    try {
+        log("wkeCreateWebWindow type=" + std::to_string(type) + " parent=" + classOf(static_cast<HWND>(parent)) +
+            " x=" + std::to_string(x) + " y=" + std::to_string(y) + " w=" + std::to_string(width) +
+            " h=" + std::to_string(height));
+        registerViewClass();
+        auto* view = new toviEngineView;
+        view->hwnd = CreateWindowExW(0, kViewClass, L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP, x, y, width, height,
+                                     static_cast<HWND>(parent), nullptr, GetModuleHandleW(nullptr), nullptr);
+        if (view->hwnd) SetWindowLongPtrW(view->hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(view));
+        return view;
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+void TOVI_ENGINE_CALL wkeLoadURL(wkeWebView view, const char* url) {
+    try {
+        std::string u = url ? url : "";
+        log("wkeLoadURL url=" + u);
+        if (!view) return;
+        if (u.rfind("file:///", 0) == 0) u = u.substr(8);
+        FILE* f = _wfopen(wide(u).c_str(), L"rb");
+        if (!f) {
+            log("load failed " + u);
+            return;
+        }
+        std::string text;
+        char buf[4096];
+        std::size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+        std::fclose(f);
+        view->script.clear();
+        std::size_t pos = 0;
+        while (pos <= text.size()) {
+            const std::size_t end = text.find('\n', pos);
+            view->script.push_back(text.substr(pos, end == std::string::npos ? std::string::npos : end - pos));
+            if (end == std::string::npos) break;
+            pos = end + 1;
+        }
+        view->next = 0;
+        if (view->hwnd) SetTimer(view->hwnd, kScriptTimer, 10, nullptr);
+    } catch (...) {
+    }
+}
+
+void TOVI_ENGINE_CALL wkeSetCspCheckEnable(wkeWebView, int enable) {
+    try {
+        log("wkeSetCspCheckEnable enable=" + std::to_string(enable));
+    } catch (...) {
+    }
+}
+
+void TOVI_ENGINE_CALL wkeShowWindow(wkeWebView view, int show) {
+    try {
+        log("wkeShowWindow show=" + std::to_string(show));
+        if (view && view->hwnd) ShowWindow(view->hwnd, show ? SW_SHOW : SW_HIDE);
+    } catch (...) {
+    }
+}
+
+void TOVI_ENGINE_CALL wkeSetFocus(wkeWebView view) {
+    try {
+        log("wkeSetFocus");
+        if (view && view->hwnd) SetFocus(view->hwnd);
+    } catch (...) {
+    }
+}
+
+void TOVI_ENGINE_CALL wkeOnDocumentReady(wkeWebView view, wkeDocumentReadyCallback handler, void* context) {
+    try {
+        log("wkeOnDocumentReady context=" + pointerText(context));
+        if (!view) return;
+        view->ready = handler;
+        view->readyContext = context;
+    } catch (...) {
+    }
+}
+
+void TOVI_ENGINE_CALL wkeOnTitleChanged(wkeWebView view, wkeTitleChangedCallback handler, void* context) {
+    try {
+        log("wkeOnTitleChanged context=" + pointerText(context));
+        if (!view) return;
+        view->titleChanged = handler;
+        view->titleContext = context;
+    } catch (...) {
+    }
+}
+
+const char* TOVI_ENGINE_CALL wkeGetTitle(wkeWebView view) {
+    try {
+        log("wkeGetTitle -> " + (view ? view->title : std::string()));
+        return view ? view->title.c_str() : "";
+    } catch (...) {
+        return "";
+    }
+}
+
+void TOVI_ENGINE_CALL wkeJsBindFunction(const char* name, jsNativeFunction function, void* context,
+                                        unsigned int argumentCount) {
+    try {
+        const std::string n = name ? name : "";
+        log("wkeJsBindFunction name=" + n + " context=" + pointerText(context) +
+            " args=" + std::to_string(argumentCount));
+        bindings()[n] = Binding{function, context, argumentCount};
+    } catch (...) {
+    }
+}
+
+void TOVI_ENGINE_CALL wkeDestroyWebWindow(wkeWebView view) {
+    try {
+        log("wkeDestroyWebWindow");
+        if (!view) return;
+        view->destroyed = true;
+        // The view itself is kept: the script that called us may still be on the stack.
+        if (view->hwnd) DestroyWindow(view->hwnd);
+    } catch (...) {
+    }
+}
+
+void TOVI_ENGINE_CALL wkeResize(wkeWebView view, int width, int height) {
+    try {
+        log("wkeResize w=" + std::to_string(width) + " h=" + std::to_string(height));
+        if (view && view->hwnd) SetWindowPos(view->hwnd, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER);
+    } catch (...) {
+    }
+}
+
+jsValue TOVI_ENGINE_CALL jsArg(jsExecState state, int index) {
+    try {
+        log("jsArg index=" + std::to_string(index));
+        const auto* s = static_cast<ExecState*>(state);
+        if (!s || index < 0 || static_cast<std::size_t>(index) >= s->arguments.size()) return -1;
+        return index;
+    } catch (...) {
+        return -1;
+    }
+}
+
+const char* TOVI_ENGINE_CALL jsToString(jsExecState state, jsValue value) {
+    try {
+        auto* s = static_cast<ExecState*>(state);
+        if (!s) return "";
+        s->text = value >= 0 && static_cast<std::size_t>(value) < s->arguments.size()
+                      ? s->arguments[static_cast<std::size_t>(value)]
+                      : std::string("undefined");
+        log("jsToString -> " + s->text);
+        return s->text.c_str();
+    } catch (...) {
+        return "";
+    }
+}
+
+}  // extern "C"

@@ -1,0 +1,436 @@
+"""The client tovipos under Wine, with our scripted test engine as node.dll, the OpenSSL DLLs built
+from Debian's sources, a local HTTPS update server, the real support program and the recording
+device libraries.
+
+The test engine runs a script named by the start page address (config.ini url) and appends every
+call it gets, and "probe" lines describing the client's windows, to the file in TOVI_ENGINE_LOG.
+"""
+import json
+import os
+import re
+import subprocess
+import sys
+import time
+import unittest
+
+from wineenv import WineTestCase
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "integration"))
+from test_updater_server import Route, UpdateServer, make_pki, manifest_bytes, sha1_upper  # noqa: E402
+
+ARCH = os.environ.get("TOVI_ARCH", "x86_64")
+WIN64 = not ARCH.startswith("i")
+PRESET = "win64" if WIN64 else "win32"
+SOURCE = os.environ.get("TOVI_SOURCE", os.path.join(HERE, "..", ".."))
+VERSION = "2026.12.1"
+
+# A message box without caption text shows the system's default caption.
+SYSTEM_CAPTION = "Error"
+RECEIPT_TEXT = "中文小票\n合计 12.50"
+
+
+def openssl_folder():
+    folder = os.environ.get("TOVI_OPENSSL_DIR")
+    if folder and os.path.isdir(folder):
+        return folder
+    out = subprocess.run(["sh", os.path.join(SOURCE, "scripts", "openssl-windows.sh"), PRESET],
+                         check=True, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=1800)
+    return out.stdout.decode().strip().splitlines()[-1]
+
+
+def winpath(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def hexof(data):
+    return data.hex() if data else "-"
+
+
+def parse_fields(text):
+    """'a=1 b=x,y text=rest of line' -> dict; text= takes the rest of the line."""
+    fields = {}
+    m = re.search(r"(?:^| )text=(.*)$", text)
+    if m:
+        fields["text"] = m.group(1)
+        text = text[:m.start()]
+    for part in text.split():
+        if "=" in part:
+            k, v = part.split("=", 1)
+            fields[k] = v
+    return fields
+
+
+class Run:
+    """One client run: exit status, standard error, the engine's log and the fakes' log."""
+
+    def __init__(self, result, folder, engine_log, fake_log):
+        self.rc = result.rc
+        self.stderr = result.stderr.decode("utf-8", "replace")
+        self.folder = folder
+        self.log = self._read(engine_log)
+        self.fake = self._read(fake_log)
+
+    @staticmethod
+    def _read(path):
+        if not os.path.exists(path):
+            return []
+        with open(path, "rb") as f:
+            return f.read().decode("utf-8", "replace").splitlines()
+
+    def probe(self, label):
+        """{'main': fields, 'splash': fields, 'view': fields, 'screen': (w, h), 'labels': [texts]}"""
+        out = {"labels": []}
+        prefix = "probe " + label + " "
+        for line in self.log:
+            if not line.startswith(prefix):
+                continue
+            rest = line[len(prefix):]
+            kind, _, body = rest.partition(" ")
+            if kind == "frame":
+                f = parse_fields(body)
+                topmost = int(f["exstyle"], 16) & 0x8
+                out["splash" if topmost else "main"] = f
+            elif kind == "view":
+                out["view"] = parse_fields(body)
+            elif kind == "label":
+                out["labels"].append(parse_fields(body)["text"])
+            elif kind.startswith("screen="):
+                w, h = kind[len("screen="):].split(",")
+                out["screen"] = (int(w), int(h))
+        return out
+
+
+class ClientTest(WineTestCase):
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.ssl = openssl_folder()
+        cls.pki = make_pki(cls.wine.tmpdir("pki"))
+        cls.site = cls.wine.tmpdir("site")
+        with open(os.path.join(cls.site, "list.txt"), "wb") as f:
+            f.write(manifest_bytes(VERSION, []))
+        cls.server = UpdateServer(cls.site, cls.pki).__enter__()
+        cls.addClassCleanup(cls.server.__exit__, None, None, None)
+
+    # --- folders and runs ---------------------------------------------------------------
+
+    def client_folder(self, engine="testengine", ssl=True, config=True, devices=False):
+        d = self.wine.tmpdir("client")
+        self.copy_to(d, "tovipos.exe")
+        if engine:
+            self.copy_to(d, os.path.join(engine, "node.dll"))
+        if ssl:
+            for name in os.listdir(self.ssl):
+                if name.endswith(".dll"):
+                    self.copy_to(d, os.path.join(self.ssl, name))
+            self.copy_to(d, os.path.join(self.pki, "ca.pem"))
+            os.rename(os.path.join(d, "ca.pem"), os.path.join(d, "cacert.pem"))
+        if devices:
+            self.copy_to(d, "tovipos_print.exe", os.path.join("fakes", "winprint.dll"),
+                         os.path.join("fakes", "api_com.dll"))
+        if config:
+            self.write_config(d, "url=%s\n" % winpath(os.path.join(d, "page.txt")))
+        return d
+
+    def write_config(self, d, base_lines, update_path="/"):
+        with open(os.path.join(d, "config.ini"), "w", encoding="utf-8", newline="\r\n") as f:
+            f.write("; till settings\n[base]\n" + base_lines +
+                    "updateUrl=%s\nversion=%s\n" % (self.server.url(update_path), VERSION))
+
+    def run_client(self, d, script=None, timeout=60, on_running=None):
+        if script is not None:
+            with open(os.path.join(d, "page.txt"), "w", encoding="utf-8") as f:
+                f.write("\n".join(script) + "\n")
+        engine_log = os.path.join(d, "engine.log")
+        fake_log = os.path.join(d, "fake.log")
+        running = self.wine.spawn(os.path.join(d, "tovipos.exe"), cwd=d,
+                                  env={"TOVI_ENGINE_LOG": winpath(engine_log), "TOVI_FAKE_LOG": winpath(fake_log)})
+        extra = on_running(running) if on_running else None
+        result = running.wait(timeout)
+        run = Run(result, d, engine_log, fake_log)
+        run.extra = extra
+        return run
+
+    def wait_for_fake(self, d, prefix, timeout=20):
+        """Polls the fakes' log (the support program runs beside the client) for a line."""
+        path = os.path.join(d, "fake.log")
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            if os.path.exists(path):
+                with open(path, "rb") as f:
+                    lines = f.read().decode("utf-8", "replace").splitlines()
+                hits = [line for line in lines if line.startswith(prefix)]
+                if hits:
+                    return hits
+            time.sleep(0.2)
+        return []
+
+    # --- start-up failures -------------------------------------------------------------
+
+    def test_no_config_ini_reports_the_unhandled_error_and_shows_no_window(self):
+        d = self.client_folder(config=False)
+        run = self.run_client(d, on_running=lambda r: self.wine.message_box(timeout=30))
+        self.assertEqual(run.extra, (SYSTEM_CAPTION, "Error: unhandled exception: cannot open: config.ini [IOError]\n"))
+        self.assertEqual(run.rc, 1)
+        self.assertNotIn("wkeShowWindow show=1", run.log)
+        self.assertFalse(any(line.startswith("wkeLoadURL") for line in run.log))
+
+    def test_missing_node_dll_is_a_box_and_status_1(self):
+        d = self.client_folder(engine=None)
+        run = self.run_client(d, on_running=lambda r: self.wine.message_box(timeout=30))
+        self.assertEqual(run.extra, (SYSTEM_CAPTION, "could not load: node.dll"))
+        self.assertEqual(run.rc, 1)
+
+    def test_missing_engine_function_is_a_line_on_stderr_only(self):
+        d = self.client_folder(engine="testengine_missing")
+        run = self.run_client(d, on_running=lambda r: self.wine.message_box(timeout=3))
+        self.assertIsNone(run.extra)
+        self.assertEqual(run.rc, 1)
+        self.assertIn("could not import: jsToString", run.stderr.splitlines())
+        self.assertEqual(run.log, [])  # no engine call was made
+
+    def test_missing_openssl_is_a_box_naming_every_candidate(self):
+        d = self.client_folder(ssl=False)
+        run = self.run_client(d, on_running=lambda r: self.wine.message_box(timeout=30))
+        names = "libcrypto-1_1|libeay32|libcrypto-1_1-x64|libcrypto-3|libcrypto-3-x64" if WIN64 else \
+            "libcrypto-1_1|libeay32|libcrypto-3"
+        self.assertEqual(run.extra, (SYSTEM_CAPTION, "could not load: (%s).dll" % names))
+        self.assertEqual(run.rc, 1)
+        self.assertEqual(run.log, [])  # node.dll is bound after OpenSSL
+
+    # --- the reveal ---------------------------------------------------------------------
+
+    def test_creation_calls_the_engine_in_order(self):
+        d = self.client_folder()
+        run = self.run_client(d, ["call toviWinClose"])
+        self.assertEqual(run.rc, 0)
+        head = [line for line in run.log if not line.startswith(("log", "probe"))][:18]
+        url = winpath(os.path.join(d, "page.txt"))
+        self.assertEqual(head, [
+            "wkeInitialize", "wkeCreateWebWindow type=2 parent=wFrame x=0 y=0 w=500 h=325", "wkeLoadURL url=" + url,
+            "wkeSetCspCheckEnable enable=0", "wkeShowWindow show=0", "wkeOnDocumentReady context=set",
+            "wkeOnTitleChanged context=set",
+        ] + ["wkeJsBindFunction name=%s context=null args=1" % n for n in
+             ("toviWinMin", "toviWinMax", "toviWinClose", "toviScreenfull", "toviPrint", "toviRijie",
+              "toviOpencash", "toviDisplay")] + ["call toviWinClose arg=", "wkeDestroyWebWindow", "call toviWinClose -> 0"])
+
+    def test_page_ready_before_the_check_waits_for_the_check(self):
+        d = self.client_folder()
+        run = self.run_client(d, ["ready", "probe ready", "wait 3000", "probe later", "call toviWinClose"])
+        self.assertEqual(run.rc, 0)
+        first = run.probe("ready")
+        self.assertEqual(first["main"]["visible"], "0")
+        self.assertEqual(first["splash"]["visible"], "1")
+        self.assertEqual(first["labels"], ["正在加载，请稍候……"])
+        later = run.probe("later")
+        self.assertEqual(later["main"]["visible"], "1")
+        self.assertNotIn("splash", later)
+        self.assertEqual(later["view"]["visible"], "1")
+        self.assertEqual(later["view"]["focus"], "toviTestView")
+
+    def test_check_before_the_page_keeps_the_splash_until_the_page_is_ready(self):
+        d = self.client_folder()
+        run = self.run_client(d, ["wait 3000", "probe checked", "ready", "probe ready", "call toviWinClose"])
+        self.assertEqual(run.rc, 0)
+        checked = run.probe("checked")
+        self.assertEqual(checked["main"]["visible"], "0")
+        self.assertEqual(checked["splash"]["visible"], "1")
+        self.assertEqual(checked["splash"]["rect"].split(",")[2:], ["440", "260"])
+        self.assertEqual(checked["labels"], ["正在加载，请稍候……"])  # equal versions: never changed
+        ready = run.probe("ready")
+        self.assertEqual(ready["main"]["visible"], "1")
+        self.assertNotIn("splash", ready)
+        # Style: WS_POPUP | WS_BORDER | WS_SYSMENU | WS_CLIPCHILDREN, visible, no extended style.
+        # WS_VISIBLE and WS_CLIPSIBLINGS (which the system gives every top-level window) aside.
+        self.assertEqual(int(ready["main"]["style"], 16) & ~0x14000000, 0x80880000 | 0x02000000)
+        self.assertEqual(int(ready["main"]["exstyle"], 16) & 0x8, 0)
+        x, y, w, h = map(int, ready["main"]["rect"].split(","))
+        sw, sh = ready["screen"]
+        self.assertEqual((w, h), (500, 325))
+        self.assertEqual((x, y), ((sw - 500) // 2, (sh - 325) // 2))
+
+    def test_min_and_max_before_the_reveal_do_nothing_and_title_follows_the_page(self):
+        d = self.client_folder()
+        run = self.run_client(d, ["title 收银台 – 前台", "call toviWinMax", "call toviWinMin", "probe hidden",
+                                  "ready", "wait 3000", "probe shown", "call toviWinMax", "call toviWinMax",
+                                  "probe max", "call toviWinClose"])
+        self.assertEqual(run.rc, 0)
+        hidden = run.probe("hidden")["main"]
+        self.assertEqual((hidden["visible"], hidden["iconic"], hidden["zoomed"]), ("0", "0", "0"))
+        self.assertEqual(hidden["text"], "收银台 – 前台")
+        shown = run.probe("shown")["main"]
+        self.assertEqual((shown["visible"], shown["iconic"], shown["zoomed"]), ("1", "0", "0"))
+        mx = run.probe("max")
+        self.assertEqual(mx["main"]["zoomed"], "1")
+        self.assertEqual(mx["view"]["size"], "500,325")  # the view keeps its size
+        self.assertIn("wkeGetTitle -> 收银台 – 前台", run.log)
+
+    def test_screenfull_covers_the_screen_with_window_and_view(self):
+        d = self.client_folder()
+        run = self.run_client(d, ["ready", "wait 3000", "call toviScreenfull", "call toviScreenfull", "probe full",
+                                  "call toviWinClose"])
+        self.assertEqual(run.rc, 0)
+        full = run.probe("full")
+        sw, sh = full["screen"]
+        self.assertEqual(full["main"]["rect"], "0,0,%d,%d" % (sw, sh))
+        self.assertEqual(full["view"]["size"], "%d,%d" % (sw, sh))
+        self.assertIn("wkeResize w=%d h=%d" % (sw, sh), run.log)
+
+    def test_close_from_the_page_ends_with_status_0(self):
+        d = self.client_folder()
+        run = self.run_client(d, ["ready", "wait 3000", "call toviWinClose", "log not reached"])
+        self.assertEqual(run.rc, 0)
+        i = run.log.index("wkeDestroyWebWindow")
+        self.assertEqual(run.log[i - 1], "call toviWinClose arg=")
+        self.assertNotIn("log not reached", run.log)
+
+    def test_close_before_the_reveal_ends_when_the_check_completes(self):
+        d = self.client_folder()
+        run = self.run_client(d, ["call toviWinClose"])
+        self.assertEqual(run.rc, 0)
+        self.assertNotIn("wkeShowWindow show=1", run.log)
+
+    # --- the update stage ----------------------------------------------------------------
+
+    def test_downloads_show_in_the_splash_and_the_window_waits_for_them(self):
+        files = {"a.dll": b"first file" * 100, "b.dll": b"second file" * 100}
+        entries = []
+        for name, body in files.items():
+            # Slow bodies (about 2 s each) keep every status line on screen long enough to probe.
+            self.server.routes["/two/%s.txt" % name] = Route("slow", body, piece=100, interval=0.2)
+            entries.append((name + ".txt", sha1_upper(body)))
+        self.server.routes["/two/list.txt"] = Route("status", manifest_bytes("new", entries))
+        self.addCleanup(self.server.routes.clear)
+        d = self.client_folder()
+        self.write_config(d, "url=%s\n" % winpath(os.path.join(d, "page.txt")), update_path="/two/")
+        probes = ["ready"] + sum((["wait 250", "probe p%d" % i] for i in range(40)), []) + ["call toviWinClose"]
+        run = self.run_client(d, probes, timeout=90)
+        self.assertEqual(run.rc, 0)
+        seen = []
+        for i in range(40):
+            p = run.probe("p%d" % i)
+            if "splash" in p:
+                self.assertEqual(p["main"]["visible"], "0")
+                if not seen or seen[-1] != p["labels"][0]:
+                    seen.append(p["labels"][0])
+            else:
+                self.assertEqual(p["main"]["visible"], "1")
+        self.assertEqual([t for t in seen if t.startswith("正在更新")], ["正在更新 a.dll", "正在更新 b.dll"])
+        self.assertEqual(run.probe("p39")["main"]["visible"], "1")
+        for name, body in files.items():
+            with open(os.path.join(d, name), "rb") as f:
+                self.assertEqual(f.read(), body)
+        with open(os.path.join(d, "config.ini"), "rb") as f:
+            self.assertIn(b"version=new", f.read())
+
+    def test_a_new_client_is_handed_to_the_support_program_which_restarts_it(self):
+        # The same program with bytes appended: a different digest, and it still runs.
+        with open(os.path.join(self.bin, "tovipos.exe"), "rb") as f:
+            new_client = f.read() + b"\0new release\0"
+        self.server.routes["/self/list.txt"] = Route(
+            "status", manifest_bytes("self-1", [("tovipos.exe.txt", sha1_upper(new_client))]))
+        self.server.routes["/self/tovipos.exe.txt"] = Route("status", new_client)
+        self.addCleanup(self.server.routes.clear)
+        d = self.client_folder(devices=True)
+        self.write_config(d, "url=%s\n" % winpath(os.path.join(d, "page.txt")), update_path="/self/")
+        run = self.run_client(d, ["ready", "wait 6000", "call toviWinClose"], timeout=60)
+        self.assertEqual(run.rc, 0)
+        # The support program waits 1 s, moves the new file into place and starts the client again,
+        # which finds the versions equal, shows its window and is closed by the page.
+        deadline = time.time() + 40
+        lines = []
+        while time.time() < deadline:
+            lines = Run._read(os.path.join(d, "engine.log"))
+            if lines.count("call toviWinClose -> 0") >= 1:
+                break
+            time.sleep(0.3)
+        first_run = lines[:lines.index("wkeInitialize", 1)] if lines.count("wkeInitialize") > 1 else lines
+        self.assertNotIn("wkeShowWindow show=1", first_run)  # the first run never showed its window
+        self.assertEqual(lines.count("wkeInitialize"), 2)
+        self.assertIn("wkeShowWindow show=1", lines)
+        self.assertIn("call toviWinClose -> 0", lines)
+        self.assertFalse(os.path.exists(os.path.join(d, "tovipos.exe.txt")))
+        with open(os.path.join(d, "tovipos.exe"), "rb") as f:
+            self.assertEqual(f.read(), new_client)
+        with open(os.path.join(d, "config.ini"), "rb") as f:
+            self.assertIn(b"version=self-1", f.read())
+
+    def test_a_failed_check_ends_the_client_with_the_report_and_no_main_window(self):
+        d = self.client_folder()
+        self.write_config(d, "url=%s\n" % winpath(os.path.join(d, "page.txt")), update_path="/nothing-here/")
+        run = self.run_client(d, ["ready", "wait 20000", "log not reached"],
+                              on_running=lambda r: self.wine.message_box(timeout=30))
+        self.assertEqual(run.extra[0], SYSTEM_CAPTION)
+        self.assertTrue(run.extra[1].startswith("Error: unhandled exception: 404 Not Found ["), run.extra)
+        self.assertEqual(run.rc, 1)
+        self.assertNotIn("wkeShowWindow show=1", run.log)
+        self.assertNotIn("log not reached", run.log)
+
+    # --- device requests ----------------------------------------------------------------
+
+    def device_run(self, calls, wait_prefix):
+        d = self.client_folder(devices=True)
+        script = ["ready"] + calls + ["wait 8000", "call toviWinClose"]
+
+        def watch(_running):
+            return self.wait_for_fake(d, wait_prefix)
+
+        return self.run_client(d, script, on_running=watch), d
+
+    def test_the_road_of_a_receipt(self):
+        request = json.dumps({"interface": "USB", "opencash": "TRUE", "cut": "TRUE", "blankrow": "3",
+                              "data": RECEIPT_TEXT}, ensure_ascii=False)
+        run, d = self.device_run(["call toviPrint " + request], "winPrint")
+        self.assertEqual(run.rc, 0)
+        with open(os.path.join(d, "PrintOut1.txt"), "rb") as f:
+            self.assertEqual(f.read(), RECEIPT_TEXT.encode("gb2312"))
+        self.assertFalse(os.path.exists(os.path.join(d, "RiJie.txt")))
+        body = b"".join(line.encode("gb2312") + b"\n" for line in RECEIPT_TEXT.split("\n"))
+        expected = b"\x1b\x40" + b"\x1b\x70\x30\x3c\x78" + body + b"\n" * 3 + b"\x1d\x56\x42\x00"
+        self.assertEqual(run.extra, ["winPrint " + hexof(expected)])
+
+    def test_settlement_report_goes_to_its_own_file(self):
+        request = json.dumps({"interface": "USB", "opencash": "FALSE", "cut": "TRUE", "blankrow": "0",
+                              "data": "日结\r\n现金 100"}, ensure_ascii=False)
+        run, d = self.device_run(["call toviRijie " + request], "winPrint")
+        with open(os.path.join(d, "RiJie.txt"), "rb") as f:
+            self.assertEqual(f.read(), "日结\r\n现金 100".encode("gb2312"))
+        self.assertFalse(os.path.exists(os.path.join(d, "PrintOut1.txt")))
+        expected = b"\x1b\x40" + "日结\n现金 100\n".encode("gb2312") + b"\x1d\x56\x42\x00"
+        self.assertEqual(run.extra, ["winPrint " + hexof(expected)])
+
+    def test_cash_drawer(self):
+        run, d = self.device_run(['call toviOpencash {"interface":"USB","opencash":"FALSE"}'], "winPrint")
+        self.assertEqual(run.extra, ["winPrint " + hexof(b"\x1b\x40\x1b\x70\x30\x3c\x78")])
+        self.assertFalse(os.path.exists(os.path.join(d, "PrintOut1.txt")))
+
+    def test_customer_display(self):
+        request = '{"interface":"COM3","display_type":"2","ysje":"12.50","baudrate":"9600"}'
+        run, d = self.device_run(["call toviDisplay " + request], "com_send")
+        self.assertEqual(run.extra, ["com_send 12 " + hexof(b"\x1b\x73" + b"2" + b"\x1b\x51\x41" + b"12.50\r")])
+        self.assertIn("com_init 3 9600", run.fake)
+
+    def test_a_malformed_request_is_refused_and_the_next_one_is_served(self):
+        d = self.client_folder(devices=True)
+        script = ["ready", "wait 3000", "call toviPrint hello",
+                  'call toviPrint {"interface":"USB","opencash":"TRUE","cut":"TRUE","blankrow":"3"}',
+                  'call toviOpencash {"interface":"USB"}', "wait 8000", "call toviWinClose"]
+
+        def watch(_running):
+            boxes = [self.wine.message_box(timeout=30), self.wine.message_box(timeout=30)]
+            return boxes, self.wait_for_fake(d, "winPrint")
+
+        run = self.run_client(d, script, on_running=watch)
+        boxes, prints = run.extra
+        self.assertEqual(boxes, [
+            ("系统提示", "设备请求无效，未执行：request is not a JSON object [ValueError]"),
+            ("系统提示", "设备请求无效，未执行：missing key: data [KeyError]")])
+        self.assertEqual(run.rc, 0)
+        self.assertFalse(os.path.exists(os.path.join(d, "PrintOut1.txt")))
+        self.assertEqual(prints, ["winPrint " + hexof(b"\x1b\x40\x1b\x70\x30\x3c\x78")])
+        self.assertIn("call toviPrint -> 0", run.log)
+
+
+if __name__ == "__main__":
+    unittest.main()

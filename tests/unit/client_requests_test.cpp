@@ -1,0 +1,153 @@
+// Device requests: the page's JSON text to (job file bytes, command line), and the refusals.
+#include <gtest/gtest.h>
+
+#include "client/requests.h"
+#include "tests/unit/client_fakes.h"
+
+namespace tovi::client {
+namespace {
+
+struct PrintCase {
+    const char* name;
+    PrintKind kind;
+    std::string json;
+    std::string file;
+    std::string bytes;
+    std::string commandLine;
+};
+
+class PrintRequests : public ::testing::TestWithParam<PrintCase> {};
+
+TEST_P(PrintRequests, GiveTheJobFileAndTheCommandLine) {
+    const PrintCase& c = GetParam();
+    const DeviceCommand got = printRequest(c.kind, c.json);
+    ASSERT_TRUE(got.job.has_value());
+    EXPECT_EQ(got.job->name, c.file);
+    EXPECT_EQ(got.job->bytes, c.bytes);
+    EXPECT_EQ(got.commandLine, c.commandLine);
+}
+
+std::string req(const std::string& data, const std::string& blankrow = "\"3\"", const std::string& extra = "") {
+    return R"({"interface":"USB","opencash":"TRUE","cut":"TRUE","blankrow":)" + blankrow + R"(,"data":)" + data +
+           extra + "}";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, PrintRequests,
+    ::testing::Values(
+        PrintCase{"ReceiptChineseTwoLines", PrintKind::Receipt, req(R"("中文\r\n合计 12.50")"), "PrintOut1.txt",
+                  "\xD6\xD0\xCE\xC4\r\n\xBA\xCF\xBC\xC6 12.50", "print PrintOut1.txt USB TRUE TRUE 3"},
+        PrintCase{"SettlementSameValues", PrintKind::Settlement, req(R"("A")"), "RiJie.txt", "A",
+                  "print RiJie.txt USB TRUE TRUE 3"},
+        PrintCase{"LfStaysOneByteNoFinalBreakAdded", PrintKind::Receipt, req(R"("a\nb")"), "PrintOut1.txt", "a\nb",
+                  "print PrintOut1.txt USB TRUE TRUE 3"},
+        PrintCase{"ThaiLetterBecomesQuestionMark", PrintKind::Receipt, req("\"中文A\xE0\xB8\x81\""), "PrintOut1.txt",
+                  "\xD6\xD0\xCE\xC4\x41?", "print PrintOut1.txt USB TRUE TRUE 3"},
+        PrintCase{"EmptyDataGivesEmptyFile", PrintKind::Receipt, req(R"("")"), "PrintOut1.txt", "",
+                  "print PrintOut1.txt USB TRUE TRUE 3"},
+        PrintCase{"NumberBlankrowIsAnEmptyWord", PrintKind::Receipt, req(R"("x")", "3"), "PrintOut1.txt", "x",
+                  "print PrintOut1.txt USB TRUE TRUE "},
+        PrintCase{"NullAndArrayValuesAreEmpty", PrintKind::Receipt,
+                  R"({"interface":null,"opencash":[1],"cut":{},"blankrow":true,"data":5})", "PrintOut1.txt", "",
+                  "print PrintOut1.txt    "},
+        PrintCase{"ExtraMembersIgnored", PrintKind::Receipt, req(R"("x")", "\"3\"", R"(,"Data":"y","copies":"2")"),
+                  "PrintOut1.txt", "x", "print PrintOut1.txt USB TRUE TRUE 3"},
+        PrintCase{"ValuesGoInUnchanged", PrintKind::Receipt,
+                  R"({"interface":"\\\\.\\LPT1","opencash":"true","cut":"no","blankrow":"03","data":"x"})",
+                  "PrintOut1.txt", "x", R"(print PrintOut1.txt \\.\LPT1 true no 03)"},
+        PrintCase{"EscapedChineseDecodesBeforeConversion", PrintKind::Receipt, req(R"("\u4e2d")"), "PrintOut1.txt",
+                  "\xD6\xD0", "print PrintOut1.txt USB TRUE TRUE 3"}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+struct OtherCase {
+    const char* name;
+    DeviceCommand (*build)(std::string_view);
+    std::string json;
+    std::string commandLine;
+};
+
+class DrawerAndDisplay : public ::testing::TestWithParam<OtherCase> {};
+
+TEST_P(DrawerAndDisplay, GiveTheCommandLineAndNoFile) {
+    const DeviceCommand got = GetParam().build(GetParam().json);
+    EXPECT_FALSE(got.job.has_value());
+    EXPECT_EQ(got.commandLine, GetParam().commandLine);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, DrawerAndDisplay,
+    ::testing::Values(
+        OtherCase{"Opencash", opencashRequest, R"({"interface":"USB"})", "opencash USB"},
+        OtherCase{"OpencashIgnoresPrintMembers", opencashRequest,
+                  R"({"opencash":"FALSE","cut":"TRUE","data":"x","interface":"COM1"})", "opencash COM1"},
+        OtherCase{"OpencashEmptyInterfaceKeepsTheBlank", opencashRequest, R"({"interface":""})", "opencash "},
+        OtherCase{"DisplayPortComesThird", displayRequest,
+                  R"({"interface":"COM3","display_type":"2","ysje":"12.50","baudrate":"9600"})",
+                  "display 2 12.50 COM3 9600"},
+        OtherCase{"DisplayClearStillPassesAll", displayRequest,
+                  R"({"baudrate":"2400","ysje":"0","display_type":"5","interface":"COM1"})", "display 5 0 COM1 2400"},
+        OtherCase{"DisplayNumberAmountIsEmpty", displayRequest,
+                  R"({"interface":"COM3","display_type":"2","ysje":12.5,"baudrate":"9600"})", "display 2  COM3 9600"}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+struct RefusalCase {
+    const char* name;
+    DeviceCommand (*build)(std::string_view);
+    std::string json;
+    std::string message;
+    std::string kind;
+};
+
+DeviceCommand receipt(std::string_view j) { return printRequest(PrintKind::Receipt, j); }
+
+class Refusals : public ::testing::TestWithParam<RefusalCase> {};
+
+TEST_P(Refusals, ThrowARequestErrorNamingTheProblem) {
+    const RefusalCase& c = GetParam();
+    try {
+        GetParam().build(c.json);
+        FAIL() << "accepted";
+    } catch (const RequestError& e) {
+        EXPECT_EQ(std::string(e.what()), c.message);
+        EXPECT_EQ(e.kind(), c.kind);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Refusals,
+    ::testing::Values(
+        RefusalCase{"Empty", receipt, "", "request is not a JSON object", "ValueError"},
+        RefusalCase{"Array", receipt, R"(["USB"])", "request is not a JSON object", "ValueError"},
+        RefusalCase{"String", opencashRequest, R"("USB")", "request is not a JSON object", "ValueError"},
+        RefusalCase{"TrailingText", opencashRequest, R"({"interface":"USB"} x)", "request is not a JSON object",
+                    "ValueError"},
+        RefusalCase{"Truncated", displayRequest, R"({"interface":"COM3")", "request is not a JSON object",
+                    "ValueError"},
+        RefusalCase{"OnlyDataMissing", receipt, R"({"interface":"USB","opencash":"T","cut":"T","blankrow":"3"})",
+                    "missing key: data", "KeyError"},
+        RefusalCase{"FirstMissingKeyIsNamed", receipt, R"({"data":"x"})", "missing key: interface", "KeyError"},
+        RefusalCase{"CapitalisedKeyCountsAsMissing", opencashRequest, R"({"Interface":"USB"})",
+                    "missing key: interface", "KeyError"},
+        RefusalCase{"DisplayWithoutBaudrate", displayRequest, R"({"interface":"COM3","display_type":"2","ysje":"1"})",
+                    "missing key: baudrate", "KeyError"}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST(CarryOut, WritesTheFileBeforeStartingAndStartsNothingWhenTheWriteFails) {
+    testing::RecordingDeviceHost host;
+    carryOut(printRequest(PrintKind::Receipt, req(R"("x")")), host);
+    ASSERT_EQ(host.files.size(), 1u);
+    EXPECT_EQ(host.started, std::vector<std::string>{"print PrintOut1.txt USB TRUE TRUE 3"});
+
+    testing::RecordingDeviceHost failing;
+    failing.failWrites = true;
+    EXPECT_ANY_THROW(carryOut(printRequest(PrintKind::Receipt, req(R"("x")")), failing));
+    EXPECT_TRUE(failing.started.empty());
+
+    testing::RecordingDeviceHost drawer;
+    carryOut(opencashRequest(R"({"interface":"USB"})"), drawer);
+    EXPECT_TRUE(drawer.files.empty());
+    EXPECT_EQ(drawer.started, std::vector<std::string>{"opencash USB"});
+}
+
+}  // namespace
+}  // namespace tovi::client

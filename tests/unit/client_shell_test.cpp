@@ -1,0 +1,283 @@
+// The shell with a fake window and a fake engine: the creation sequence, the reveal in every order,
+// the window functions and the device bridge.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "client/shell.h"
+#include "tests/unit/client_fakes.h"
+
+namespace tovi::client {
+namespace {
+
+using testing::calls;
+using testing::engineState;
+using testing::FakeCall;
+using testing::FakeWindow;
+
+class ShellTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        calls().clear();
+        engine = testing::fakeEngine();
+        shell = std::make_unique<Shell>(app, engine, devices, [this](const std::string& t) { problems.push_back(t); });
+        shell->create([] {
+            calls().push_back("read url");
+            return std::string("https://shop.example/pos2.html");
+        });
+        main = app.frames.at(0);
+        calls().clear();
+    }
+
+    // Stands for the update window of the splash.
+    FakeWindow splash{"splash"};
+
+    jsValue callPage(const std::string& name, std::vector<std::string> args = {}) {
+        FakeCall call{std::move(args)};
+        return engineState().bound.at(name)(&call, nullptr);
+    }
+    void documentReady() { engineState().ready(testing::fakeView(), engineState().readyContext); }
+    bool called(const std::string& what) const { return std::count(calls().begin(), calls().end(), what) > 0; }
+    std::vector<std::string> callsAfter(std::size_t n) const { return {calls().begin() + static_cast<long>(n), calls().end()}; }
+
+    testing::FakeApplication app;
+    EngineApi engine;
+    testing::RecordingDeviceHost devices;
+    std::vector<std::string> problems;
+    std::unique_ptr<Shell> shell;
+    FakeWindow* main = nullptr;
+};
+
+TEST(ShellCreation, RunsTheStepsInOrderAndBindsTheEightFunctions) {
+    calls().clear();
+    testing::FakeApplication app;
+    EngineApi engine = testing::fakeEngine();
+    testing::RecordingDeviceHost devices;
+    Shell shell(app, engine, devices, [](const std::string&) {});
+    shell.create([] {
+        calls().push_back("read url");
+        return std::string();
+    });
+    const std::vector<std::string> expected = {
+        "frame0.create", "frame0.clip 1", "frame0.centre 11", "wkeInitialize", "wkeCreateWebWindow 2 0 0 500 325",
+        "read url",
+        "wkeLoadURL ",  // an empty address goes in as an empty text
+        "wkeSetCspCheckEnable 0", "wkeShowWindow 0", "wkeOnDocumentReady", "wkeOnTitleChanged",
+        "wkeJsBindFunction toviWinMin null 1", "wkeJsBindFunction toviWinMax null 1",
+        "wkeJsBindFunction toviWinClose null 1", "wkeJsBindFunction toviScreenfull null 1",
+        "wkeJsBindFunction toviPrint null 1", "wkeJsBindFunction toviRijie null 1",
+        "wkeJsBindFunction toviOpencash null 1", "wkeJsBindFunction toviDisplay null 1"};
+    EXPECT_EQ(calls(), expected);
+
+    const ui::FrameOptions& o = app.options.at(0);
+    EXPECT_TRUE(o.style.popup && o.style.border && o.style.systemMenu);
+    EXPECT_FALSE(o.style.topmost);
+    EXPECT_FALSE(o.visible);
+    EXPECT_EQ(o.title, "");
+    EXPECT_EQ(o.bounds.width, 500);
+    EXPECT_EQ(o.bounds.height, 325);
+    EXPECT_FALSE(app.frames[0]->visible());
+    EXPECT_EQ(engineState().readyContext, &shell);
+}
+
+TEST(ShellCreation, AStartPageThatCannotBeReadStopsBeforeTheViewLoadsAnything) {
+    calls().clear();
+    testing::FakeApplication app;
+    EngineApi engine = testing::fakeEngine();
+    testing::RecordingDeviceHost devices;
+    Shell shell(app, engine, devices, [](const std::string&) {});
+    EXPECT_THROW(shell.create([]() -> std::string { throw ioError("cannot open: config.ini"); }), Error);
+    EXPECT_EQ(std::count_if(calls().begin(), calls().end(), [](const std::string& c) { return c.rfind("wkeLoadURL", 0) == 0; }), 0);
+    EXPECT_TRUE(engineState().bound.empty());
+}
+
+// The reveal: the main window appears only once both the page and the check are done, in either
+// order, and then the update window is gone and the focus is in the view.
+struct RevealCase {
+    const char* name;
+    bool checkFirst;
+};
+
+class RevealOrder : public ShellTest, public ::testing::WithParamInterface<RevealCase> {};
+
+TEST_P(RevealOrder, ShowsTheMainWindowOnlyAfterBoth) {
+    if (GetParam().checkFirst) shell->onUpdateCheckDone(splash);
+    else documentReady();
+    EXPECT_FALSE(main->visible());
+    EXPECT_TRUE(splash.alive());
+    EXPECT_FALSE(called("wkeShowWindow 1"));
+
+    const std::size_t before = calls().size();
+    if (GetParam().checkFirst) documentReady();
+    else shell->onUpdateCheckDone(splash);
+
+    EXPECT_FALSE(splash.alive());
+    EXPECT_TRUE(main->visible());
+    EXPECT_EQ(main->state, ui::ShowCommand::Normal);
+    // Close the update window, show, focus (whose handler passes it on), show and focus the view.
+    const std::vector<std::string> expected = {"splash.close", "frame0.show 1", "frame0.focus", "wkeSetFocus",
+                                               "wkeShowWindow 1", "wkeSetFocus"};
+    EXPECT_EQ(callsAfter(before), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Orders, RevealOrder,
+                         ::testing::Values(RevealCase{"PageFirst", false}, RevealCase{"CheckFirst", true}),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+TEST_F(ShellTest, ALaterDocumentReadyRestoresAndRefocusesTheWindow) {
+    documentReady();
+    shell->onUpdateCheckDone(splash);
+    callPage("toviWinMin");
+    EXPECT_EQ(main->state, ui::ShowCommand::Minimize);
+    const std::size_t before = calls().size();
+    documentReady();
+    EXPECT_EQ(main->state, ui::ShowCommand::Normal);
+    const std::vector<std::string> expected = {"frame0.show 1", "frame0.focus", "wkeSetFocus", "wkeShowWindow 1",
+                                               "wkeSetFocus"};
+    EXPECT_EQ(callsAfter(before), expected);  // the update window is not closed twice
+}
+
+TEST_F(ShellTest, CloseBeforeTheRevealLeavesTheDestroyedWindowAndViewAlone) {
+    documentReady();
+    EXPECT_EQ(callPage("toviWinClose"), 0);
+    EXPECT_FALSE(main->alive());
+    EXPECT_TRUE(called("wkeDestroyWebWindow"));
+    const std::size_t before = calls().size();
+    shell->onUpdateCheckDone(splash);
+    // Only the update window is closed, which ends the loop.
+    EXPECT_EQ(callsAfter(before), std::vector<std::string>{"splash.close"});
+    EXPECT_FALSE(splash.alive());
+}
+
+// A page that closes its window before it was ever ready: the update window must still go once the
+// check is done, or the client would stay with the splash on screen for good.
+TEST_F(ShellTest, ClosedBeforeReadyAndBeforeTheCheckTheCompletionClosesTheUpdateWindow) {
+    callPage("toviWinClose");
+    shell->onUpdateCheckDone(splash);
+    EXPECT_FALSE(splash.alive());
+    EXPECT_FALSE(called("wkeShowWindow 1"));
+    EXPECT_FALSE(called("frame0.show 1"));
+}
+
+TEST_F(ShellTest, ClosedBeforeReadyButAfterTheCheckTheUpdateWindowGoesToo) {
+    shell->onUpdateCheckDone(splash);
+    EXPECT_TRUE(splash.alive());
+    callPage("toviWinClose");
+    EXPECT_FALSE(splash.alive());
+    EXPECT_FALSE(called("wkeShowWindow 1"));
+    EXPECT_FALSE(called("frame0.show 1"));
+}
+
+TEST_F(ShellTest, CloseDestroysTheViewBeforeClosingTheWindow) {
+    const std::size_t before = calls().size();
+    callPage("toviWinClose");
+    EXPECT_EQ(callsAfter(before), (std::vector<std::string>{"wkeDestroyWebWindow", "frame0.close"}));
+}
+
+TEST_F(ShellTest, MinimiseAndMaximiseDoNothingWhileTheWindowIsHidden) {
+    for (const char* fn : {"toviWinMin", "toviWinMax"}) {
+        EXPECT_EQ(callPage(fn), 0) << fn;
+        EXPECT_FALSE(main->visible()) << fn;
+        EXPECT_EQ(main->state, ui::ShowCommand::Hide) << fn;
+    }
+}
+
+TEST_F(ShellTest, MaximiseTwiceStaysMaximisedAndTheViewKeepsItsSize) {
+    documentReady();
+    shell->onUpdateCheckDone(splash);
+    callPage("toviWinMax");
+    callPage("toviWinMax");
+    EXPECT_EQ(main->state, ui::ShowCommand::Maximize);
+    EXPECT_FALSE(std::any_of(calls().begin(), calls().end(), [](const std::string& c) { return c.rfind("wkeResize", 0) == 0; }));
+}
+
+TEST_F(ShellTest, ScreenfullCoversThePrimaryScreenWithWindowAndView) {
+    for (int i = 0; i < 2; ++i) {  // not a toggle
+        callPage("toviScreenfull");
+        EXPECT_TRUE(called("wkeResize 1920 1080"));
+        EXPECT_EQ(main->rect, (ui::Rect{0, 0, 1920, 1080}));
+    }
+    EXPECT_EQ(main->state, ui::ShowCommand::Hide);  // the show state is not touched
+}
+
+TEST_F(ShellTest, TheTitleIsTheViewsCurrentTitle) {
+    engineState().title = "收银台 POS";
+    engineState().titleChanged(testing::fakeView(), engineState().titleContext, nullptr);
+    ASSERT_FALSE(main->texts.empty());
+    EXPECT_EQ(main->texts.back(), "收银台 POS");
+}
+
+TEST_F(ShellTest, FocusGivenToTheMainWindowGoesIntoTheView) {
+    const std::size_t before = calls().size();
+    main->fire(ui::Event::Focus, {});
+    EXPECT_EQ(callsAfter(before), std::vector<std::string>{"wkeSetFocus"});
+}
+
+// The device bridge: what the page sends, what is written and started, what the operator is told.
+struct BridgeCase {
+    const char* name;
+    const char* function;
+    std::vector<std::string> arguments;
+    std::vector<std::string> files;  // names written
+    std::vector<std::string> started;
+    bool problem;
+};
+
+class Bridge : public ShellTest, public ::testing::WithParamInterface<BridgeCase> {};
+
+TEST_P(Bridge, CarriesOutOrRefusesTheRequest) {
+    const BridgeCase& c = GetParam();
+    EXPECT_EQ(callPage(c.function, c.arguments), 0);
+    std::vector<std::string> names;
+    for (const auto& f : devices.files) names.push_back(f.name);
+    EXPECT_EQ(names, c.files);
+    EXPECT_EQ(devices.started, c.started);
+    EXPECT_EQ(problems.size(), c.problem ? 1u : 0u);
+    EXPECT_FALSE(app.failed());  // a refused request does not end the client
+    // Only the first argument is ever read.
+    EXPECT_EQ(std::count(calls().begin(), calls().end(), "jsArg 0"), 1);
+    EXPECT_EQ(std::count(calls().begin(), calls().end(), "jsArg 1"), 0);
+}
+
+const char* const kReceipt = R"({"interface":"USB","opencash":"TRUE","cut":"TRUE","blankrow":"3","data":"a"})";
+
+INSTANTIATE_TEST_SUITE_P(
+    Requests, Bridge,
+    ::testing::Values(
+        BridgeCase{"Print", "toviPrint", {kReceipt}, {"PrintOut1.txt"}, {"print PrintOut1.txt USB TRUE TRUE 3"}, false},
+        BridgeCase{"PrintExtraArgumentIgnored", "toviPrint", {kReceipt, "{}"}, {"PrintOut1.txt"},
+                   {"print PrintOut1.txt USB TRUE TRUE 3"}, false},
+        BridgeCase{"Rijie", "toviRijie", {kReceipt}, {"RiJie.txt"}, {"print RiJie.txt USB TRUE TRUE 3"}, false},
+        BridgeCase{"Opencash", "toviOpencash", {R"({"interface":"USB"})"}, {}, {"opencash USB"}, false},
+        BridgeCase{"Display", "toviDisplay",
+                   {R"({"interface":"COM3","display_type":"2","ysje":"12.50","baudrate":"9600"})"}, {},
+                   {"display 2 12.50 COM3 9600"}, false},
+        BridgeCase{"NotJson", "toviPrint", {"hello"}, {}, {}, true},
+        BridgeCase{"NoArgument", "toviOpencash", {}, {}, {}, true},  // "undefined" is no JSON
+        BridgeCase{"MissingData", "toviPrint", {R"({"interface":"USB","opencash":"T","cut":"T","blankrow":"3"})"}, {},
+                   {}, true},
+        BridgeCase{"MissingBaudrate", "toviDisplay", {R"({"interface":"COM3","display_type":"2","ysje":"1"})"}, {}, {},
+                   true}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST_F(ShellTest, ARefusedRequestNamesTheProblemAndTheNextRequestIsServed) {
+    callPage("toviPrint", {R"({"interface":"USB"})"});
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_EQ(problems[0], "设备请求无效，未执行：missing key: opencash [KeyError]");
+    callPage("toviOpencash", {R"({"interface":"USB"})"});
+    EXPECT_EQ(devices.started, std::vector<std::string>{"opencash USB"});
+}
+
+TEST_F(ShellTest, AJobFileThatCannotBeWrittenEndsTheClientAndStartsNothing) {
+    devices.failWrites = true;
+    EXPECT_EQ(callPage("toviPrint", {kReceipt}), 0);
+    EXPECT_TRUE(app.failed());
+    EXPECT_TRUE(devices.started.empty());
+    // With the error pending, further calls from the page do nothing.
+    devices.failWrites = false;
+    callPage("toviOpencash", {R"({"interface":"USB"})"});
+    EXPECT_TRUE(devices.started.empty());
+}
+
+}  // namespace
+}  // namespace tovi::client
