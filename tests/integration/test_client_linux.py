@@ -1,0 +1,268 @@
+"""tovipos on Linux with the real WebKitGTK engine, under an X display (a private Xvfb and openbox
+when DISPLAY is unset). Each test builds a till folder: the client, the engine, the support program,
+the device libraries with a virtual printer, config.ini, cacert.pem, and a small local page whose
+script calls the bridge. The update server is our HTTPS test server on 127.0.0.1.
+
+Dialogs: PATH holds only stand-ins for zenity/xmessage that record their text and return at once,
+so a message never blocks the test.
+"""
+
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from test_updater_server import UpdateServer, Route, make_pki, manifest_bytes  # noqa: E402
+
+BIN = os.environ.get("TOVI_BIN", "")
+RESET = bytes([0x1B, 0x40])
+PULSE = bytes([0x1B, 0x70, 0x30, 0x3C, 0x78])
+CUT = bytes([0x1D, 0x56, 0x42, 0x00])
+FILES = ["tovipos", "libtovi_webengine.so", "tovipos_print", "libwinprint.so", "libapi_com.so"]
+DIALOG_STANDIN = "#!/bin/sh\nprintf '%s\\n' \"$*\" >> \"$TOVI_DIALOG_LOG\"\nexit 0\n"
+
+_procs = []
+PKI = None
+
+
+def setUpModule():
+    global PKI
+    for f in FILES:
+        if not os.path.exists(os.path.join(BIN, f)):
+            raise unittest.SkipTest("build %s first (TOVI_BIN=%r)" % (f, BIN))
+    if not shutil.which("xdotool"):
+        raise unittest.SkipTest("xdotool is not installed")
+    if not os.environ.get("DISPLAY"):
+        if not shutil.which("Xvfb"):
+            raise unittest.SkipTest("no DISPLAY and no Xvfb")
+        r, w = os.pipe()
+        x = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "1280x800x24", "-nolisten", "tcp"],
+                             pass_fds=(w,), stderr=subprocess.DEVNULL)
+        os.close(w)
+        number = os.read(r, 16).decode().strip()
+        os.close(r)
+        _procs.append(x)
+        if not number:
+            raise unittest.SkipTest("Xvfb did not start")
+        os.environ["DISPLAY"] = ":" + number
+        if shutil.which("openbox"):
+            _procs.append(subprocess.Popen(["openbox"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+            time.sleep(0.5)
+    PKI = make_pki(tempfile.mkdtemp(prefix="tovi-client-pki-"))
+
+
+def tearDownModule():
+    for p in reversed(_procs):
+        p.terminate()
+        p.wait(10)
+    if PKI:
+        shutil.rmtree(PKI, True)
+
+
+def page(title, script, body=""):
+    return ("<!DOCTYPE html><html><head><meta charset='utf-8'><title>%s</title></head>"
+            "<body style='margin:0'>%s<script>%s</script></body></html>" % (title, body, script))
+
+
+def wait_for(predicate, timeout, step=0.2):
+    end = time.monotonic() + timeout
+    while time.monotonic() < end:
+        value = predicate()
+        if value:
+            return value
+        time.sleep(step)
+    return predicate()
+
+
+def visible_windows(name):
+    r = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", name], capture_output=True, text=True)
+    return r.stdout.split()
+
+
+class Till:
+    """A till folder with an update server; run() starts the client in it."""
+
+    def __init__(self, test, html, version="1", list_route=None, extra_ini="", url=None):
+        self.dir = tempfile.mkdtemp(prefix="tovi-client-")
+        test.addCleanup(shutil.rmtree, self.dir, True)
+        for f in FILES:
+            shutil.copy(os.path.join(BIN, f), self.dir)
+        shutil.copy(os.path.join(PKI, "ca.pem"), os.path.join(self.dir, "cacert.pem"))
+        self.tools = os.path.join(self.dir, "tools")
+        os.makedirs(self.tools)
+        for name in ("zenity", "xmessage"):
+            p = os.path.join(self.tools, name)
+            with open(p, "w") as f:
+                f.write(DIALOG_STANDIN)
+            os.chmod(p, 0o755)
+        self.dialog_log = os.path.join(self.dir, "dialogs.log")
+        with open(os.path.join(self.dir, "devices.ini"), "w") as f:
+            f.write("[printer]\nfolder = virtual_printer\n" + extra_ini)
+        with open(os.path.join(self.dir, "page.html"), "w", encoding="utf-8") as f:
+            f.write(html)
+        srv = os.path.join(self.dir, "srv")
+        os.makedirs(os.path.join(srv, "update"))
+        # The same version as config.ini: the check completes without installing anything.
+        with open(os.path.join(srv, "update", "list.txt"), "wb") as f:
+            f.write(manifest_bytes(version, []))
+        self.server = UpdateServer(srv, PKI)
+        if list_route:
+            self.server.routes["/update/list.txt"] = list_route
+        self.server.__enter__()
+        test.addCleanup(self.server.__exit__)
+        with open(os.path.join(self.dir, "config.ini"), "w") as f:
+            f.write("[base]\nurl = %s\nupdateUrl = %s\nversion = %s\n"
+                    % (url or "file://%s/page.html" % self.dir, self.server.url("/update/"), version))
+        self.proc = None
+        test.addCleanup(self.stop)
+
+    def run(self):
+        env = dict(os.environ, PATH=self.tools, TOVI_DIALOG_LOG=self.dialog_log)
+        self.proc = subprocess.Popen([os.path.join(self.dir, "tovipos")], cwd=self.dir, env=env,
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        return self.proc
+
+    def stop(self):
+        if self.proc and self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.communicate(timeout=10)
+
+    def path(self, *parts):
+        return os.path.join(self.dir, *parts)
+
+    def jobs(self):
+        folder = self.path("virtual_printer")
+        if not os.path.isdir(folder):
+            return []
+        return sorted(os.path.join(folder, n) for n in os.listdir(folder) if n.endswith(".bin"))
+
+    def read(self, *parts):
+        with open(self.path(*parts), "rb") as f:
+            return f.read()
+
+
+def call(fn, obj):
+    return "%s(JSON.stringify(%s));" % (fn, obj)
+
+
+RECEIPT = "{data: '中文 12.50\\nB\\n', interface: 'USB', opencash: 'TRUE', cut: 'TRUE', blankrow: '3'}"
+
+
+class ClientTest(unittest.TestCase):
+    def test_receipt_reaches_the_printer(self):
+        till = Till(self, page("tovi-receipt", call("toviPrint", RECEIPT)))
+        till.run()
+        self.assertTrue(wait_for(lambda: till.jobs(), 30), "no print job")
+        self.assertEqual(till.read("PrintOut1.txt"), "中文 12.50\nB\n".encode("gb2312"))
+        time.sleep(0.5)
+        with open(till.jobs()[0], "rb") as f:
+            self.assertEqual(f.read(), RESET + PULSE + "中文 12.50\nB\n\n".encode("gb2312") + b"\n" * 3 + CUT)
+
+    def test_settlement_drawer_and_display(self):
+        if not shutil.which("socat"):
+            self.skipTest("socat is not installed")
+        tmp = tempfile.mkdtemp(prefix="tovi-pty-")
+        self.addCleanup(shutil.rmtree, tmp, True)
+        a, b = os.path.join(tmp, "a"), os.path.join(tmp, "b")
+        socat = subprocess.Popen(["socat", "pty,raw,echo=0,link=" + a, "pty,raw,echo=0,link=" + b],
+                                 stderr=subprocess.DEVNULL)
+        self.addCleanup(lambda: (socat.terminate(), socat.wait(5)))
+        self.assertTrue(wait_for(lambda: os.path.exists(a) and os.path.exists(b), 10))
+        reader = os.open(b, os.O_RDONLY | os.O_NONBLOCK)
+        self.addCleanup(os.close, reader)
+        script = (call("toviRijie", "{data: '日结 100.00\\n', interface: 'USB', opencash: 'FALSE', cut: 'TRUE', "
+                       "blankrow: '0'}")
+                  + "setTimeout(function(){" + call("toviOpencash", "{interface: 'USB'}") + "}, 700);"
+                  + "setTimeout(function(){" + call("toviDisplay", "{interface: 'COM1', display_type: '2', "
+                                                    "ysje: '12.50', baudrate: '9600'}") + "}, 1400);")
+        till = Till(self, page("tovi-devices", script), extra_ini="[serial]\nport1 = %s\n" % os.path.realpath(a))
+        till.run()
+        self.assertTrue(wait_for(lambda: len(till.jobs()) >= 2, 30), "jobs: %r" % till.jobs())
+        self.assertEqual(till.read("RiJie.txt"), "日结 100.00\n".encode("gb2312"))
+        with open(till.jobs()[0], "rb") as f:
+            self.assertEqual(f.read(), RESET + "日结 100.00\n\n".encode("gb2312") + CUT)
+        with open(till.jobs()[1], "rb") as f:
+            self.assertEqual(f.read(), RESET + PULSE)
+        got = bytearray()
+
+        def display_sent():
+            try:
+                got.extend(os.read(reader, 4096))
+            except BlockingIOError:
+                pass
+            return b"12.50" in got
+        self.assertTrue(wait_for(display_sent, 20), "display bytes: %r" % bytes(got))
+
+    def test_chinese_title_and_close_ends_with_status_0(self):
+        till = Till(self, page("收银台 tovi-title", "setTimeout(function(){toviWinClose('');}, 3000);"))
+        proc = till.run()
+        windows = wait_for(lambda: visible_windows("tovi-title"), 30)
+        self.assertTrue(windows, "the main window was never shown")
+        r = subprocess.run(["xprop", "-id", windows[0], "_NET_WM_NAME"], capture_output=True)
+        self.assertIn("收银台 tovi-title".encode("utf-8"), r.stdout)
+        out, err = proc.communicate(timeout=30)
+        self.assertEqual(proc.returncode, 0, err.decode("utf-8", "replace"))
+
+    def test_malformed_requests_leave_the_client_running(self):
+        script = ("toviPrint('not json'); toviPrint(JSON.stringify({interface: 'USB'}));"
+                  "setTimeout(function(){" + call("toviPrint", RECEIPT) + "}, 1500);")
+        till = Till(self, page("tovi-malformed", script))
+        proc = till.run()
+        self.assertTrue(wait_for(lambda: till.jobs(), 30), "the valid request after the bad ones did nothing")
+        self.assertIsNone(proc.poll())
+        self.assertEqual(len(till.jobs()), 1)
+        with open(till.dialog_log, encoding="utf-8") as f:
+            self.assertGreaterEqual(len(f.read().splitlines()), 2)
+
+    def test_reveal_waits_for_the_update_check(self):
+        body = b"" + manifest_bytes("1", [])
+        # The answer trickles in over about 4 s: the view is ready long before.
+        route = Route("slow", body=body, piece=max(1, len(body) // 20), interval=0.2)
+        till = Till(self, page("tovi-slowupdate", ""), list_route=route)
+        till.run()
+        time.sleep(2)
+        self.assertEqual(visible_windows("tovi-slowupdate"), [], "revealed before the update check ended")
+        self.assertTrue(wait_for(lambda: visible_windows("tovi-slowupdate"), 30), "never revealed")
+
+    def test_reveal_waits_for_the_page(self):
+        # The page itself trickles in over about 5 s from a plain HTTP server; the update check is
+        # quick.
+        html = page("tovi-slowpage", "").encode("utf-8")
+        html = html.replace(b"<body", b"<!--" + b" " * 2000 + b"--><body")
+        slow = UpdateServer(tempfile.mkdtemp(prefix="tovi-slowpage-"), PKI, tls=False)
+        slow.routes["/page.html"] = Route("slow", body=html, piece=max(1, len(html) // 25), interval=0.2,
+                                          headers={"Content-Type": "text/html; charset=utf-8"})
+        slow.__enter__()
+        self.addCleanup(slow.__exit__)
+        till = Till(self, "", url=slow.url("/page.html"))
+        till.run()
+        time.sleep(2.5)
+        self.assertEqual(visible_windows("tovi-slowpage"), [], "revealed before the page was loaded")
+        self.assertTrue(wait_for(lambda: visible_windows("tovi-slowpage"), 30), "never revealed")
+
+    def test_screenshot_shows_the_page(self):
+        if not shutil.which("import") or not shutil.which("convert"):
+            self.skipTest("imagemagick is not installed")
+        block = "<div style='position:fixed;left:0;top:0;width:100%;height:100%;background:#12c456'></div>"
+        till = Till(self, page("tovi-shot", "", block))
+        till.run()
+        windows = wait_for(lambda: visible_windows("tovi-shot"), 30)
+        self.assertTrue(windows)
+        time.sleep(1.5)  # a frame or two to paint
+        shot = till.path("shot.png")
+        subprocess.run(["import", "-window", "root", shot], check=True, timeout=30)
+        geo = subprocess.run(["xdotool", "getwindowgeometry", "--shell", windows[0]], capture_output=True,
+                             text=True).stdout
+        g = dict(line.split("=", 1) for line in geo.split())
+        cx, cy = int(g["X"]) + int(g["WIDTH"]) // 2, int(g["Y"]) + int(g["HEIGHT"]) // 2
+        ppm = subprocess.run(["convert", shot, "-crop", "1x1+%d+%d" % (cx, cy), "-depth", "8", "ppm:-"],
+                             capture_output=True, check=True).stdout
+        self.assertEqual(tuple(ppm[-3:]), (0x12, 0xC4, 0x56), "centre pixel of the window is not the page")
+
+
+if __name__ == "__main__":
+    unittest.main()
