@@ -1,0 +1,7 @@
+#include "client/sockets.h"
+
+namespace tovi::client {
+
+void startSockets() {}
+
+}  // namespace tovi::client

@@ -1,0 +1,83 @@
+// tovipos: the start-up sequence, the message loop, and the one catch barrier, shared by the thin
+// platform mains.
+
+#include <memory>
+
+#include "client/config.h"
+#include "client/engine.h"
+#include "client/requests.h"
+#include "client/shell.h"
+#include "client/splash.h"
+#include "client/sockets.h"
+#include "client/splash_image.h"
+#include "client/startup.h"
+#include "client/worker_pool.h"
+#include "common/library.h"
+#include "common/messages.h"
+#include "common/process.h"
+#include "ui/ui.h"
+
+#include "client/updater/openssl.h"
+#include "client/updater/update_check.h"
+
+namespace tovi::client {
+
+namespace {
+
+int runClient() {
+    // 1. The platform libraries come through the import table; OpenSSL is bound by name here
+    //    (Windows: the -1_1 / -3 DLL names; Linux: libcrypto.so.3, libssl.so.3), although only the
+    //    update check uses it: the client does not start without it.
+    auto ssl = std::make_shared<const updater::OpenSsl>(updater::loadOpenSsl());
+    // 2. The web engine.
+    const Engine engine = loadEngine();
+
+    // 3. The sockets layer (Windows Sockets 1.1), and the worker pool that will run the check.
+    startSockets();
+    auto shared = std::make_shared<UpdateShared>();
+    WorkerPool pool(WorkerPool::defaultSize(),
+                    [shared](std::exception_ptr error) { postUpdateFailure(*shared, std::move(error)); });
+
+    // 4. The windowing layer (on Linux it opens the display, before any window or view), the
+    //    hidden main window, its view and the functions offered to the page.
+    const auto app = ui::createApplication();
+    SystemDeviceHost devices;
+    Shell shell(*app, engine.api, devices, [](const std::string& text) {
+        showErrorMessage(desktopWindow(), "系统提示", text);
+    });
+    shell.create([] { return startUrl(loadConfig()); });
+
+    // 5. The update window; its first timer tick starts the check.
+    // The OpenSSL table is shared with the worker: a check still running at exit keeps it.
+    UpdateCheck check = [ssl](StatusSink& sink, std::atomic<bool>& selfUpdatePending) {
+        updater::runUpdateCheck(*ssl, sink, selfUpdatePending);
+    };
+    Splash splash(*app, shell, pool, shared, std::move(check),
+                  [] { startProgram(desktopWindow(), kSupportProgram, "update", kShowHidden); });
+    splash.create({kSplashJpeg, kSplashJpegSize});
+
+    // 6. The loop, until no top-level window is left. An error that a handler left pending is
+    //    reported while the windows are still on screen.
+    if (const std::exception_ptr error = app->run()) {
+        reportUnhandledError(error);
+        return 1;
+    }
+    // 7. Everything is released on the way out.
+    return 0;
+}
+
+}  // namespace
+
+int clientMain() {
+    try {
+        return runClient();
+    } catch (const tovi::BindError& e) {
+        tovi::reportBindError(e);
+        return 1;
+    } catch (...) {
+        tovi::reportUnhandledError(std::current_exception());
+        return 1;
+    }
+}
+
+}  // namespace tovi::client
