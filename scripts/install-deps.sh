@@ -9,7 +9,8 @@ packages=(
   wine wine64 xvfb xauth socat
   rapidjson-dev libgtest-dev googletest
   dpkg-dev perl
-  libgtk-3-dev libwebkit2gtk-4.1-dev openbox xdotool
+  libgtk-3-dev libwebkit2gtk-4.1-dev openbox xdotool x11-utils imagemagick
+  fonts-wqy-microhei  # a Chinese font: the pages and splash show Chinese text
 )
 packages_i386=(wine32:i386)
 

@@ -46,7 +46,8 @@
       lines.push(pad(line.name, 14) + pad('x' + line.count, 6) + yuan(line.price * line.count));
     });
     lines.push('--------------------------------');
-    lines.push('合计：¥' + yuan(total()));
+    // The full-width yuan sign: the half-width one has no code in GB2312 and would print as '?'.
+    lines.push('合计：￥' + yuan(total()));
     lines.push('谢谢惠顾，欢迎再来！');
     return lines.join('\n');
   }
@@ -54,7 +55,7 @@
   function settlementText() {
     var count = cart.reduce(function (n, line) { return n + line.count; }, 0);
     return ['      演示门店 日结报表', '日期：' + now().slice(0, 10), '--------------------------------',
-      '销售件数：' + count, '销售金额：¥' + yuan(total()), '收银员：演示'].join('\n');
+      '销售件数：' + count, '销售金额：￥' + yuan(total()), '收银员：演示'].join('\n');
   }
 
   // The request texts, one JSON object each, with string values only.
@@ -144,5 +145,35 @@
   // For scripted checks of the page: the request texts as the buttons would send them.
   window.toviDemo = {requests: requests, add: function (i) { add(GOODS[i]); }, total: function () { return yuan(total()); }};
 
-  if (document.readyState === 'loading') document.addEventListener('DOMContentLoaded', start); else start();
+  // "?demo=auto": nobody is at this till (the demo under a virtual display), so the page presses its
+  // own buttons: goods, receipt, customer display, drawer, settlement report, full screen, and then,
+  // "close" milliseconds later (default 6000), the close button. "?demo=close" only closes.
+  function autoRun(mode, closeAfter) {
+    var presses = mode === 'auto' ? ['[data-good="0"]', '[data-good="2"]', '[data-good="2"]', '[data-good="3"]',
+      '[data-action="receipt"]', '[data-action="display"]', '[data-action="drawer"]',
+      '[data-action="settlement"]', '[data-action="screenfull"]'] : [];
+    var i = 0;
+    function next() {
+      if (i === presses.length) {
+        setTimeout(function () { document.querySelector('[data-action="winClose"]').click(); }, closeAfter);
+        return;
+      }
+      document.querySelector(presses[i++]).click();
+      setTimeout(next, 700);
+    }
+    setTimeout(next, 700);
+  }
+
+  function query(name) {
+    var match = new RegExp('[?&]' + name + '=([^&]*)').exec(location.search);
+    return match ? decodeURIComponent(match[1]) : '';
+  }
+
+  function boot() {
+    start();
+    var mode = query('demo');
+    if (mode === 'auto' || mode === 'close') autoRun(mode, parseInt(query('close'), 10) || 6000);
+  }
+
+  if (document.readyState === 'loading') document.addEventListener('DOMContentLoaded', boot); else boot();
 })();

@@ -17,6 +17,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from test_updater_server import UpdateServer, Route, make_pki, manifest_bytes  # noqa: E402
+from virtual_display import VirtualDisplay  # noqa: E402
 
 BIN = os.environ.get("TOVI_BIN", "")
 RESET = bytes([0x1B, 0x40])
@@ -25,7 +26,7 @@ CUT = bytes([0x1D, 0x56, 0x42, 0x00])
 FILES = ["tovipos", "libtovi_webengine.so", "tovipos_print", "libwinprint.so", "libapi_com.so"]
 DIALOG_STANDIN = "#!/bin/sh\nprintf '%s\\n' \"$*\" >> \"$TOVI_DIALOG_LOG\"\nexit 0\n"
 
-_procs = []
+_displays = []
 PKI = None
 
 
@@ -37,28 +38,18 @@ def setUpModule():
     if not shutil.which("xdotool"):
         raise unittest.SkipTest("xdotool is not installed")
     if not os.environ.get("DISPLAY"):
-        if not shutil.which("Xvfb"):
-            raise unittest.SkipTest("no DISPLAY and no Xvfb")
-        r, w = os.pipe()
-        x = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "1280x800x24", "-nolisten", "tcp"],
-                             pass_fds=(w,), stderr=subprocess.DEVNULL)
-        os.close(w)
-        number = os.read(r, 16).decode().strip()
-        os.close(r)
-        _procs.append(x)
-        if not number:
-            raise unittest.SkipTest("Xvfb did not start")
-        os.environ["DISPLAY"] = ":" + number
-        if shutil.which("openbox"):
-            _procs.append(subprocess.Popen(["openbox"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
-            time.sleep(0.5)
+        display = VirtualDisplay()
+        try:
+            display.start()
+        except RuntimeError as e:
+            raise unittest.SkipTest(str(e))
+        _displays.append(display)
     PKI = make_pki(tempfile.mkdtemp(prefix="tovi-client-pki-"))
 
 
 def tearDownModule():
-    for p in reversed(_procs):
-        p.terminate()
-        p.wait(10)
+    for d in _displays:
+        d.stop()
     if PKI:
         shutil.rmtree(PKI, True)
 
@@ -122,14 +113,24 @@ class Till:
 
     def run(self):
         env = dict(os.environ, PATH=self.tools, TOVI_DIALOG_LOG=self.dialog_log)
-        self.proc = subprocess.Popen([os.path.join(self.dir, "tovipos")], cwd=self.dir, env=env,
-                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        # The client's output goes to a file, so that a failing case can show it.
+        with open(self.path("client.log"), "wb") as log:
+            self.proc = subprocess.Popen([os.path.join(self.dir, "tovipos")], cwd=self.dir, env=env,
+                                         stdout=log, stderr=subprocess.STDOUT)
         return self.proc
 
     def stop(self):
         if self.proc and self.proc.poll() is None:
             self.proc.kill()
-            self.proc.communicate(timeout=10)
+            self.proc.wait(timeout=10)
+
+    def log(self):
+        """What the client printed so far, for failure messages."""
+        try:
+            with open(self.path("client.log"), "rb") as f:
+                return "client output:\n" + f.read().decode("utf-8", "replace")
+        except FileNotFoundError:
+            return "client not started"
 
     def path(self, *parts):
         return os.path.join(self.dir, *parts)
@@ -156,7 +157,7 @@ class ClientTest(unittest.TestCase):
     def test_receipt_reaches_the_printer(self):
         till = Till(self, page("tovi-receipt", call("toviPrint", RECEIPT)))
         till.run()
-        self.assertTrue(wait_for(lambda: till.jobs(), 30), "no print job")
+        self.assertTrue(wait_for(lambda: till.jobs(), 30), "no print job; " + till.log())
         self.assertEqual(till.read("PrintOut1.txt"), "中文 12.50\nB\n".encode("gb2312"))
         time.sleep(0.5)
         with open(till.jobs()[0], "rb") as f:
@@ -201,11 +202,11 @@ class ClientTest(unittest.TestCase):
         till = Till(self, page("收银台 tovi-title", "setTimeout(function(){toviWinClose('');}, 3000);"))
         proc = till.run()
         windows = wait_for(lambda: visible_windows("tovi-title"), 30)
-        self.assertTrue(windows, "the main window was never shown")
+        self.assertTrue(windows, "the main window was never shown; " + till.log())
         r = subprocess.run(["xprop", "-id", windows[0], "_NET_WM_NAME"], capture_output=True)
         self.assertIn("收银台 tovi-title".encode("utf-8"), r.stdout)
-        out, err = proc.communicate(timeout=30)
-        self.assertEqual(proc.returncode, 0, err.decode("utf-8", "replace"))
+        proc.wait(timeout=30)
+        self.assertEqual(proc.returncode, 0, till.log())
 
     def test_malformed_requests_leave_the_client_running(self):
         script = ("toviPrint('not json'); toviPrint(JSON.stringify({interface: 'USB'}));"
@@ -226,7 +227,7 @@ class ClientTest(unittest.TestCase):
         till.run()
         time.sleep(2)
         self.assertEqual(visible_windows("tovi-slowupdate"), [], "revealed before the update check ended")
-        self.assertTrue(wait_for(lambda: visible_windows("tovi-slowupdate"), 30), "never revealed")
+        self.assertTrue(wait_for(lambda: visible_windows("tovi-slowupdate"), 30), "never revealed; " + till.log())
 
     def test_reveal_waits_for_the_page(self):
         # The page itself trickles in over about 5 s from a plain HTTP server; the update check is
@@ -242,7 +243,7 @@ class ClientTest(unittest.TestCase):
         till.run()
         time.sleep(2.5)
         self.assertEqual(visible_windows("tovi-slowpage"), [], "revealed before the page was loaded")
-        self.assertTrue(wait_for(lambda: visible_windows("tovi-slowpage"), 30), "never revealed")
+        self.assertTrue(wait_for(lambda: visible_windows("tovi-slowpage"), 30), "never revealed; " + till.log())
 
     def test_screenshot_shows_the_page(self):
         if not shutil.which("import") or not shutil.which("convert"):
@@ -251,7 +252,7 @@ class ClientTest(unittest.TestCase):
         till = Till(self, page("tovi-shot", "", block))
         till.run()
         windows = wait_for(lambda: visible_windows("tovi-shot"), 30)
-        self.assertTrue(windows)
+        self.assertTrue(windows, till.log())
         time.sleep(1.5)  # a frame or two to paint
         shot = till.path("shot.png")
         subprocess.run(["import", "-window", "root", shot], check=True, timeout=30)

@@ -1,0 +1,41 @@
+"""A private X display for programs with windows: Xvfb on a free display number, optionally openbox
+(minimise, maximise and full screen need a window manager). Used by the GUI tests and the demo."""
+
+import os
+import shutil
+import subprocess
+import time
+
+
+class VirtualDisplay:
+    """start() sets DISPLAY in os.environ and returns the display name; stop() ends both programs."""
+
+    def __init__(self, size="1280x800x24", window_manager=True):
+        self.size, self.window_manager = size, window_manager
+        self.procs = []
+
+    def start(self):
+        if not shutil.which("Xvfb"):
+            raise RuntimeError("Xvfb is not installed")
+        r, w = os.pipe()
+        # -displayfd: Xvfb picks a free number and writes it once it accepts clients.
+        x = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", self.size, "-nolisten", "tcp"],
+                             pass_fds=(w,), stderr=subprocess.DEVNULL)
+        os.close(w)
+        number = os.read(r, 16).decode().strip()
+        os.close(r)
+        self.procs.append(x)
+        if not number:
+            self.stop()
+            raise RuntimeError("Xvfb did not start")
+        os.environ["DISPLAY"] = ":" + number
+        if self.window_manager and shutil.which("openbox"):
+            self.procs.append(subprocess.Popen(["openbox"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+            time.sleep(0.5)
+        return os.environ["DISPLAY"]
+
+    def stop(self):
+        for p in reversed(self.procs):
+            p.terminate()
+            p.wait(10)
+        self.procs = []
