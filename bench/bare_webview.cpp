@@ -58,6 +58,9 @@ int main(int argc, char** argv) {
     }
     GtkWidget* view = webkit_web_view_new_with_user_content_manager(content);
     g_object_unref(content);
+    // The same drawing mode as the client's engine library, so the memory compares like with like.
+    webkit_settings_set_hardware_acceleration_policy(webkit_web_view_get_settings(WEBKIT_WEB_VIEW(view)),
+                                                     WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
     gtk_container_add(GTK_CONTAINER(window), view);
     g_signal_connect(view, "notify::title", G_CALLBACK(onTitle), window);
     g_signal_connect(view, "load-changed", G_CALLBACK(onLoadChanged), window);

@@ -299,6 +299,12 @@ wkeWebView TOVI_ENGINE_CALL wkeCreateWebWindow(int type, void* parent, int x, in
 
         GtkWidget* web = webkit_web_view_new_with_user_content_manager(view->content);
         view->web = WEBKIT_WEB_VIEW(web);
+        // The page is drawn in software, as the Windows engine does. Accelerated compositing draws a
+        // view that is larger than its visible part (the client's view is the window's size, over
+        // a 1-pixel border) shifted down by the hidden rows: a gap at the top, the bottom cut off.
+        // Software drawing also left the engine's processes about 48 MiB smaller when measured.
+        webkit_settings_set_hardware_acceleration_policy(webkit_web_view_get_settings(view->web),
+                                                         WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
         g_signal_connect(web, "notify::title", G_CALLBACK(onTitle), view.get());
         g_signal_connect(web, "destroy", G_CALLBACK(onWebDestroy), view.get());
         gtk_widget_set_size_request(web, width, height);

@@ -264,6 +264,32 @@ class ClientTest(unittest.TestCase):
                              capture_output=True, check=True).stdout
         self.assertEqual(tuple(ppm[-3:]), (0x12, 0xC4, 0x56), "centre pixel of the window is not the page")
 
+    def test_screenfull_covers_the_screen_with_window_and_view(self):
+        if not shutil.which("import") or not shutil.which("convert"):
+            self.skipTest("imagemagick is not installed")
+        block = "<div style='position:fixed;left:0;top:0;width:100%;height:100%;background:#c41256'></div>"
+        till = Till(self, page("tovi-full", "setTimeout(function(){toviScreenfull('');}, 800);", block))
+        till.run()
+        windows = wait_for(lambda: visible_windows("tovi-full"), 30)
+        self.assertTrue(windows, till.log())
+        screen = subprocess.run(["xdotool", "getdisplaygeometry"], capture_output=True, text=True).stdout.split()
+        width, height = int(screen[0]), int(screen[1])
+
+        def geometry():
+            out = subprocess.run(["xdotool", "getwindowgeometry", "--shell", windows[0]], capture_output=True,
+                                 text=True).stdout
+            g = dict(line.split("=", 1) for line in out.split())
+            return tuple(int(g[k]) for k in ("X", "Y", "WIDTH", "HEIGHT"))
+        self.assertTrue(wait_for(lambda: geometry() == (0, 0, width, height), 15), "window at %r" % (geometry(),))
+        time.sleep(1.5)  # the view's resize runs from the main loop, then a frame paints
+        shot = till.path("full.png")
+        subprocess.run(["import", "-window", "root", shot], check=True, timeout=30)
+        # The page's colour reaches the far corner only if the view grew with the window.
+        for x, y in ((width - 3, height - 3), (2, 2)):
+            ppm = subprocess.run(["convert", shot, "-crop", "1x1+%d+%d" % (x, y), "-depth", "8", "ppm:-"],
+                                 capture_output=True, check=True).stdout
+            self.assertEqual(tuple(ppm[-3:]), (0xC4, 0x12, 0x56), "pixel at %d,%d is not the page" % (x, y))
+
 
 if __name__ == "__main__":
     unittest.main()
