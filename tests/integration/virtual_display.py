@@ -22,8 +22,16 @@ class VirtualDisplay:
         x = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", self.size, "-nolisten", "tcp"],
                              pass_fds=(w,), stderr=subprocess.DEVNULL)
         os.close(w)
-        number = os.read(r, 16).decode().strip()
+        # The number and its newline come in two writes: closing the pipe after the first would
+        # kill Xvfb with SIGPIPE on the second, moments after it said it was ready.
+        number = b""
+        while not number.endswith(b"\n"):
+            chunk = os.read(r, 16)
+            if not chunk:
+                break
+            number += chunk
         os.close(r)
+        number = number.decode().strip()
         self.procs.append(x)
         if not number:
             self.stop()
