@@ -36,6 +36,9 @@ class DemoTest(unittest.TestCase):
         r = subprocess.run([sys.executable, os.path.join(ROOT, "demo", "run_demo.py"), "--out", self.out,
                             "--trickle", "0.2"], env=env, capture_output=True, timeout=240)
         report = r.stdout.decode("utf-8", "replace") + r.stderr.decode("utf-8", "replace")
+        for name in sorted(os.listdir(self.out)):
+            if name.endswith(".log"):
+                report += "\n== %s\n%s" % (name, self.read(name).decode("utf-8", "replace"))
         self.assertEqual(r.returncode, 0, report)
 
         folder = os.path.join(self.out, "till", "virtual_printer")

@@ -469,7 +469,7 @@ TEST_F(WebEngine, TheDemoPageSendsWellFormedRequests) {
     } expected[] = {
         {"toviPrint",
          {{"data", nullptr}, {"interface", "USB"}, {"opencash", "TRUE"}, {"cut", "TRUE"}, {"blankrow", "3"}},
-         "合计：¥9.00"},
+         "合计：￥9.00"},
         {"toviRijie",
          {{"data", nullptr}, {"interface", "USB"}, {"opencash", "FALSE"}, {"cut", "TRUE"}, {"blankrow", "3"}},
          "日结"},
