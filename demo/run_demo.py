@@ -29,7 +29,7 @@ ROOT = os.path.dirname(HERE)
 # The local HTTPS server and the private display of the tests serve the demo as well.
 sys.path.insert(0, os.path.join(ROOT, "tests", "integration"))
 from test_updater_server import Route, UpdateServer, make_pki  # noqa: E402
-from virtual_display import VirtualDisplay  # noqa: E402
+from virtual_display import VirtualDisplay, screenshot, visible_windows, wait_for  # noqa: E402
 
 FILES = ["tovipos", "libtovi_webengine.so", "tovipos_print", "libwinprint.so", "libapi_com.so"]
 PAGE_TITLE = "演示收银台"
@@ -40,26 +40,6 @@ EXPECTED_JOBS = 3
 
 def log(text):
     print("demo: " + text, flush=True)
-
-
-def wait_for(predicate, timeout, step=0.2):
-    end = time.monotonic() + timeout
-    while time.monotonic() < end:
-        value = predicate()
-        if value:
-            return value
-        time.sleep(step)
-    return predicate()
-
-
-def visible_windows(name):
-    r = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", name], capture_output=True, text=True)
-    return r.stdout.split()
-
-
-def screenshot(path):
-    r = subprocess.run(["import", "-window", "root", path], capture_output=True, timeout=30)
-    return r.returncode == 0
 
 
 class CustomerDisplay:

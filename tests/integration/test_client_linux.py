@@ -17,7 +17,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from test_updater_server import UpdateServer, Route, make_pki, manifest_bytes  # noqa: E402
-from virtual_display import VirtualDisplay  # noqa: E402
+from virtual_display import VirtualDisplay, pixel, screenshot, visible_windows, wait_for, window_geometry  # noqa: E402,E501
 
 BIN = os.environ.get("TOVI_BIN", "")
 RESET = bytes([0x1B, 0x40])
@@ -57,21 +57,6 @@ def tearDownModule():
 def page(title, script, body=""):
     return ("<!DOCTYPE html><html><head><meta charset='utf-8'><title>%s</title></head>"
             "<body style='margin:0'>%s<script>%s</script></body></html>" % (title, body, script))
-
-
-def wait_for(predicate, timeout, step=0.2):
-    end = time.monotonic() + timeout
-    while time.monotonic() < end:
-        value = predicate()
-        if value:
-            return value
-        time.sleep(step)
-    return predicate()
-
-
-def visible_windows(name):
-    r = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", name], capture_output=True, text=True)
-    return r.stdout.split()
 
 
 class Till:
@@ -255,14 +240,10 @@ class ClientTest(unittest.TestCase):
         self.assertTrue(windows, till.log())
         time.sleep(1.5)  # a frame or two to paint
         shot = till.path("shot.png")
-        subprocess.run(["import", "-window", "root", shot], check=True, timeout=30)
-        geo = subprocess.run(["xdotool", "getwindowgeometry", "--shell", windows[0]], capture_output=True,
-                             text=True).stdout
-        g = dict(line.split("=", 1) for line in geo.split())
-        cx, cy = int(g["X"]) + int(g["WIDTH"]) // 2, int(g["Y"]) + int(g["HEIGHT"]) // 2
-        ppm = subprocess.run(["convert", shot, "-crop", "1x1+%d+%d" % (cx, cy), "-depth", "8", "ppm:-"],
-                             capture_output=True, check=True).stdout
-        self.assertEqual(tuple(ppm[-3:]), (0x12, 0xC4, 0x56), "centre pixel of the window is not the page")
+        self.assertTrue(screenshot(shot))
+        x, y, width, height = window_geometry(windows[0])
+        self.assertEqual(pixel(shot, x + width // 2, y + height // 2), (0x12, 0xC4, 0x56),
+                         "centre pixel of the window is not the page")
 
     def test_screenfull_covers_the_screen_with_window_and_view(self):
         if not shutil.which("import") or not shutil.which("convert"):
@@ -275,20 +256,14 @@ class ClientTest(unittest.TestCase):
         screen = subprocess.run(["xdotool", "getdisplaygeometry"], capture_output=True, text=True).stdout.split()
         width, height = int(screen[0]), int(screen[1])
 
-        def geometry():
-            out = subprocess.run(["xdotool", "getwindowgeometry", "--shell", windows[0]], capture_output=True,
-                                 text=True).stdout
-            g = dict(line.split("=", 1) for line in out.split())
-            return tuple(int(g[k]) for k in ("X", "Y", "WIDTH", "HEIGHT"))
-        self.assertTrue(wait_for(lambda: geometry() == (0, 0, width, height), 15), "window at %r" % (geometry(),))
+        self.assertTrue(wait_for(lambda: window_geometry(windows[0]) == (0, 0, width, height), 15),
+                        "window at %r" % (window_geometry(windows[0]),))
         time.sleep(1.5)  # the view's resize runs from the main loop, then a frame paints
         shot = till.path("full.png")
-        subprocess.run(["import", "-window", "root", shot], check=True, timeout=30)
+        self.assertTrue(screenshot(shot))
         # The page's colour reaches the far corner only if the view grew with the window.
         for x, y in ((width - 3, height - 3), (2, 2)):
-            ppm = subprocess.run(["convert", shot, "-crop", "1x1+%d+%d" % (x, y), "-depth", "8", "ppm:-"],
-                                 capture_output=True, check=True).stdout
-            self.assertEqual(tuple(ppm[-3:]), (0xC4, 0x12, 0x56), "pixel at %d,%d is not the page" % (x, y))
+            self.assertEqual(pixel(shot, x, y), (0xC4, 0x12, 0x56), "pixel at %d,%d is not the page" % (x, y))
 
 
 if __name__ == "__main__":

@@ -1,5 +1,6 @@
 """A private X display for programs with windows: Xvfb on a free display number, optionally openbox
-(minimise, maximise and full screen need a window manager). Used by the GUI tests and the demo."""
+(minimise, maximise and full screen need a window manager), and the few looks at the display that
+the GUI tests and the demo share (xdotool for windows, imagemagick for pixels)."""
 
 import os
 import shutil
@@ -47,3 +48,41 @@ class VirtualDisplay:
             p.terminate()
             p.wait(10)
         self.procs = []
+
+
+def wait_for(predicate, timeout, step=0.2):
+    """predicate's first true value within timeout seconds, else its last value."""
+    end = time.monotonic() + timeout
+    while time.monotonic() < end:
+        value = predicate()
+        if value:
+            return value
+        time.sleep(step)
+    return predicate()
+
+
+def visible_windows(name):
+    """Ids of the mapped windows whose title matches name."""
+    r = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", name], capture_output=True, text=True)
+    return r.stdout.split()
+
+
+def window_geometry(window):
+    """(x, y, width, height) of a window, frame not included."""
+    out = subprocess.run(["xdotool", "getwindowgeometry", "--shell", window], capture_output=True,
+                         text=True).stdout
+    g = dict(line.split("=", 1) for line in out.split())
+    return tuple(int(g[k]) for k in ("X", "Y", "WIDTH", "HEIGHT"))
+
+
+def screenshot(path):
+    """The whole screen into path (PNG); False if imagemagick could not take it."""
+    r = subprocess.run(["import", "-window", "root", path], capture_output=True, timeout=30)
+    return r.returncode == 0
+
+
+def pixel(image, x, y):
+    """(r, g, b) of one pixel of an image file, 8 bits each."""
+    ppm = subprocess.run(["convert", image, "-crop", "1x1+%d+%d" % (x, y), "-depth", "8", "ppm:-"],
+                         capture_output=True, check=True).stdout
+    return tuple(ppm[-3:])
