@@ -11,9 +11,13 @@ Hazards this module handles (measured on Debian 12, Wine 8):
 - Wine's own winprint.dll wins over the program's copy unless overridden.
 - Without a window manager every window destroy stalls 1 s unless X11 "Managed" is off; a crash
   blocks on a dialog unless ShowCrashDialog is 0.
+- Some kernels run 64-bit code only (IA-32 emulation off): Wine's i386 loader, which the `wine`
+  script prefers whenever wine32 is installed, then fails with "Exec format error" even for 64-bit
+  programs. The 64-bit loader is used directly there, and the 32-bit build's tests are skipped.
 """
 
 import atexit
+import errno
 import fcntl
 import json
 import os
@@ -26,6 +30,30 @@ import time
 import unittest
 
 DLL_OVERRIDES = "mscoree,mshtml=;winprint=n"
+WINE32_LOADER = "/usr/lib/wine/wine"
+WINE64_LOADER = "/usr/lib/wine/wine64"
+SKIPPED = 77  # CTest's SKIP_RETURN_CODE for these tests
+
+
+def _executes(path):
+    """False only when the kernel refuses the file's format; True when it ran or is not there."""
+    try:
+        subprocess.run([path, "--version"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+    except OSError as e:
+        return e.errno != errno.ENOEXEC
+    return True
+
+
+def pick_loader(arch=None):
+    """(loader, reason): the Wine command for this machine and the preset's architecture, or
+    (None, why the preset's programs cannot run here)."""
+    arch = (arch or os.environ.get("TOVI_ARCH", "x86_64")).lower()
+    if _executes(WINE32_LOADER):
+        return "wine", None
+    if arch in ("i686", "i386", "x86"):
+        return None, ("this kernel runs no 32-bit x86 programs (IA-32 emulation is off), so Wine cannot "
+                      "run the i686 build")
+    return WINE64_LOADER, None
 
 
 def _root_from_env():
@@ -85,6 +113,7 @@ class Wine:
         self.state_file = os.path.join(self.root, "session.json")
         self.display = None
         self._own_xvfb = None
+        self.loader, self.unsupported = pick_loader()
         os.makedirs(self.root, exist_ok=True)
 
     # --- environment -----------------------------------------------------------------------
@@ -95,6 +124,8 @@ class Wine:
         env["WINEDEBUG"] = env.get("TOVI_WINEDEBUG", "-all")
         env["WINEDLLOVERRIDES"] = DLL_OVERRIDES
         env["DISPLAY"] = self.display or env.get("DISPLAY", "")
+        if self.loader == WINE64_LOADER:
+            env["WINELOADER"] = WINE64_LOADER  # what Wine re-executes for its own programs
         if extra:
             env.update(extra)
         return env
@@ -165,13 +196,13 @@ class Wine:
         env = self.env()
         log = os.path.join(self.root, "wineboot.log")
         with open(log, "wb") as out:
-            subprocess.run(["wineboot", "-i"], env=env, stdout=out, stderr=out, timeout=600)
+            subprocess.run([self.loader, "wineboot", "-i"], env=env, stdout=out, stderr=out, timeout=600)
             subprocess.run(["wineserver", "-w"], env=env, stdout=out, stderr=out, timeout=600)
             for key, name, kind, value in [
                 (r"HKCU\Software\Wine\X11 Driver", "Managed", "REG_SZ", "N"),
                 (r"HKCU\Software\Wine\WineDbg", "ShowCrashDialog", "REG_DWORD", "0"),
             ]:
-                subprocess.run(["wine", "reg", "add", key, "/v", name, "/t", kind, "/d", value, "/f"],
+                subprocess.run([self.loader, "reg", "add", key, "/v", name, "/t", kind, "/d", value, "/f"],
                                env=env, stdout=out, stderr=out, timeout=120)
             subprocess.run(["wineserver", "-w"], env=env, stdout=out, stderr=out, timeout=600)
         if not os.path.isdir(os.path.join(self.prefix, "drive_c", "windows")):
@@ -209,7 +240,7 @@ class Wine:
         out_path = os.path.join(logs, "stdout")
         err_path = os.path.join(logs, "stderr")
         with open(out_path, "wb") as out, open(err_path, "wb") as err:
-            proc = subprocess.Popen(["wine", exe] + list(args), cwd=cwd or os.path.dirname(exe),
+            proc = subprocess.Popen([self.loader, exe] + list(args), cwd=cwd or os.path.dirname(exe),
                                     env=self.env(env), stdin=subprocess.DEVNULL, stdout=out, stderr=err,
                                     start_new_session=True)
         return Running(proc, out_path, err_path)
@@ -246,6 +277,9 @@ class WineTestCase(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
+        loader, reason = pick_loader()
+        if loader is None:
+            raise unittest.SkipTest(reason)
         if WineTestCase._wine is None:
             WineTestCase._wine = Wine().start()
         cls.wine = WineTestCase._wine
@@ -261,14 +295,23 @@ class WineTestCase(unittest.TestCase):
 
 def main():
     command = sys.argv[1] if len(sys.argv) > 1 else ""
+    if command in ("setup", "test"):
+        loader, reason = pick_loader()
+        if loader is None:
+            print("skipped: " + reason)
+            return SKIPPED
     if command == "setup":
         Wine().start(persistent=True)
         print("wine ready")
+    elif command == "test" and len(sys.argv) == 3:
+        # One test module, verbosely; skipped as a whole where this machine cannot run the build.
+        program = unittest.main(module=sys.argv[2], argv=[sys.argv[0], "-v"], exit=False)
+        return 0 if program.result.wasSuccessful() else 1
     elif command == "teardown":
         Wine().stop()
         print("wine stopped")
     else:
-        print("usage: wineenv.py setup|teardown", file=sys.stderr)
+        print("usage: wineenv.py setup|teardown|test MODULE", file=sys.stderr)
         return 2
     return 0
 
