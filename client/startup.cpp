@@ -68,16 +68,6 @@ int runClient() {
 
 }  // namespace
 
-int clientMain() {
-    try {
-        return runClient();
-    } catch (const tovi::BindError& e) {
-        tovi::reportBindError(e);
-        return 1;
-    } catch (...) {
-        tovi::reportUnhandledError(std::current_exception());
-        return 1;
-    }
-}
+int clientMain() { return runReportingErrors(runClient); }
 
 }  // namespace tovi::client

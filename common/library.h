@@ -1,10 +1,12 @@
 // Binding a shared library by file name at run time.
 #pragma once
 
+#include <exception>
 #include <memory>
 #include <string>
 
 #include "common/error.h"
+#include "common/messages.h"
 
 namespace tovi {
 
@@ -58,6 +60,20 @@ void* findOrThrow(const Library& library, const char* name);
 // Reports a BindError the way both programs do: a load failure as a plain message box (and on
 // standard error), a missing function on standard error only.
 void reportBindError(const BindError& error);
+
+// The catch barrier of a program's main: body's status, or 1 once what escaped it is reported.
+template <typename Body>
+int runReportingErrors(Body&& body) {
+    try {
+        return body();
+    } catch (const BindError& e) {
+        reportBindError(e);
+        return 1;
+    } catch (...) {
+        reportUnhandledError(std::current_exception());
+        return 1;
+    }
+}
 
 // Casts a symbol's address to the function type of its declaration, e.g.
 //   api.winPrint = symbolAs<decltype(&winPrint)>(lib.find("winPrint"));

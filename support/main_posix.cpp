@@ -1,5 +1,4 @@
 // tovipos_print on Linux: bind the device libraries, run the one command, end.
-#include <exception>
 #include <string>
 #include <vector>
 
@@ -8,17 +7,11 @@
 #include "support/commands.h"
 
 int main(int argc, char** argv) {
-    try {
+    return tovi::runReportingErrors([&] {
         auto devices = tovi::support::BoundDevices::bind();
         const std::vector<std::string> args(argv, argv + argc);
         const auto system = tovi::support::makeSystem(tovi::desktopWindow());
         tovi::support::dispatchCommand(args, devices, *system);
         return 0;
-    } catch (const tovi::BindError& e) {
-        tovi::reportBindError(e);
-        return 1;
-    } catch (...) {
-        tovi::reportUnhandledError(std::current_exception());
-        return 1;
-    }
+    });
 }

@@ -2,8 +2,6 @@
 // command, end.
 #include <windows.h>
 
-#include <exception>
-
 #include "common/cmdline.h"
 #include "common/library.h"
 #include "common/messages.h"
@@ -11,18 +9,12 @@
 #include "support/commands.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    try {
+    return tovi::runReportingErrors([] {
         // Binding comes first: without both libraries no command runs, UPDATE included.
         auto devices = tovi::support::BoundDevices::bind();
         const auto args = tovi::splitCommandLine(tovi::narrow(GetCommandLineW()));
         const auto system = tovi::support::makeSystem(tovi::desktopWindow());
         tovi::support::dispatchCommand(args, devices, *system);
         return 0;
-    } catch (const tovi::BindError& e) {
-        tovi::reportBindError(e);
-        return 1;
-    } catch (...) {
-        tovi::reportUnhandledError(std::current_exception());
-        return 1;
-    }
+    });
 }
