@@ -230,14 +230,20 @@ class ClientTest(unittest.TestCase):
         self.assertEqual(visible_windows("tovi-slowpage"), [], "revealed before the page was loaded")
         self.assertTrue(wait_for(lambda: visible_windows("tovi-slowpage"), 30), "never revealed; " + till.log())
 
-    def test_screenshot_shows_the_page(self):
+    def show_coloured_page(self, title, colour, script=""):
+        """Runs the client on a page that is one colour edge to edge; (till, window ids)."""
         if not shutil.which("import") or not shutil.which("convert"):
             self.skipTest("imagemagick is not installed")
-        block = "<div style='position:fixed;left:0;top:0;width:100%;height:100%;background:#12c456'></div>"
-        till = Till(self, page("tovi-shot", "", block))
+        block = ("<div style='position:fixed;left:0;top:0;width:100%%;height:100%%;background:%s'></div>"
+                 % colour)
+        till = Till(self, page(title, script, block))
         till.run()
-        windows = wait_for(lambda: visible_windows("tovi-shot"), 30)
+        windows = wait_for(lambda: visible_windows(title), 30)
         self.assertTrue(windows, till.log())
+        return till, windows
+
+    def test_screenshot_shows_the_page(self):
+        till, windows = self.show_coloured_page("tovi-shot", "#12c456")
         time.sleep(1.5)  # a frame or two to paint
         shot = till.path("shot.png")
         self.assertTrue(screenshot(shot))
@@ -246,16 +252,10 @@ class ClientTest(unittest.TestCase):
                          "centre pixel of the window is not the page")
 
     def test_screenfull_covers_the_screen_with_window_and_view(self):
-        if not shutil.which("import") or not shutil.which("convert"):
-            self.skipTest("imagemagick is not installed")
-        block = "<div style='position:fixed;left:0;top:0;width:100%;height:100%;background:#c41256'></div>"
-        till = Till(self, page("tovi-full", "setTimeout(function(){toviScreenfull('');}, 800);", block))
-        till.run()
-        windows = wait_for(lambda: visible_windows("tovi-full"), 30)
-        self.assertTrue(windows, till.log())
+        till, windows = self.show_coloured_page("tovi-full", "#c41256",
+                                                "setTimeout(function(){toviScreenfull('');}, 800);")
         screen = subprocess.run(["xdotool", "getdisplaygeometry"], capture_output=True, text=True).stdout.split()
         width, height = int(screen[0]), int(screen[1])
-
         self.assertTrue(wait_for(lambda: window_geometry(windows[0]) == (0, 0, width, height), 15),
                         "window at %r" % (window_geometry(windows[0]),))
         time.sleep(1.5)  # the view's resize runs from the main loop, then a frame paints
