@@ -24,6 +24,15 @@ std::optional<int> numberedName(std::string_view name, std::string_view prefix) 
     return n;
 }
 
+bool isHostNameChar(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
+           c == '.';
+}
+
+bool isIPv6Char(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || c == ':' || c == '.';
+}
+
 // A positive number of milliseconds, or the fallback with a warning.
 int millis(const IniFile& ini, std::string_view section, std::string_view key, int fallback, std::string* warnings) {
     const auto v = ini.find(section, key);
@@ -62,6 +71,7 @@ DeviceSettings parseDeviceSettings(std::string_view iniText, std::string_view li
     s.fileFound = true;
     s.printerName = ini.get("printer", "name", "");
     s.printerDevice = ini.get("printer", "device", "");
+    s.printerAddress = ini.get("printer", "address", "");
     const std::string folder = ini.get("printer", "folder", "");
     if (!folder.empty()) s.printerFolder = resolvePath(libraryFolder, folder, style);
     s.printerWriteTimeoutMs = millis(ini, "printer", "write_timeout", s.printerWriteTimeoutMs, warnings);
@@ -77,9 +87,61 @@ DeviceSettings parseDeviceSettings(std::string_view iniText, std::string_view li
     return s;
 }
 
+std::optional<NetworkAddress> parseNetworkAddress(std::string_view text) {
+    NetworkAddress out;
+    std::string_view rest;
+    if (!text.empty() && text[0] == '[') {
+        const auto close = text.find(']');
+        if (close == std::string_view::npos) return std::nullopt;
+        const std::string_view host = text.substr(1, close - 1);
+        // An optional zone after "%" (fe80::1%eth0) names the interface of a link-local address.
+        const auto zone = host.find('%');
+        const std::string_view address = host.substr(0, zone);
+        if (address.find(':') == std::string_view::npos) return std::nullopt;
+        for (char c : address)
+            if (!isIPv6Char(c)) return std::nullopt;
+        if (zone != std::string_view::npos) {
+            const std::string_view name = host.substr(zone + 1);
+            if (name.empty()) return std::nullopt;
+            for (char c : name)
+                if (!isHostNameChar(c)) return std::nullopt;
+        }
+        out.host = std::string(host);
+        out.numericIPv6 = true;
+        rest = text.substr(close + 1);
+    } else {
+        const auto colon = text.find(':');
+        out.host = std::string(text.substr(0, colon));
+        if (out.host.empty()) return std::nullopt;
+        for (char c : out.host)
+            if (!isHostNameChar(c)) return std::nullopt;
+        rest = colon == std::string_view::npos ? std::string_view() : text.substr(colon);
+    }
+    if (out.host.size() > 253) return std::nullopt;
+    if (rest.empty()) return out;
+    const std::string_view digits = rest.substr(1);
+    if (rest[0] != ':' || !isDigits(digits) || digits.size() > 5) return std::nullopt;
+    out.port = std::stoi(std::string(digits));
+    if (out.port < 1 || out.port > 65535) return std::nullopt;
+    return out;
+}
+
+std::string printableName(std::string_view text) {
+    std::string out;
+    for (char c : text.substr(0, 100)) out += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? '?' : c;
+    return out;
+}
+
+std::optional<int> devicePortNumber(std::string_view name, std::string_view prefix) {
+    const auto n = numberedName(asciiUpper(name), prefix);
+    if (!n || name[prefix.size()] == '0' || *n > 256) return std::nullopt;
+    return n;
+}
+
 PrinterTarget choosePrinter(const DeviceSettings& settings, std::string_view libraryFolder, PathStyle style) {
     using Kind = PrinterTarget::Kind;
     if (!settings.printerFolder.empty()) return {Kind::VirtualFolder, settings.printerFolder};
+    if (!settings.printerAddress.empty()) return {Kind::Network, settings.printerAddress};
     if (style == PathStyle::Windows) {
         if (!settings.printerName.empty()) return {Kind::WindowsPrinter, settings.printerName};
         return {Kind::DefaultWindowsPrinter, ""};
@@ -100,14 +162,20 @@ std::optional<std::string> serialDevice(const DeviceSettings& settings, int port
 }
 
 std::optional<PortTarget> resolvePort(const DeviceSettings& settings, std::string_view port, PathStyle style) {
-    if (port.empty()) return std::nullopt;
-    const std::string upper = asciiUpper(port);
-    std::string path(port);
-    if (const auto it = settings.ports.find(upper); it != settings.ports.end()) path = it->second;
+    const std::string name = asciiUpper(port);
+    std::string path;
+    if (const auto it = settings.ports.find(name); it != settings.ports.end())
+        path = it->second;
+    else if (devicePortNumber(name, "COM") || devicePortNumber(name, "LPT"))
+        path = name;
+    else
+        return std::nullopt;
     const std::string target = asciiUpper(path);
 
+    if (target.rfind(asciiUpper(kTcpTargetPrefix), 0) == 0)
+        return PortTarget{path.substr(kTcpTargetPrefix.size()), false, true};
     if (style == PathStyle::Windows) {
-        if (numberedName(target, "COM") || numberedName(target, "LPT")) return PortTarget{"\\\\.\\" + path, true};
+        if (devicePortNumber(target, "COM") || devicePortNumber(target, "LPT")) return PortTarget{"\\\\.\\" + path, true};
         if (target.rfind("\\\\.\\", 0) == 0) return PortTarget{path, true};
         if (target.rfind("\\\\", 0) == 0) {
             // \\host\name is a shared printer; \\host\share\folder\file is a file.
@@ -120,12 +188,8 @@ std::optional<PortTarget> resolvePort(const DeviceSettings& settings, std::strin
         return PortTarget{path, false};
     }
     if (path.find('/') == std::string::npos) {
-        if (const auto n = numberedName(target, "COM")) {
-            const auto dev = serialDevice(settings, *n);
-            if (!dev) return std::nullopt;
-            return PortTarget{*dev, true};
-        }
-        if (const auto n = numberedName(target, "LPT"); n && *n >= 1) return PortTarget{"/dev/lp" + std::to_string(*n - 1), true};
+        if (const auto n = devicePortNumber(target, "COM")) return PortTarget{*serialDevice(settings, *n), true};
+        if (const auto n = devicePortNumber(target, "LPT")) return PortTarget{"/dev/lp" + std::to_string(*n - 1), true};
     }
     return PortTarget{path, path.rfind("/dev/", 0) == 0};
 }

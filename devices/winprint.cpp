@@ -6,6 +6,7 @@
 
 #include "devices/devio.h"
 #include "devices/escpos.h"
+#include "devices/network_printer.h"
 #include "devices/virtual_printer.h"
 #include "devices/winprint.h"
 
@@ -40,6 +41,8 @@ int printJob(std::string_view job) {
     switch (target.kind) {
     case PrinterTarget::Kind::VirtualFolder:
         return report(storeVirtualJob(target.where, job).result);
+    case PrinterTarget::Kind::Network:
+        return report(printOverNetwork(target.where, job, kConnectTimeoutMs, settings.printerWriteTimeoutMs));
     case PrinterTarget::Kind::WindowsPrinter:
     case PrinterTarget::Kind::Queue:
         return report(printRaw(target.where, job));
@@ -69,9 +72,13 @@ extern "C" int winWriteFile(const char* port, const char* data, int length) {
             return report({WINPRINT_BAD_ARGUMENT, "winWriteFile: no port, no data or a negative length"});
         const DeviceSettings settings = loadDeviceSettings("winprint");
         const auto target = resolvePort(settings, port, kNativePathStyle);
-        if (!target) return report({WINPRINT_NO_PRINTER, std::string("winWriteFile: no port named \"") + port + "\""});
-        return report(writeToPath(target->path, target->mustExist,
-                                  std::string_view(data ? data : "", static_cast<std::size_t>(length)),
-                                  settings.printerWriteTimeoutMs));
+        // Nothing is opened or created for a name that is not a port: the name comes from the page.
+        if (!target)
+            return report({WINPRINT_NO_PRINTER, "winWriteFile: \"" + printableName(port) +
+                                                    "\" is no port (COM1-COM256, LPT1-LPT256 or a name in devices.ini [ports])"});
+        const std::string_view bytes(data ? data : "", static_cast<std::size_t>(length));
+        if (target->network)
+            return report(printOverNetwork(target->path, bytes, kConnectTimeoutMs, settings.printerWriteTimeoutMs));
+        return report(writeToPath(target->path, target->mustExist, bytes, settings.printerWriteTimeoutMs));
     });
 }

@@ -8,8 +8,9 @@
  * error. Their result is 0 for success or one of the codes below.
  *
  * winPrint: where the job goes is set in devices.ini beside the library (see README-settings):
- * a virtual printer folder, a Windows printer by name (a RAW job through the spooler; without a
- * name the system's default printer), or on Linux a device path or a CUPS queue.
+ * a virtual printer folder, a network printer (raw TCP, port 9100 by default), a Windows printer
+ * by name (a RAW job through the spooler; without a name the system's default printer), or on
+ * Linux a device path or a CUPS queue.
  *
  * winPrint gets no length. ESC/POS parameter bytes are often 0x00 (GS V 66 0, ESC E 0,
  * ESC a 0, GS ! 0 ...), so the job does not end at the first NUL but at the first NUL that is
@@ -31,22 +32,26 @@
  * Callers whose data may end that way put WINPRINT_MAX_NUL_PARAMETERS + 1 NUL bytes after it;
  * then nothing after those is ever read.
  *
- * winWriteFile writes exactly `length` bytes to a port, device or file and succeeds only when all
- * of them were written. Windows: COM1.., LPT1.. (as \\.\COMn), \\.\name, \\host\printer, or a
- * file path (created or replaced). Linux: COMn and LPTn (the serial device of port n, /dev/lpN-1),
- * a path under /dev/ (never created), or a file path (created or replaced). Names can be mapped
- * to other targets in the [ports] section of devices.ini.
+ * winWriteFile writes exactly `length` bytes to a port and succeeds only when all of them were
+ * written. The port name comes from the web page, so it only selects a device, never a file: it
+ * is COMn or LPTn (n from 1 to 256, no leading zero, any letter case), or a name listed in the
+ * [ports] section of devices.ini, whose target is the shop's choice (a device, a shared printer,
+ * a file, tcp://HOST[:PORT]). Any other name, a path above all, fails with WINPRINT_NO_PRINTER
+ * before anything is opened or created. Unlisted COMn / LPTn are \\.\COMn / \\.\LPTn on Windows,
+ * the [serial] device of port n and /dev/lp(n-1) on Linux.
  */
 #pragma once
 
 #include "devices/device_api.h"
 
 #define WINPRINT_OK 0
-/* No printer to print on: none named and no default, a missing device, an empty port name. */
+/* No printer to print on: none named and no default, a missing device, a name that is no port,
+   a network printer whose name is unknown or whose address is malformed. */
 #define WINPRINT_NO_PRINTER 1
-/* The printer, port, file or folder exists but cannot be opened or a job not started. */
+/* The printer, port, file or folder exists but cannot be opened or a job not started; a network
+   printer refuses the connection or does not answer within the connect time-out. */
 #define WINPRINT_CANNOT_OPEN 2
-/* Not every byte was written (device error, time-out, disk full). */
+/* Not every byte was written (device error, time-out, disk full, connection dropped). */
 #define WINPRINT_SHORT_WRITE 3
 /* A null pointer or a negative length. */
 #define WINPRINT_BAD_ARGUMENT 4

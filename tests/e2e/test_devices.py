@@ -1,17 +1,23 @@
 """Our own winprint.dll and api_com.dll under Wine, through the real tovipos_print.exe: the bytes
 on a serial line (COM3 mapped to a socat pty pair) and the line speed, the open-failure box of a
-port without a device, winWriteFile into a file, winPrint without a printer, and the road of a
-receipt into the virtual printer folder."""
+port without a device, winWriteFile into a file named in [ports], page names that are no port,
+winPrint without a printer, network printers (a loopback listener), and the road of a receipt
+into the virtual printer folder."""
 
 import os
 import shutil
+import socket
 import struct
 import subprocess
+import sys
 import termios
 import time
 import unittest
 
 from wineenv import WineTestCase
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "helpers"))
+from network_printer import Printer, ipv6_loopback  # noqa: E402
 
 CAPTION = "系统提示"
 RESET = bytes([0x1B, 0x40])
@@ -91,7 +97,7 @@ class DevicesTest(WineTestCase):
         if i686:  # the names a library of the other toolchain carries, too
             serial += ["_com_init@8", "_com_rest@0", "_com_send@8"]
         # Static runtime: system DLLs only (no libstdc++, libgcc or winpthread beside them).
-        cases = [("winprint.dll", ["winPrint", "winWriteFile"], ["kernel32.dll", "msvcrt.dll", "winspool.drv"]),
+        cases = [("winprint.dll", ["winPrint", "winWriteFile"], ["kernel32.dll", "msvcrt.dll", "winspool.drv", "ws2_32.dll"]),
                  ("api_com.dll", sorted(serial), ["kernel32.dll", "msvcrt.dll"])]
         for name, exports, imports in cases:
             with self.subTest(name):
@@ -163,21 +169,42 @@ class DevicesTest(WineTestCase):
     # --- printing -------------------------------------------------------------------------
 
     def test_write_file_gets_the_exact_bytes(self):
+        # [ports] targets are relative to the current folder, as the support program's job file.
+        self.write("devices.ini", b"[ports]\nOUT = out.bin\nDRAWER = drawer.bin\n")
         self.write("job.txt", "合计 12.50\r\n".encode("gb2312"))
-        rc, box, err = self.support("print", "job.txt", "out.bin", "TRUE", "TRUE", "2", box=False)
+        rc, box, err = self.support("print", "job.txt", "out", "TRUE", "TRUE", "2", box=False)
         self.assertEqual((rc, box), (0, None), err)
         out = find_file(self.dir, "out.bin")
         self.assertIsNotNone(out)
         self.assertEqual(read(out), RESET + PULSE + "合计 12.50\n\n".encode("gb2312") + b"\n\n" + CUT)
-        rc, box, err = self.support("opencash", "drawer.bin", box=False)
+        rc, box, err = self.support("opencash", "drawer", box=False)
         self.assertEqual((rc, box), (0, None), err)
         self.assertEqual(read(find_file(self.dir, "drawer.bin")), RESET + PULSE)
 
-    def test_write_to_a_missing_folder_fails(self):
-        self.write("job.txt", b"A")
-        rc, box, err = self.support("print", "job.txt", "no\\such\\out.bin", "F", "F", "0")
-        self.assertEqual((rc, box), (0, (CAPTION, "打印小票出错")))
-        self.assertIn(b"winprint: cannot open", err)
+    def test_write_failures_show_the_box(self):
+        # A page's "interface" that names a file is no port: refused before anything is opened, so
+        # config.ini stays as it is and nothing new appears. A listed target that cannot be
+        # opened fails as before.
+        self.write("devices.ini", b"[ports]\nNOWHERE = no\\such\\out.bin\n")
+        config = b"[base]\nurl=https://pos.example/\nversion=7\n"
+        self.write("config.ini", config)
+        self.write("job.txt", b"\n[base]\nupdateUrl=http://evil.example/\n")
+        before = sorted(os.listdir(self.dir))
+        cases = [
+            (["print", "job.txt", "config.ini"], "打印小票出错", b"winprint: winWriteFile: \"CONFIG.INI\" is no port"),
+            (["opencash", "..\\cacert.pem"], "打开钱箱出错", b"is no port"),
+            (["print", "job.txt", "C:\\out.bin"], "打印小票出错", b"is no port"),
+            (["print", "job.txt", "NOWHERE"], "打印小票出错", b"winprint: cannot open"),
+        ]
+        for args, text, why in cases:
+            with self.subTest(args=args):
+                args = args + ["F", "F", "0"] if args[0] == "print" else args
+                rc, box, err = self.support(*args)
+                self.assertEqual((rc, box), (0, (CAPTION, text)))
+                self.assertIn(why, err)
+        self.assertEqual(read(os.path.join(self.dir, "config.ini")), config)
+        self.assertEqual(sorted(os.listdir(self.dir)), before)
+        self.assertFalse(os.path.exists(os.path.join(os.path.dirname(self.dir), "cacert.pem")))
 
     def test_no_printer_installed(self):
         # Without devices.ini winPrint takes the system's default printer; the prefix has none.
@@ -189,7 +216,8 @@ class DevicesTest(WineTestCase):
         self.assertEqual((rc, box), (0, (CAPTION, "打开钱箱出错")))
 
     def test_receipt_reaches_the_virtual_printer(self):
-        self.write("devices.ini", b"[printer]\nfolder = virtual_printer\n")
+        # The folder wins over a network printer (nothing listens on port 1: it would fail).
+        self.write("devices.ini", b"[printer]\nfolder = virtual_printer\naddress = 127.0.0.1:1\n")
         lines = ["商品    数量   金额", "矿泉水     2   3.00", "合计 12.50"]
         self.write("PrintOut1.txt", "\r\n".join(lines).encode("gb2312") + b"\r\n")
         rc, box, err = self.support("print", "PrintOut1.txt", "USB", "TRUE", "TRUE", "3", box=False)
@@ -205,6 +233,38 @@ class DevicesTest(WineTestCase):
         self.assertEqual(read(os.path.join(vp, "job-000002.bin")), RESET + PULSE)
         self.assertEqual(sorted(os.listdir(vp)),
                          ["job-000001.bin", "job-000001.txt", "job-000002.bin", "job-000002.txt"])
+
+
+    def test_network_printers(self):
+        # The second printer on ::1 where the machine has it: a bracketed address through [ports].
+        printer = Printer(self)
+        kitchen = Printer(self, socket.AF_INET6 if ipv6_loopback() else socket.AF_INET)
+        self.write("devices.ini", ("[printer]\naddress = %s\n[ports]\nKITCHEN = tcp://%s\n"
+                                   % (printer.address, kitchen.address)).encode())
+        lines = ["商品    数量   金额", "合计 12.50"]
+        self.write("PrintOut1.txt", "\r\n".join(lines).encode("gb2312"))
+        rc, box, err = self.support("print", "PrintOut1.txt", "USB", "TRUE", "TRUE", "3", box=False)
+        self.assertEqual((rc, box), (0, None), err)
+        rc, box, err = self.support("opencash", "kitchen", box=False)
+        self.assertEqual((rc, box), (0, None), err)
+        text = "".join(line + "\n" for line in lines).encode("gb2312")
+        self.assertEqual(printer.wait_jobs(1), [RESET + PULSE + text + b"\n" * 3 + CUT])
+        self.assertEqual(kitchen.wait_jobs(1), [RESET + PULSE])
+
+    def test_network_printer_failures_show_the_box(self):
+        refusing, stuck = Printer(self, listening=False), Printer(self, reading=False)
+        self.write("big.txt", b"A" * (16 << 20))  # beyond what both socket buffers hold
+        cases = [
+            ("refused connection", refusing.address, "opencash", "打开钱箱出错", b"cannot connect to printer"),
+            ("printer that stops reading", stuck.address, "print", "打印小票出错", b"bytes: it stopped taking bytes"),
+        ]
+        for name, address, command, text, why in cases:
+            with self.subTest(name):
+                self.write("devices.ini", ("[printer]\naddress = %s\nwrite_timeout = 300\n" % address).encode())
+                args = ["print", "big.txt", "USB", "F", "F", "0"] if command == "print" else ["opencash", "USB"]
+                rc, box, err = self.support(*args)
+                self.assertEqual((rc, box), (0, (CAPTION, text)))
+                self.assertIn(why, err)
 
 
 if __name__ == "__main__":

@@ -1,15 +1,21 @@
 """The Linux device libraries libwinprint.so and libapi_com.so, driven through ctypes: the bytes
-that reach files, devices, CUPS (a stand-in lp) and a serial line (a socat pty pair), the
-virtual printer folder, the line speed set, and the result codes."""
+that reach files, devices, CUPS (a stand-in lp), network printers (a loopback listener) and a
+serial line (a socat pty pair), the virtual printer folder, the port names refused, the line
+speed set, and the result codes."""
 
 import ctypes
 import os
 import shutil
+import socket
 import subprocess
 import tempfile
 import termios
+import sys
 import time
 import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "helpers"))
+from network_printer import Printer, ipv6_loopback  # noqa: E402
 
 BIN = os.environ.get("TOVI_BIN", "")
 OK, NO_PRINTER, CANNOT_OPEN, SHORT_WRITE, BAD_ARGUMENT = 0, 1, 2, 3, 4
@@ -52,86 +58,95 @@ class WinPrintTest(unittest.TestCase):
         return lib, folder
 
     def test_write_file_exact_bytes_and_replaces(self):
-        lib, _ = self.lib()
         out = os.path.join(self.dir, "out.bin")
-        self.assertEqual(lib.winWriteFile(out.encode(), RECEIPT, len(RECEIPT)), OK)
+        lib, _ = self.lib("[ports]\nFILE=%s\n" % out)
+        self.assertEqual(lib.winWriteFile(b"FILE", RECEIPT, len(RECEIPT)), OK)
         self.assertEqual(read(out), RECEIPT)
-        self.assertEqual(lib.winWriteFile(out.encode(), b"\x00AB", 3), OK)
+        self.assertEqual(lib.winWriteFile(b"file", b"\x00AB", 3), OK)
         self.assertEqual(read(out), b"\x00AB")
 
     def test_write_file_results(self):
-        lib, _ = self.lib("[ports]\nRECEIPT=%s\n" % os.path.join(self.dir, "mapped.bin"))
+        lib, _ = self.lib("[ports]\nRECEIPT=%s\nGONE=/dev/usb/tovi-no-such-printer\nNULL=/dev/null\nFULL=/dev/full\n"
+                          "FOLDER=%s\nNOWHERE=%s\n" % (os.path.join(self.dir, "mapped.bin"), self.dir,
+                                                      os.path.join(self.dir, "no", "x.bin")))
         cases = [
-            ("missing device", b"/dev/usb/tovi-no-such-printer", NO_PRINTER),
-            ("device that takes everything", b"/dev/null", OK),
-            ("device that is full", b"/dev/full", SHORT_WRITE),
-            ("a folder", self.dir.encode(), CANNOT_OPEN),
-            ("file in a missing folder", os.path.join(self.dir, "no", "x.bin").encode(), CANNOT_OPEN),
-            ("empty port name", b"", NO_PRINTER),
+            ("missing device", b"GONE", NO_PRINTER),
+            ("device that takes everything", b"NULL", OK),
+            ("device that is full", b"FULL", SHORT_WRITE),
+            ("a folder", b"FOLDER", CANNOT_OPEN),
+            ("file in a missing folder", b"NOWHERE", CANNOT_OPEN),
             ("mapped name", b"RECEIPT", OK),
         ]
         for name, port, code in cases:
             with self.subTest(name):
                 self.assertEqual(lib.winWriteFile(port, b"\x1b@", 2), code)
         self.assertEqual(read(os.path.join(self.dir, "mapped.bin")), b"\x1b@")
-        self.assertEqual(lib.winWriteFile(b"/dev/null", b"x", -1), BAD_ARGUMENT)
+        self.assertEqual(lib.winWriteFile(b"NULL", b"x", -1), BAD_ARGUMENT)
         self.assertEqual(lib.winWriteFile(None, b"x", 1), BAD_ARGUMENT)
 
-    def test_default_is_the_virtual_printer_beside_the_library(self):
-        lib, folder = self.lib()  # no devices.ini
+    def test_names_that_are_no_port_create_nothing(self):
+        # What a page could pass as "interface": relative, absolute, parent and device paths.
+        work = os.path.join(self.dir, "work")
+        os.makedirs(work)
+        with open(os.path.join(work, "config.ini"), "wb") as f:
+            f.write(b"[base]\nversion=1\n")
+        lib, folder = self.lib("[ports]\nRECEIPT=%s\n" % os.path.join(self.dir, "mapped.bin"))
+        before = sorted(os.listdir(self.dir)), sorted(os.listdir(work)), sorted(os.listdir(folder))
+        names = [b"config.ini", b"CONFIG.INI", b"new.bin", b"../escaped.bin", b"..", b".", b"",
+                 os.path.join(self.dir, "absolute.bin").encode(), b"/dev/null", b"\\\\host\\share\\x",
+                 b"\\\\.\\PhysicalDrive0", b"C:x.bin", b"COM1.bin", b"COM0", b"LPT257", b"tcp://127.0.0.1:1"]
+        old_cwd = os.getcwd()
+        os.chdir(work)
+        self.addCleanup(os.chdir, old_cwd)
+        for name in names:
+            with self.subTest(name=name):
+                self.assertEqual(lib.winWriteFile(name, b"\x1b@junk", 6), NO_PRINTER)
+        self.assertEqual((sorted(os.listdir(self.dir)), sorted(os.listdir(work)), sorted(os.listdir(folder))), before)
+        self.assertEqual(read(os.path.join(work, "config.ini")), b"[base]\nversion=1\n")
+
+    def test_network_printer(self):
+        printer = Printer(self)
+        kitchen = Printer(self)
+        lib, _ = self.lib("[printer]\naddress=%s\n[ports]\nKITCHEN=tcp://%s\n" % (printer.address, kitchen.address))
         self.assertEqual(lib.winPrint(RECEIPT), OK)
         self.assertEqual(lib.winPrint(b"\x1b@second\n"), OK)
-        vp = os.path.join(folder, "virtual_printer")
-        self.assertEqual(read(os.path.join(vp, "job-000001.bin")), RECEIPT)  # cut byte included
-        self.assertEqual(read(os.path.join(vp, "job-000002.bin")), b"\x1b@second\n")
-        self.assertEqual(read(os.path.join(vp, "job-000001.txt")).decode("utf-8"),
-                         "[INIT][DRAWER pin 2 120/240 ms]合计 12.50\n\n\n[CUT PARTIAL]")
+        drawer = RECEIPT[:7]
+        self.assertEqual(lib.winWriteFile(b"kitchen", drawer, len(drawer)), OK)
+        big = bytes(range(256)) * 8192  # 2 MiB with NUL bytes: more than any socket buffer takes at once
+        self.assertEqual(lib.winWriteFile(b"KITCHEN", big, len(big)), OK)
+        # One connection per job, each closed after its bytes.
+        self.assertEqual(printer.wait_jobs(2), [RECEIPT, b"\x1b@second\n"])
+        self.assertEqual(kitchen.wait_jobs(2), [drawer, big])
 
-    def test_folder_setting_relative_to_the_library_and_no_overwrite(self):
-        lib, folder = self.lib("[printer]\nfolder=jobs\n")
-        vp = os.path.join(folder, "jobs")
-        os.makedirs(vp)
-        with open(os.path.join(vp, "job-000004.bin"), "wb") as f:
-            f.write(b"kept")
-        self.assertEqual(lib.winPrint(b"A\x1bE\x00B"), OK)
-        self.assertEqual(read(os.path.join(vp, "job-000004.bin")), b"kept")
-        self.assertEqual(read(os.path.join(vp, "job-000005.bin")), b"A\x1bE\x00B")
-        self.assertEqual(sorted(os.listdir(vp)), ["job-000004.bin", "job-000005.bin", "job-000005.txt"])
-
-    def test_print_to_devices(self):
-        target = os.path.join(self.dir, "printer.bin")
-        cases = [
-            ("file as device", target, OK),
-            ("missing device", "/dev/usb/tovi-no-such-printer", NO_PRINTER),
-            ("full device", "/dev/full", SHORT_WRITE),
-        ]
-        for name, device, code in cases:
-            with self.subTest(name):
-                lib, _ = self.lib("[printer]\ndevice=%s\n" % device)
-                self.assertEqual(lib.winPrint(RECEIPT), code)
-        self.assertEqual(read(target), RECEIPT)
-
-    def test_cups_queue_gets_the_raw_job(self):
-        tools = os.path.join(self.dir, "tools")
-        os.makedirs(tools)
-        record = os.path.join(self.dir, "lp")
-        with open(os.path.join(tools, "lp"), "w") as f:
-            f.write('#!/bin/sh\nprintf "%%s\\n" "$@" > %s.args\ncat > %s.data\n'
-                    'case "$2" in refuse) exit 1;; esac\necho "request id is q-1"\n' % (record, record))
-        os.chmod(os.path.join(tools, "lp"), 0o755)
-        old_path = os.environ.get("PATH", "")
-        os.environ["PATH"] = tools + os.pathsep + old_path
-        self.addCleanup(os.environ.__setitem__, "PATH", old_path)
-        lib, _ = self.lib("[printer]\ndevice=receipt_raw\n")
+    @unittest.skipUnless(ipv6_loopback(), "no IPv6 loopback")
+    def test_network_printer_on_ipv6(self):
+        printer = Printer(self, socket.AF_INET6)
+        lib, _ = self.lib("[printer]\naddress=%s\n" % printer.address)
         self.assertEqual(lib.winPrint(RECEIPT), OK)
-        self.assertEqual(read(record + ".data"), RECEIPT)
-        self.assertEqual(read(record + ".args").decode().split("\n"), ["-d", "receipt_raw", "-o", "raw", "--", ""])
-        lib, _ = self.lib("[printer]\ndevice=refuse\n")
-        self.assertEqual(lib.winPrint(b"\x1b@"), CANNOT_OPEN)
-        os.environ["PATH"] = os.path.join(self.dir, "nothing-here")
-        lib, _ = self.lib("[printer]\ndevice=receipt_raw\n")
-        self.assertEqual(lib.winPrint(b"\x1b@"), NO_PRINTER)
+        self.assertEqual(printer.wait_jobs(1), [RECEIPT])
 
+    def test_network_printer_failures(self):
+        refusing = Printer(self, listening=False)
+        stuck = Printer(self, reading=False)
+        big = b"\x1b@" + b"A" * (8 << 20)  # beyond what both socket buffers hold
+        cases = [
+            ("refused connection", refusing.address, "", b"\x1b@", CANNOT_OPEN),
+            ("printer that stops reading", stuck.address, "write_timeout=300\n", big, SHORT_WRITE),
+            ("port out of range", "127.0.0.1:99999", "", b"\x1b@", NO_PRINTER),
+            ("bare IPv6 address", "::1", "", b"\x1b@", NO_PRINTER),
+        ]
+        for name, address, extra, job, code in cases:
+            with self.subTest(name):
+                lib, _ = self.lib("[printer]\n%saddress=%s\n[ports]\nNET=tcp://%s\n" % (extra, address, address))
+                self.assertEqual(lib.winPrint(job), code)
+                self.assertEqual(lib.winWriteFile(b"NET", job, len(job)), code)
+
+    def test_folder_wins_over_address(self):
+        printer = Printer(self)
+        lib, folder = self.lib("[printer]\naddress=%s\nfolder=jobs\n" % printer.address)
+        self.assertEqual(lib.winPrint(b"\x1b@"), OK)
+        self.assertEqual(read(os.path.join(folder, "jobs", "job-000001.bin")), b"\x1b@")
+        self.assertEqual(printer.jobs, [])
 
 def socat_pair(folder):
     """Two linked ptys: bytes written to `a` come out of `b`."""

@@ -11,7 +11,7 @@ using Kind = PrinterTarget::Kind;
 TEST(DeviceSettings, ReadsEveryKey) {
     std::string warnings;
     const DeviceSettings s = parseDeviceSettings(
-        "[printer]\nname = Receipt 80\ndevice=/dev/usb/lp1\nfolder=jobs\nwrite_timeout=500\n"
+        "[printer]\nname = Receipt 80\ndevice=/dev/usb/lp1\nfolder=jobs\naddress=[::1]:9101\nwrite_timeout=500\n"
         "[serial]\nport1=/dev/ttyUSB0\nPORT12 = /dev/pts/7\nport0=/dev/null\nportx=/dev/zero\nwrite_timeout=750\n"
         "[ports]\nreceipt=/dev/usb/lp2\n",
         "/opt/pos", PathStyle::Posix, &warnings);
@@ -19,6 +19,7 @@ TEST(DeviceSettings, ReadsEveryKey) {
     EXPECT_EQ(s.printerName, "Receipt 80");
     EXPECT_EQ(s.printerDevice, "/dev/usb/lp1");
     EXPECT_EQ(s.printerFolder, "/opt/pos/jobs");
+    EXPECT_EQ(s.printerAddress, "[::1]:9101");
     EXPECT_EQ(s.printerWriteTimeoutMs, 500);
     EXPECT_EQ(s.serialWriteTimeoutMs, 750);
     EXPECT_EQ(s.serialPorts, (std::map<int, std::string>{{1, "/dev/ttyUSB0"}, {12, "/dev/pts/7"}}));
@@ -68,6 +69,11 @@ TEST(ChoosePrinter, FirstRuleThatApplies) {
     device.printerDevice = "/dev/usb/lp1";
     DeviceSettings queue = empty;
     queue.printerDevice = "receipt_raw";
+    DeviceSettings network = named;
+    network.printerDevice = "/dev/usb/lp1";
+    network.printerAddress = "10.0.0.7";
+    DeviceSettings networkAndFolder = network;
+    networkAndFolder.printerFolder = "/srv/vp";
     struct Case {
         const char* name;
         const DeviceSettings& s;
@@ -84,6 +90,9 @@ TEST(ChoosePrinter, FirstRuleThatApplies) {
         {"Linux device path", device, PathStyle::Posix, Kind::Device, "/dev/usb/lp1"},
         {"Linux CUPS queue", queue, PathStyle::Posix, Kind::Queue, "receipt_raw"},
         {"Linux folder", folder, PathStyle::Posix, Kind::VirtualFolder, "/srv/vp"},
+        {"Windows: an address wins over a name", network, PathStyle::Windows, Kind::Network, "10.0.0.7"},
+        {"Linux: an address wins over a device", network, PathStyle::Posix, Kind::Network, "10.0.0.7"},
+        {"a folder wins over an address", networkAndFolder, PathStyle::Posix, Kind::VirtualFolder, "/srv/vp"},
     };
     for (const auto& c : cases) {
         const PrinterTarget t = choosePrinter(c.s, "/opt/pos", c.style);
@@ -92,35 +101,64 @@ TEST(ChoosePrinter, FirstRuleThatApplies) {
     }
 }
 
+// The name comes from the page: only port names and listed names reach a target.
 TEST(ResolvePort, Names) {
-    DeviceSettings s = parseDeviceSettings("[serial]\nport2=/dev/ttyUSB0\n[ports]\nReceipt=/dev/usb/lp1\nshare=\\\\till\\epson\n",
+    DeviceSettings s = parseDeviceSettings("[serial]\nport2=/dev/ttyUSB0\n[ports]\nReceipt=/dev/usb/lp1\nshare=\\\\till\\epson\n"
+                                           "kitchen=TCP://[::1]:9101\ncom7=tcp://printer.lan\nfile=out.bin\n"
+                                           "hub=\\\\.\\USB001\nlpt2=COM4\n",
                                            "/opt", PathStyle::Posix);
+    enum { Path, Device, Network };
     struct Case {
         const char* port;
         PathStyle style;
-        const char* path;  // nullptr: no target
-        bool mustExist;
+        const char* path;  // nullptr: refused
+        int kind;
     } cases[] = {
-        {"COM3", PathStyle::Windows, "\\\\.\\COM3", true},
-        {"LPT1", PathStyle::Windows, "\\\\.\\LPT1", true},
-        {"COM12", PathStyle::Windows, "\\\\.\\COM12", true},
-        {"\\\\.\\USB001", PathStyle::Windows, "\\\\.\\USB001", true},
-        {"\\\\TILL\\RECEIPT", PathStyle::Windows, "\\\\TILL\\RECEIPT", true},
-        {"\\\\TILL\\SHARE\\OUT.BIN", PathStyle::Windows, "\\\\TILL\\SHARE\\OUT.BIN", false},
-        {"C:\\OUT.BIN", PathStyle::Windows, "C:\\OUT.BIN", false},
-        {"COMX", PathStyle::Windows, "COMX", false},
-        {"SHARE", PathStyle::Windows, "\\\\till\\epson", true},
-        {"COM1", PathStyle::Posix, "/dev/ttyS0", true},
-        {"COM2", PathStyle::Posix, "/dev/ttyUSB0", true},
-        {"COM0", PathStyle::Posix, nullptr, false},
-        {"LPT1", PathStyle::Posix, "/dev/lp0", true},
-        {"RECEIPT", PathStyle::Posix, "/dev/usb/lp1", true},
-        {"receipt", PathStyle::Posix, "/dev/usb/lp1", true},
-        {"/dev/usb/lp3", PathStyle::Posix, "/dev/usb/lp3", true},
-        {"/TMP/OUT.BIN", PathStyle::Posix, "/TMP/OUT.BIN", false},
-        {"OUT.BIN", PathStyle::Posix, "OUT.BIN", false},
-        {"", PathStyle::Posix, nullptr, false},
-        {"", PathStyle::Windows, nullptr, false},
+        {"COM3", PathStyle::Windows, "\\\\.\\COM3", Device},
+        {"com3", PathStyle::Windows, "\\\\.\\COM3", Device},
+        {"LPT1", PathStyle::Windows, "\\\\.\\LPT1", Device},
+        {"COM256", PathStyle::Windows, "\\\\.\\COM256", Device},
+        {"SHARE", PathStyle::Windows, "\\\\till\\epson", Device},
+        {"HUB", PathStyle::Windows, "\\\\.\\USB001", Device},
+        {"LPT2", PathStyle::Windows, "\\\\.\\COM4", Device},
+        {"FILE", PathStyle::Windows, "out.bin", Path},
+        {"KITCHEN", PathStyle::Windows, "[::1]:9101", Network},
+        {"COM7", PathStyle::Windows, "printer.lan", Network},
+        {"COM1", PathStyle::Posix, "/dev/ttyS0", Device},
+        {"COM2", PathStyle::Posix, "/dev/ttyUSB0", Device},
+        {"LPT1", PathStyle::Posix, "/dev/lp0", Device},
+        {"LPT2", PathStyle::Posix, "/dev/ttyS3", Device},
+        {"RECEIPT", PathStyle::Posix, "/dev/usb/lp1", Device},
+        {"receipt", PathStyle::Posix, "/dev/usb/lp1", Device},
+        {"FILE", PathStyle::Posix, "out.bin", Path},
+        {"kitchen", PathStyle::Posix, "[::1]:9101", Network},
+        // Neither a port nor listed: refused on both systems, whatever the name looks like.
+        {"CONFIG.INI", PathStyle::Windows, nullptr, 0},
+        {"config.ini", PathStyle::Posix, nullptr, 0},
+        {"OUT.BIN", PathStyle::Windows, nullptr, 0},
+        {"C:\\OUT.BIN", PathStyle::Windows, nullptr, 0},
+        {"..\\CACERT.PEM", PathStyle::Windows, nullptr, 0},
+        {"..", PathStyle::Windows, nullptr, 0},
+        {".", PathStyle::Posix, nullptr, 0},
+        {"\\\\TILL\\RECEIPT", PathStyle::Windows, nullptr, 0},
+        {"\\\\ATTACKER\\SHARE\\X", PathStyle::Windows, nullptr, 0},
+        {"\\\\.\\PHYSICALDRIVE0", PathStyle::Windows, nullptr, 0},
+        {"\\\\?\\C:\\X", PathStyle::Windows, nullptr, 0},
+        {"COM1:", PathStyle::Windows, nullptr, 0},
+        {"COM1.TXT", PathStyle::Windows, nullptr, 0},
+        {"/dev/usb/lp3", PathStyle::Posix, nullptr, 0},
+        {"/tmp/out.bin", PathStyle::Posix, nullptr, 0},
+        {"../x", PathStyle::Posix, nullptr, 0},
+        {"TCP://127.0.0.1", PathStyle::Posix, nullptr, 0},
+        {"USB", PathStyle::Windows, nullptr, 0},
+        {"COM0", PathStyle::Posix, nullptr, 0},
+        {"COM03", PathStyle::Windows, nullptr, 0},
+        {"COM257", PathStyle::Windows, nullptr, 0},
+        {"LPT", PathStyle::Windows, nullptr, 0},
+        {"COM+1", PathStyle::Posix, nullptr, 0},
+        {"COM 1", PathStyle::Posix, nullptr, 0},
+        {"", PathStyle::Posix, nullptr, 0},
+        {"", PathStyle::Windows, nullptr, 0},
     };
     for (const auto& c : cases) {
         const auto t = resolvePort(s, c.port, c.style);
@@ -130,8 +168,48 @@ TEST(ResolvePort, Names) {
         }
         ASSERT_TRUE(t.has_value()) << c.port;
         EXPECT_EQ(t->path, c.path) << c.port;
-        EXPECT_EQ(t->mustExist, c.mustExist) << c.port;
+        EXPECT_EQ(t->mustExist, c.kind == Device) << c.port;
+        EXPECT_EQ(t->network, c.kind == Network) << c.port;
     }
+}
+
+TEST(NetworkAddress, Forms) {
+    struct Case {
+        const char* text;
+        std::optional<NetworkAddress> address;
+    } cases[] = {
+        {"192.168.1.50", NetworkAddress{"192.168.1.50", 9100, false}},
+        {"127.0.0.1:9101", NetworkAddress{"127.0.0.1", 9101, false}},
+        {"printer-2.shop_lan", NetworkAddress{"printer-2.shop_lan", 9100, false}},
+        {"localhost:1", NetworkAddress{"localhost", 1, false}},
+        {"[::1]", NetworkAddress{"::1", 9100, true}},
+        {"[::1]:65535", NetworkAddress{"::1", 65535, true}},
+        {"[fe80::1%eth0]:9100", NetworkAddress{"fe80::1%eth0", 9100, true}},
+        {"[::ffff:10.0.0.1]", NetworkAddress{"::ffff:10.0.0.1", 9100, true}},
+        {"", std::nullopt},
+        {":9100", std::nullopt},
+        {"::1", std::nullopt},
+        {"fd00::50:9100", std::nullopt},
+        {"host:", std::nullopt},
+        {"host:0", std::nullopt},
+        {"host:65536", std::nullopt},
+        {"host:999999", std::nullopt},
+        {"host:-1", std::nullopt},
+        {"host:91 00", std::nullopt},
+        {"host:9100:1", std::nullopt},
+        {"host name", std::nullopt},
+        {"host/x", std::nullopt},
+        {"host\n", std::nullopt},
+        {"[]", std::nullopt},
+        {"[::1", std::nullopt},
+        {"[::1]9100", std::nullopt},
+        {"[127.0.0.1]", std::nullopt},
+        {"[::g]", std::nullopt},
+        {"[fe80::1%]", std::nullopt},
+        {"[fe80::1%a b]", std::nullopt},
+    };
+    for (const auto& c : cases) EXPECT_EQ(parseNetworkAddress(c.text), c.address) << c.text;
+    EXPECT_FALSE(parseNetworkAddress(std::string(254, 'a')).has_value());
 }
 
 }  // namespace
