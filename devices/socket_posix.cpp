@@ -1,4 +1,3 @@
-#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -6,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 #include "devices/socket.h"
@@ -17,16 +17,18 @@ namespace {
 int fd(Socket s) { return static_cast<int>(s); }
 
 Wait waitFor(Socket s, short events, int timeoutMs, std::string* reason) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     pollfd p{fd(s), events, 0};
     for (;;) {
-        const int r = ::poll(&p, 1, timeoutMs);
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        const int r = ::poll(&p, 1, static_cast<int>(left > 0 ? left : 0));
         if (r > 0) return Wait::Ready;
         if (r == 0) return Wait::TimedOut;
         if (errno != EINTR) {
             *reason = std::strerror(errno);
             return Wait::Failed;
         }
-        // An interrupted wait starts again in full: the callers' deadlines bound the total.
     }
 }
 

@@ -193,7 +193,7 @@ class DevicesTest(WineTestCase):
         cases = [
             (["print", "job.txt", "config.ini"], "打印小票出错", b"winprint: winWriteFile: \"CONFIG.INI\" is no port"),
             (["opencash", "..\\cacert.pem"], "打开钱箱出错", b"is no port"),
-            (["print", "job.txt", "C:\\out.bin"], "打印小票出错", b"is no port"),
+            (["print", "job.txt", ".\\tovipos.exe"], "打印小票出错", b"is no port"),
             (["print", "job.txt", "NOWHERE"], "打印小票出错", b"winprint: cannot open"),
         ]
         for args, text, why in cases:

@@ -92,9 +92,8 @@ class WinPrintTest(unittest.TestCase):
             f.write(b"[base]\nversion=1\n")
         lib, folder = self.lib("[ports]\nRECEIPT=%s\n" % os.path.join(self.dir, "mapped.bin"))
         before = sorted(os.listdir(self.dir)), sorted(os.listdir(work)), sorted(os.listdir(folder))
-        names = [b"config.ini", b"CONFIG.INI", b"new.bin", b"../escaped.bin", b"..", b".", b"",
-                 os.path.join(self.dir, "absolute.bin").encode(), b"/dev/null", b"\\\\host\\share\\x",
-                 b"\\\\.\\PhysicalDrive0", b"C:x.bin", b"COM1.bin", b"COM0", b"LPT257", b"tcp://127.0.0.1:1"]
+        # The rule's full table is the unit test's; here, that a refused name touches nothing.
+        names = [b"config.ini", b"../escaped.bin", os.path.join(self.dir, "absolute.bin").encode(), b"/dev/null", b""]
         old_cwd = os.getcwd()
         os.chdir(work)
         self.addCleanup(os.chdir, old_cwd)
