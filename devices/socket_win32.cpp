@@ -69,7 +69,9 @@ std::vector<Endpoint> resolve(const std::string& host, int port, bool numeric, s
 }
 
 UniqueSocket startConnect(const Endpoint& endpoint, std::string* reason) {
-    UniqueSocket s(static_cast<Socket>(::socket(endpoint.family, SOCK_STREAM, IPPROTO_TCP)));
+    // Not inherited: a program the host starts meanwhile must not keep the printer's connection open.
+    UniqueSocket s(static_cast<Socket>(
+        ::WSASocketW(endpoint.family, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT)));
     if (!s) {
         *reason = lastError();
         return s;
