@@ -18,9 +18,9 @@ long long nowMs() {
 
 int msLeft(long long deadline) { return static_cast<int>(std::max(0LL, deadline - nowMs())); }
 
-
 // Tries the addresses in turn within one deadline; the last failure is the reason.
-UniqueSocket connectAny(const std::vector<Endpoint>& endpoints, long long deadline, std::string* reason) {
+UniqueSocket connectAny(const std::vector<Endpoint>& endpoints, int timeoutMs, std::string* reason) {
+    const long long deadline = nowMs() + timeoutMs;
     for (const Endpoint& e : endpoints) {
         UniqueSocket s = startConnect(e, reason);
         if (!s) continue;
@@ -30,7 +30,7 @@ UniqueSocket connectAny(const std::vector<Endpoint>& endpoints, long long deadli
             if (reason->empty()) return s;
             break;
         case Wait::TimedOut:
-            *reason = "no answer in time";
+            *reason = "no answer within " + std::to_string(timeoutMs) + " ms";
             return {};
         case Wait::Failed:
             break;
@@ -51,7 +51,7 @@ IoResult printOverNetwork(std::string_view address, std::string_view bytes, int 
     std::string reason;
     const std::vector<Endpoint> endpoints = resolve(where->host, where->port, where->numericIPv6, &reason);
     if (endpoints.empty()) return {WINPRINT_NO_PRINTER, "cannot find printer " + name + ": " + reason};
-    UniqueSocket s = connectAny(endpoints, nowMs() + connectTimeoutMs, &reason);
+    UniqueSocket s = connectAny(endpoints, connectTimeoutMs, &reason);
     if (!s) return {WINPRINT_CANNOT_OPEN, "cannot connect to printer " + name + ": " + reason};
 
     const long long deadline = nowMs() + writeTimeoutMs;
