@@ -19,9 +19,10 @@ class Printer:
     """A network printer on a loopback port: takes one connection after another and keeps the
     bytes of each until the sender closes. reading=False: listens but never accepts or reads,
     with a small receive buffer (a printer that stopped taking bytes). listening=False: the port
-    is bound but refuses connections."""
+    is bound but refuses connections. answering=False: its queue of connections is full, so new
+    ones get no answer at all (a printer that is off)."""
 
-    def __init__(self, test, family=socket.AF_INET, reading=True, listening=True):
+    def __init__(self, test, family=socket.AF_INET, reading=True, listening=True, answering=True):
         self.host = "127.0.0.1" if family == socket.AF_INET else "::1"
         self.sock = socket.socket(family, socket.SOCK_STREAM)
         test.addCleanup(self.sock.close)
@@ -31,7 +32,16 @@ class Printer:
         self.port = self.sock.getsockname()[1]
         self.jobs = []
         if listening:
-            self.sock.listen(4)
+            self.sock.listen(0 if not answering else 4)
+        if not answering:
+            # Linux keeps backlog + 1 connections waiting; further SYNs are dropped unanswered.
+            for _ in range(2):
+                c = socket.socket(family, socket.SOCK_STREAM)
+                test.addCleanup(c.close)
+                c.setblocking(False)
+                c.connect_ex((self.host, self.port))
+            time.sleep(0.2)
+            reading = False
         if reading and listening:
             threading.Thread(target=self._serve, daemon=True).start()
 

@@ -127,9 +127,11 @@ class WinPrintTest(unittest.TestCase):
     def test_network_printer_failures(self):
         refusing = Printer(self, listening=False)
         stuck = Printer(self, reading=False)
+        off = Printer(self, answering=False)
         big = b"\x1b@" + b"A" * (8 << 20)  # beyond what both socket buffers hold
         cases = [
             ("refused connection", refusing.address, "", b"\x1b@", CANNOT_OPEN),
+            ("printer that does not answer", off.address, "", b"\x1b@", CANNOT_OPEN),
             ("printer that stops reading", stuck.address, "write_timeout=300\n", big, SHORT_WRITE),
             ("port out of range", "127.0.0.1:99999", "", b"\x1b@", NO_PRINTER),
             ("bare IPv6 address", "::1", "", b"\x1b@", NO_PRINTER),
