@@ -33,6 +33,10 @@ def package(pattern):
 
 
 class PackageTest(WineTestCase):
+    KEY = "HKLM\\" + UNINSTALL_KEY
+    # The registry view the installer writes: its own architecture's.
+    VIEW = "/reg:64" if WIN64 else "/reg:32"
+
     @classmethod
     def setUpClass(cls):
         cls.setup_exe = package("tovipos-*-setup.exe")
@@ -47,13 +51,19 @@ class PackageTest(WineTestCase):
         cls.folder = os.path.join(cls.drive_c, "tovipos")
 
     def reg_query(self, value):
-        """The value of the uninstall entry (native or 32-bit view), or None."""
-        for key in ("HKLM\\" + UNINSTALL_KEY, "HKLM\\" + UNINSTALL_KEY.replace("Software\\", "Software\\WOW6432Node\\")):
-            r = self.wine.run("reg", ["query", key, "/v", value], cwd=self.wine.root, timeout=60)
-            m = re.search(r"%s\s+REG_\w+\s+(.*)" % value, r.stdout.decode("utf-8", "replace"))
-            if m:
-                return m.group(1).strip()
-        return None
+        """The value of the uninstall entry, or None."""
+        r = self.wine.run("reg", ["query", self.KEY, "/v", value, self.VIEW], cwd=self.wine.root, timeout=60)
+        m = re.search(r"%s\s+REG_\w+\s+(.*)" % value, r.stdout.decode("utf-8", "replace"))
+        return m.group(1).strip() if m else None
+
+    def forget_install(self):
+        shutil.rmtree(self.folder, ignore_errors=True)
+        self.wine.run("reg", ["delete", self.KEY, "/f", self.VIEW], cwd=self.wine.root, timeout=60)
+        base = os.path.join(self.drive_c, START_MENU)
+        for d, _, names in os.walk(base):
+            for n in names:
+                if n.lower() == "tovipos.lnk":
+                    os.unlink(os.path.join(d, n))
 
     def setup(self, *args):
         r = self.wine.run(self.setup_exe, list(args), cwd=self.wine.root, timeout=180)
@@ -66,27 +76,35 @@ class PackageTest(WineTestCase):
         return self.wine.spawn("C:\\tovipos\\tovipos.exe", cwd=self.folder,
                                env={"TOVI_ENGINE_LOG": winpath(self.engine_log)})
 
+    def shortcuts(self):
+        """Our shortcuts in the common Start menu, relative and in lower case (Wine's folder names
+        differ in case from Windows')."""
+        base = os.path.join(self.drive_c, START_MENU)
+        return sorted(os.path.relpath(os.path.join(d, n), base).lower() for d, _, names in os.walk(base)
+                      for n in names if n.lower() == "tovipos.lnk")
+
     def engine_lines(self):
         with open(self.engine_log, "rb") as f:
             return f.read().decode("utf-8", "replace").splitlines()
 
     def test_install_start_reinstall_uninstall(self):
-        # A fresh state: no earlier install in this prefix.
-        shutil.rmtree(self.folder, ignore_errors=True)
+        # A fresh state, also after a failed run: no earlier install in this prefix.
+        self.forget_install()
+        self.addCleanup(self.forget_install)
         self.assertIsNone(self.reg_query("DisplayName"))
         work = self.wine.tmpdir("package")
         # "#" and ";" would end an unquoted INI value: the installer must quote the address.
-        os.makedirs(os.path.join(work, "pos#1;a"))
-        self.page = os.path.join(work, "pos#1;a", "page.txt")
+        # A space makes the option one quoted word on the command line.
+        os.makedirs(os.path.join(work, "pos #1;a"))
+        self.page = os.path.join(work, "pos #1;a", "page.txt")
         self.engine_log = os.path.join(work, "engine.log")
         url = "file:///" + winpath(self.page).replace("\\", "/")
         engine = winpath(os.path.join(self.bin, "testengine", "node.dll"))
 
-        self.setup("/S", "/URL=" + url, '/UPDATEURL="%s"' % self.server.url("/"), "/ENGINE=" + engine, "/AUTOSTART")
+        self.setup("/S", "/URL=" + url, "/UPDATEURL=" + self.server.url("/"), "/ENGINE=" + engine, "/AUTOSTART")
 
         self.assertEqual(sorted(os.listdir(self.folder)), sorted(TILL_FILES + ["node.dll", "uninstall.exe"]))
-        for shortcut in ("tovipos.lnk", os.path.join("Startup", "tovipos.lnk")):
-            self.assertTrue(os.path.exists(os.path.join(self.drive_c, START_MENU, shortcut)), shortcut)
+        self.assertEqual(self.shortcuts(), ["startup/tovipos.lnk", "tovipos.lnk"])
         self.assertEqual(self.reg_query("QuietUninstallString"), '"C:\\tovipos\\uninstall.exe" /S')
         # The test server's certificate comes from the test CA, next to Debian's bundle.
         with open(os.path.join(self.pki, "ca.pem"), "rb") as src, \
@@ -134,9 +152,7 @@ class PackageTest(WineTestCase):
             time.sleep(0.5)
         self.assertIsNone(self.reg_query("DisplayName"))
         self.assertEqual(sorted(os.listdir(self.folder)), ["config.ini", "devices.ini"])
-        for shortcut in ("tovipos.lnk", os.path.join("Startup", "tovipos.lnk")):
-            self.assertFalse(os.path.exists(os.path.join(self.drive_c, START_MENU, shortcut)), shortcut)
-        shutil.rmtree(self.folder, ignore_errors=True)
+        self.assertEqual(self.shortcuts(), [])
 
     def test_zips_hold_the_till_files_and_the_tool(self):
         with zipfile.ZipFile(package("tovipos-[0-9]*-win*[0-9].zip")) as z:
