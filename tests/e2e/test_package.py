@@ -154,6 +154,23 @@ class PackageTest(WineTestCase):
         self.assertEqual(sorted(os.listdir(self.folder)), ["config.ini", "devices.ini"])
         self.assertEqual(self.shortcuts(), [])
 
+    def test_refused_installs_change_nothing(self):
+        # (case, folder's files before, options): each ends with status 2 and leaves the folder as it was.
+        cases = [
+            ("a folder of other files", {"report.xls": b"shop data"}, []),
+            ("an engine that is not there", {}, ["/ENGINE=C:\\no\\such\\node.dll"]),
+        ]
+        for name, files, options in cases:
+            with self.subTest(name):
+                folder = self.wine.tmpdir("refused")
+                for n, data in files.items():
+                    with open(os.path.join(folder, n), "wb") as f:
+                        f.write(data)
+                r = self.wine.run(self.setup_exe, ["/S"] + options + ["/D=" + winpath(folder)],
+                                  cwd=self.wine.root, timeout=120)
+                self.assertEqual(r.rc, 2, r)
+                self.assertEqual(sorted(os.listdir(folder)), sorted(files))
+
     def test_zips_hold_the_till_files_and_the_tool(self):
         with zipfile.ZipFile(package("tovipos-[0-9]*-win*[0-9].zip")) as z:
             self.assertEqual(sorted(z.namelist()), TILL_FILES)
