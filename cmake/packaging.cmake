@@ -60,11 +60,16 @@ if(WIN32)
   # The settings files: the installer keeps a till's own copies, so they are installed apart.
   install(FILES ${CMAKE_BINARY_DIR}/package-files/config.ini ${pkg}/devices.ini DESTINATION . COMPONENT till)
   install(FILES ${TOVI_CA_BUNDLE} DESTINATION . RENAME cacert.pem COMPONENT till)
+  set(openssl_dlls)
   if(TOVI_OPENSSL_DIR)
     file(GLOB openssl_dlls ${TOVI_OPENSSL_DIR}/libcrypto-*.dll ${TOVI_OPENSSL_DIR}/libssl-*.dll)
+  endif()
+  list(LENGTH openssl_dlls openssl_count)
+  if(openssl_count EQUAL 2)
     install(FILES ${openssl_dlls} DESTINATION . COMPONENT till)
   else()
-    install(CODE "message(FATAL_ERROR \"configure with -DTOVI_OPENSSL_DIR=$(bash scripts/openssl-windows.sh ${TOVI_PACKAGE_ARCH}) to package the OpenSSL DLLs\")"
+    # Only the packages need the DLLs: the programs build without them.
+    install(CODE "message(FATAL_ERROR \"TOVI_OPENSSL_DIR (${TOVI_OPENSSL_DIR}) holds no libcrypto and libssl DLL pair: configure with -DTOVI_OPENSSL_DIR=$(bash scripts/openssl-windows.sh ${TOVI_PACKAGE_ARCH}) to package them\")"
       COMPONENT till)
   endif()
 else()
