@@ -159,6 +159,7 @@ class PackageTest(WineTestCase):
         cases = [
             ("a folder of other files", {"report.xls": b"shop data"}, []),
             ("an engine that is not there", {}, ["/ENGINE=C:\\no\\such\\node.dll"]),
+            ("an empty address", {}, ["/UPDATEURL="]),
         ]
         for name, files, options in cases:
             with self.subTest(name):
