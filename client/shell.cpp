@@ -113,6 +113,9 @@ void Shell::create(const std::function<std::string()>& readStartUrl) {
     mainFrame_->on(ui::Event::Focus, [this](const ui::EventArgs&) {
         if (!viewDestroyed_) engine_.wkeSetFocus(webView_);
     });
+    mainFrame_->on(ui::Event::AppMessage, [this](const ui::EventArgs& args) {
+        if (args.message == kCloseRequestMessage) winClose();
+    });
     engine_.wkeOnDocumentReady(webView_, documentReady, this);
     engine_.wkeOnTitleChanged(webView_, titleChanged, this);
 

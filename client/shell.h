@@ -17,6 +17,13 @@ namespace tovi::client {
 inline constexpr int kMainWidth = 500;
 inline constexpr int kMainHeight = 325;
 
+// A request from another program (the installer, before it replaces the files) to end the client
+// as toviWinClose does: an application message of this number posted to the main window (on
+// Windows WM_APP + this number, to a window of class "wFrame"). A WM_CLOSE from outside would only
+// destroy the window and leave the view and the process behind. The packaging reads the number
+// from this line.
+inline constexpr unsigned kCloseRequestMessage = 0x3C10;
+
 class Shell {
 public:
     // showProblem: tells the operator that the page sent a request the client refused.

@@ -8,7 +8,7 @@ packages=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   wine wine64 xvfb xauth socat
   rapidjson-dev libgtest-dev googletest
-  dpkg-dev perl
+  dpkg-dev perl nsis zenity adduser
   libgtk-3-dev libwebkit2gtk-4.1-dev openbox xdotool x11-utils imagemagick
   fonts-wqy-microhei  # a Chinese font: the pages and splash show Chinese text
 )

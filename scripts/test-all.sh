@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds the three presets and runs every test: the native unit and
-# integration tests (also under ASan/UBSan) and the Wine end-to-end tests of both architectures.
+# Installs what is needed, builds the three presets and their packages and runs every test: the
+# native unit and integration tests (also under ASan/UBSan), the Wine end-to-end tests of both
+# architectures, and the packages installed (the .deb with dpkg, the setup programs under Wine).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,7 +15,8 @@ for preset in native win32 win64; do
     extra=(-DTOVI_OPENSSL_DIR="$dir")
   fi
   cmake --preset "$preset" "${configure_args[@]}" "${extra[@]}" >/dev/null || exit 1
-  cmake --build --preset "$preset" || exit 1
+  # Everything, then the packages (the installer and zips, the .deb) that the package tests install.
+  cmake --build --preset "$preset" --target package || exit 1
 done
 
 status=0

@@ -168,11 +168,30 @@ TEST_F(ShellTest, ClosedBeforeReadyButAfterTheCheckTheUpdateWindowGoesToo) {
     EXPECT_FALSE(called("frame0.show 1"));
 }
 
-TEST_F(ShellTest, CloseDestroysTheViewBeforeClosingTheWindow) {
+// The page's toviWinClose and another program's close request (the installer's) end the client
+// the same way; another application message to the main window changes nothing.
+struct CloseCase {
+    const char* name;
+    bool fromPage;
+    unsigned message;
+    bool closes;
+};
+
+class CloseWays : public ShellTest, public ::testing::WithParamInterface<CloseCase> {};
+
+TEST_P(CloseWays, DestroyTheViewBeforeClosingTheWindow) {
     const std::size_t before = calls().size();
-    callPage("toviWinClose");
-    EXPECT_EQ(callsAfter(before), (std::vector<std::string>{"wkeDestroyWebWindow", "frame0.close"}));
+    if (GetParam().fromPage) callPage("toviWinClose");
+    else main->fire(ui::Event::AppMessage, {GetParam().message, 0, 0, nullptr});
+    const std::vector<std::string> closing{"wkeDestroyWebWindow", "frame0.close"};
+    EXPECT_EQ(callsAfter(before), GetParam().closes ? closing : std::vector<std::string>{});
 }
+
+INSTANTIATE_TEST_SUITE_P(Ways, CloseWays,
+                         ::testing::Values(CloseCase{"Page", true, 0, true},
+                                           CloseCase{"CloseRequest", false, kCloseRequestMessage, true},
+                                           CloseCase{"OtherMessage", false, kCloseRequestMessage + 1, false}),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(ShellTest, MinimiseAndMaximiseDoNothingWhileTheWindowIsHidden) {
     for (const char* fn : {"toviWinMin", "toviWinMax"}) {
