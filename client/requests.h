@@ -1,22 +1,32 @@
 // Device requests of the page: the text of one JSON object in, the print-job file (if any) and the
-// support program's command line out. Pure functions; carryOut() does the two side effects.
+// support program's command line out. Pure functions; the queue (device_queue.h) carries them out.
+//
+// The page is not trusted: a request is refused before anything is written or started when its
+// text is too large, nested too deep to parse, names a path instead of a device, or would put a
+// control character onto the command line.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "common/error.h"
+#include "common/process.h"
 
 namespace tovi::client {
 
-// A request the page got wrong: not a JSON object, or a key missing. Kinds "ValueError" and
-// "KeyError". Such a request is refused (nothing written, nothing started) and the client keeps
-// running: a malformed request must not end the till's session and lose the sale.
+// A request the page got wrong: too large, not a JSON object, a key missing, a value that may not
+// go onto the command line. Kinds "ValueError" and "KeyError". Such a request is refused (nothing
+// written, nothing started) and the client keeps running: a malformed request must not end the
+// till's session and lose the sale.
 class RequestError : public Error {
 public:
     using Error::Error;
 };
+
+// The largest request text accepted, in UTF-8 bytes.
+inline constexpr std::size_t kMaxRequestBytes = 4 * 1024 * 1024;
 
 struct JobFile {
     std::string name;   // bare file name, in the current folder
@@ -39,24 +49,23 @@ DeviceCommand opencashRequest(std::string_view json);
 // toviDisplay: "interface", "display_type", "ysje", "baudrate".
 DeviceCommand displayRequest(std::string_view json);
 
-// What carrying out a command needs of the system; replaced by a recorder in tests.
+// What carrying out a command needs of the system; replaced by a recorder in tests. Called on the
+// device queue's worker, one request at a time.
 class DeviceHost {
 public:
     virtual ~DeviceHost() = default;
-    // Creates or truncates the file and writes all bytes in binary mode; throws IOError on failure.
+    // Creates or truncates the file and writes all bytes in binary mode; throws an Error naming
+    // the file and the reason on failure.
     virtual void writeJobFile(const JobFile& job) = 0;
-    // Starts tovipos_print with the command line and returns at once; failures go unnoticed.
-    virtual void startSupportProgram(const std::string& commandLine) = 0;
+    // Starts tovipos_print with the command line and waits until it has ended.
+    virtual ProgramResult runSupportProgram(const std::string& commandLine) = 0;
 };
-
-// Writes the job file, if any, then starts the support program (not when the write failed).
-void carryOut(const DeviceCommand& command, DeviceHost& host);
 
 // The real host: files in the current folder, the support program through the shell.
 class SystemDeviceHost : public DeviceHost {
 public:
     void writeJobFile(const JobFile& job) override;
-    void startSupportProgram(const std::string& commandLine) override;
+    ProgramResult runSupportProgram(const std::string& commandLine) override;
 };
 
 }  // namespace tovi::client

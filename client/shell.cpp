@@ -57,27 +57,32 @@ jsValue TOVI_ENGINE_CALL jsScreenfull(jsExecState, void*) {
 DeviceCommand receipt(std::string_view json) { return printRequest(PrintKind::Receipt, json); }
 DeviceCommand settlement(std::string_view json) { return printRequest(PrintKind::Settlement, json); }
 jsValue TOVI_ENGINE_CALL jsPrint(jsExecState state, void*) {
-    barrier([&] { current->deviceRequest(argumentText(state), receipt); });
+    barrier([&] { current->deviceRequest("toviPrint", argumentText(state), receipt); });
     return 0;
 }
 jsValue TOVI_ENGINE_CALL jsRijie(jsExecState state, void*) {
-    barrier([&] { current->deviceRequest(argumentText(state), settlement); });
+    barrier([&] { current->deviceRequest("toviRijie", argumentText(state), settlement); });
     return 0;
 }
 jsValue TOVI_ENGINE_CALL jsOpencash(jsExecState state, void*) {
-    barrier([&] { current->deviceRequest(argumentText(state), opencashRequest); });
+    barrier([&] { current->deviceRequest("toviOpencash", argumentText(state), opencashRequest); });
     return 0;
 }
 jsValue TOVI_ENGINE_CALL jsDisplay(jsExecState state, void*) {
-    barrier([&] { current->deviceRequest(argumentText(state), displayRequest); });
+    barrier([&] { current->deviceRequest("toviDisplay", argumentText(state), displayRequest); });
     return 0;
 }
 
 }  // namespace
 
 Shell::Shell(ui::Application& app, const EngineApi& engine, DeviceHost& devices,
-             std::function<void(const std::string&)> showProblem)
-    : app_(app), engine_(engine), devices_(devices), showProblem_(std::move(showProblem)) {}
+             std::function<void(const std::string&)> showProblem, std::function<void(const FinishedRequest&)> onFinished)
+    : app_(app),
+      engine_(engine),
+      devices_(devices),
+      showProblem_(std::move(showProblem)),
+      onFinished_(std::move(onFinished)),
+      queue_(devices_, kDeviceQueueBound, [this](const FinishedRequest& f) { requestFinished(f); }) {}
 
 Shell::~Shell() {
     if (current == this) {
@@ -101,6 +106,7 @@ void Shell::create(const std::function<std::string()>& readStartUrl) {
     mainFrame_ = app_.createFrame(frame);
     mainFrame_->setClipChildren(true);
     mainFrame_->centre(true, true);
+    postTarget_ = mainFrame_->handle();
 
     engine_.wkeInitialize();
     webView_ = engine_.wkeCreateWebWindow(WKE_WINDOW_TYPE_CONTROL, mainFrame_->handle(), 0, 0, kMainWidth, kMainHeight);
@@ -185,20 +191,32 @@ void Shell::screenfull() {
     mainFrame_->setBounds({0, 0, screen.width, screen.height});
 }
 
-std::string Shell::problemText(const RequestError& error) {
-    return std::string("设备请求无效，未执行：") + error.what() + " [" + error.kind() + "]";
+std::string Shell::problemText(const std::string& message, const std::string& kind) {
+    return std::string("设备请求无效，未执行：") + message + " [" + kind + "]";
 }
 
-void Shell::deviceRequest(const std::string& argument, DeviceCommand (*build)(std::string_view)) {
+void Shell::deviceRequest(const char* kind, const std::string& argument, DeviceCommand (*build)(std::string_view)) {
     DeviceCommand command;
     try {
         command = build(argument);
     } catch (const RequestError& e) {
         // Refused: nothing written, nothing started; the sale goes on.
-        showProblem_(problemText(e));
+        showProblem_(problemText(e.what(), e.kind()));
         return;
     }
-    carryOut(command, devices_);
+    if (!queue_.submit({kind, std::move(command)})) {
+        showProblem_(problemText("too many device requests waiting (" + std::to_string(kDeviceQueueBound) + ")",
+                                 "OverflowError"));
+    }
+}
+
+void Shell::requestFinished(const FinishedRequest& finished) {
+    if (onFinished_) onFinished_(finished);
+    if (finished.problem.empty()) return;
+    // The box is shown on the UI thread; with the main window gone there is nobody to tell.
+    ui::post(postTarget_.load(), [this, text = problemText(finished.problem, finished.problemKind)] {
+        showProblem_(text);
+    });
 }
 
 }  // namespace tovi::client

@@ -1,13 +1,16 @@
 // The client shell: the hidden main window with the engine's view, the eight functions offered to
 // the page, and the reveal once both the page and the update check are done.
 //
-// Everything here runs on the UI thread, inside the engine's or the windowing layer's dispatch.
+// Everything here runs on the UI thread, inside the engine's or the windowing layer's dispatch,
+// except the device queue's worker, which reaches the UI thread only by posting to the main window.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
 
+#include "client/device_queue.h"
 #include "client/engine.h"
 #include "client/requests.h"
 #include "ui/ui.h"
@@ -26,9 +29,12 @@ inline constexpr unsigned kCloseRequestMessage = 0x3C10;
 
 class Shell {
 public:
-    // showProblem: tells the operator that the page sent a request the client refused.
+    // showProblem: tells the operator that a request of the page was refused or could not be
+    // carried out (on the UI thread). onFinished: hears of every request the queue has worked off,
+    // on the queue's worker (it must not throw).
     Shell(ui::Application& app, const EngineApi& engine, DeviceHost& devices,
-          std::function<void(const std::string&)> showProblem);
+          std::function<void(const std::string&)> showProblem,
+          std::function<void(const FinishedRequest&)> onFinished = {});
     ~Shell();
     Shell(const Shell&) = delete;
     Shell& operator=(const Shell&) = delete;
@@ -54,15 +60,20 @@ public:
     void winMax();
     void winClose();
     void screenfull();
-    // A device request: the page's argument text in, the job file and the support program out.
-    // A refused request only shows the problem; a job file that cannot be written is an error.
-    void deviceRequest(const std::string& argument, DeviceCommand (*build)(std::string_view));
+    // A device request: the page's argument text in, the request queued for the worker. A refused
+    // request (malformed, or the queue full) only shows the problem; so does, later, a job file
+    // that cannot be written or a support program that cannot be started.
+    void deviceRequest(const char* kind, const std::string& argument, DeviceCommand (*build)(std::string_view));
+    // Waits until every queued device request has been carried out.
+    void waitForDevices() { queue_.waitIdle(); }
 
     // The text shown for a refused request.
-    static std::string problemText(const RequestError& error);
+    static std::string problemText(const std::string& message, const std::string& kind);
 
 private:
     bool mainFrameGone() const;
+    // On the queue's worker.
+    void requestFinished(const FinishedRequest& finished);
 
     ui::Application& app_;
     const EngineApi& engine_;
@@ -74,6 +85,11 @@ private:
     bool pageReady_ = false;
     bool updateCheckDone_ = false;
     ui::Window* updateWindow_ = nullptr;
+    std::function<void(const FinishedRequest&)> onFinished_;
+    // Where the worker posts its problems; set once by create(), before any request.
+    std::atomic<ui::NativeHandle> postTarget_{nullptr};
+    // Last: destroyed first, it works off what is queued while everything it reports to exists.
+    DeviceQueue queue_;
 };
 
 }  // namespace tovi::client

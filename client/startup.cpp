@@ -15,6 +15,7 @@
 #include "common/library.h"
 #include "common/messages.h"
 #include "common/process.h"
+#include "common/support_protocol.h"
 #include "ui/ui.h"
 
 #include "client/updater/openssl.h"
@@ -53,7 +54,7 @@ int runClient() {
         updater::runUpdateCheck(*ssl, sink, selfUpdatePending);
     };
     Splash splash(*app, shell, pool, shared, std::move(check),
-                  [] { startProgram(desktopWindow(), kSupportProgram, "update", kShowHidden); });
+                  [] { startProgram(desktopWindow(), kSupportProgram, protocol::updateCommandLine(), kShowHidden); });
     splash.create({kSplashJpeg, kSplashJpegSize});
 
     // 6. The loop, until no top-level window is left. An error that a handler left pending is
@@ -62,7 +63,8 @@ int runClient() {
         reportUnhandledError(error);
         return 1;
     }
-    // 7. Everything is released on the way out.
+    // 7. Everything is released on the way out; the shell first works off the device requests
+    //    still queued, one support program after the other.
     return 0;
 }
 

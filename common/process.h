@@ -1,4 +1,4 @@
-// Starting the other program of the system without waiting for it.
+// Starting the other program of the system, with or without waiting for it.
 #pragma once
 
 #include <string>
@@ -27,5 +27,18 @@ inline constexpr int kShowNormal = 1;
 // Linux: ./program if it exists in the current folder, else found on PATH; the parameters are
 // split with splitCommandLine; the show command is ignored.
 void startProgram(WindowHandle owner, const std::string& program, const std::string& parameters, int show);
+
+// How a program started with runProgram ended.
+struct ProgramResult {
+    bool started = false;  // false: it never ran, error says why
+    int exitCode = 0;      // when started
+    std::string error;     // when not started: "cannot start " + program + ": " + the system's text
+};
+
+// Starts program as startProgram does and waits until it has ended. Call it from a worker, never
+// from the UI thread.
+// Windows: ShellExecuteExW with SEE_MASK_NOCLOSEPROCESS, then a wait on the process handle.
+// Linux: posix_spawn, then waitpid; a program killed by a signal ends with 128 + the signal.
+ProgramResult runProgram(WindowHandle owner, const std::string& program, const std::string& parameters, int show);
 
 }  // namespace tovi

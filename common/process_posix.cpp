@@ -2,6 +2,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include "common/cmdline.h"
@@ -12,15 +14,47 @@ extern char** environ;
 
 namespace tovi {
 
-void startProgram(WindowHandle, const std::string& program, const std::string& parameters, int) {
-    std::vector<std::string> argv = splitCommandLine(parameters);
-    // Like the Windows shell, a bare name is looked for in the current folder first.
-    const std::string local = "./" + program;
-    const bool here = program.find('/') == std::string::npos && fileKind(local) == FileKind::Regular;
-    argv.insert(argv.begin(), here ? local : program);
+namespace {
+
+// The argument vector of a start: program first, then the split parameters.
+struct Launch {
+    bool here = false;  // found in the current folder: spawned by path, not searched on PATH
+    std::vector<std::string> argv;
     std::vector<char*> args;
-    for (auto& a : argv) args.push_back(a.data());
-    args.push_back(nullptr);
+
+    Launch(const std::string& program, const std::string& parameters) : argv(splitCommandLine(parameters)) {
+        // Like the Windows shell, a bare name is looked for in the current folder first.
+        const std::string local = "./" + program;
+        here = program.find('/') == std::string::npos && fileKind(local) == FileKind::Regular;
+        argv.insert(argv.begin(), here ? local : program);
+        for (auto& a : argv) args.push_back(a.data());
+        args.push_back(nullptr);
+    }
+
+    int spawn(pid_t& pid) {
+        return here ? posix_spawn(&pid, args[0], nullptr, nullptr, args.data(), environ)
+                    : posix_spawnp(&pid, args[0], nullptr, nullptr, args.data(), environ);
+    }
+};
+
+}  // namespace
+
+ProgramResult runProgram(WindowHandle, const std::string& program, const std::string& parameters, int) {
+    Launch launch(program, parameters);
+    pid_t pid = 0;
+    if (const int rc = launch.spawn(pid); rc != 0) {
+        return {false, 0, "cannot start " + program + ": " + std::strerror(rc)};
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) return {true, -1, {}};
+    }
+    if (WIFEXITED(status)) return {true, WEXITSTATUS(status), {}};
+    return {true, 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0), {}};
+}
+
+void startProgram(WindowHandle, const std::string& program, const std::string& parameters, int) {
+    Launch launch(program, parameters);
 
     // Double fork: the started program is adopted by init, so the caller never waits for it and
     // never collects a zombie.
@@ -28,9 +62,7 @@ void startProgram(WindowHandle, const std::string& program, const std::string& p
     if (mid < 0) return;
     if (mid == 0) {
         pid_t pid;
-        const int rc = here ? posix_spawn(&pid, args[0], nullptr, nullptr, args.data(), environ)
-                            : posix_spawnp(&pid, args[0], nullptr, nullptr, args.data(), environ);
-        _exit(rc == 0 ? 0 : 127);
+        _exit(launch.spawn(pid) == 0 ? 0 : 127);
     }
     int status = 0;
     while (waitpid(mid, &status, 0) < 0) {

@@ -1,13 +1,70 @@
 #include <windows.h>
+#include <objbase.h>
 #include <shellapi.h>
 
+#include "common/handle.h"
 #include "common/process.h"
 #include "common/text.h"
 
 namespace tovi {
 
+namespace {
+
+struct ProcessTraits {
+    using type = HANDLE;
+    static type none() { return nullptr; }
+    static void close(type h) { CloseHandle(h); }
+};
+
+// The system's text for an error code, without the trailing line break.
+std::string systemErrorText(DWORD code) {
+    wchar_t* buffer = nullptr;
+    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                       FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::string text;
+    if (buffer) {
+        text = narrow(std::wstring_view(buffer, n));
+        LocalFree(buffer);
+    }
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+    if (text.empty()) text = "error " + std::to_string(code);
+    return text;
+}
+
+}  // namespace
+
 void startProgram(WindowHandle owner, const std::string& program, const std::string& parameters, int show) {
     ShellExecuteW(static_cast<HWND>(owner), L"open", widen(program).c_str(), widen(parameters).c_str(), L"", show);
+}
+
+ProgramResult runProgram(WindowHandle owner, const std::string& program, const std::string& parameters, int show) {
+    // The shell may use COM; a worker thread initialises it for itself (undone after the call).
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    const std::wstring file = widen(program);
+    const std::wstring params = widen(parameters);
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof info;
+    // NOCLOSEPROCESS: the handle to wait on. NO_UI: a program that cannot be started is reported
+    // by the caller, not by a box of the shell. NOASYNC: the start is complete when the call returns.
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
+    info.hwnd = static_cast<HWND>(owner);
+    info.lpVerb = L"open";
+    info.lpFile = file.c_str();
+    info.lpParameters = params.c_str();
+    info.lpDirectory = L"";
+    info.nShow = show;
+    const bool ok = ShellExecuteExW(&info);
+    const DWORD startError = ok ? 0 : GetLastError();
+    if (SUCCEEDED(com)) CoUninitialize();
+    if (!ok) return {false, 0, "cannot start " + program + ": " + systemErrorText(startError)};
+    UniqueHandle<ProcessTraits> process(info.hProcess);
+    // No handle: the shell started it through some other road; nothing to wait on.
+    if (!process) return {true, 0, {}};
+    WaitForSingleObject(process.get(), INFINITE);
+    DWORD code = 0;
+    if (!GetExitCodeProcess(process.get(), &code)) return {true, -1, {}};
+    return {true, static_cast<int>(code), {}};
 }
 
 }  // namespace tovi

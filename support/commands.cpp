@@ -2,6 +2,7 @@
 
 #include "common/integer.h"
 #include "common/text.h"
+#include "devices/escpos.h"
 #include "support/escpos.h"
 #include "support/update.h"
 
@@ -15,52 +16,42 @@ Decision decideCommand(const std::vector<std::string>& args) {
     if (args.size() < 2) return {Command::None, kNoParameters};
     const std::size_t count = args.size() - 1;
     const std::string word = asciiUpper(args[1]);
-    struct Row {
-        std::size_t count;
-        const char* word;
-        Command command;
-    };
-    static constexpr Row rows[] = {
-        {6, "PRINT", Command::Print},
-        {2, "OPENCASH", Command::OpenCash},
-        {5, "DISPLAY", Command::Display},
-        {1, "UPDATE", Command::Update},
-    };
-    for (const Row& row : rows) {
-        if (row.count == count && word == row.word) return {row.command, {}};
+    static constexpr Command commands[] = {Command::Print, Command::OpenCash, Command::Display, Command::Update};
+    for (const protocol::CommandWord& row : protocol::kCommandWords) {
+        if (row.count == count && word == row.upper) return {commands[static_cast<std::size_t>(row.command)], {}};
     }
-    return {Command::Unknown, std::string(kYourCommandWas) + word + "\n" + kWrongParameters};
+    return {Command::Unknown, wrongCallText(word)};
 }
 
-// Enough NULs after a winPrint buffer to end any command the library knows (its longest run of
-// NUL parameters is 3).
-constexpr std::size_t kEndMarkNuls = 4;
+std::string wrongCallText(const std::string& word) { return std::string(kYourCommandWas) + word + "\n" + kWrongParameters; }
 
 bool sendToPrinter(DeviceLibraries& devices, const std::string& printer, const std::string& buffer) {
     if (printer == "USB") {
-        // winPrint gets no length: it ends the data at the first NUL that is no command parameter.
-        // A job file may end in a half-written command whose parameters would run over the end
-        // mark, so several NULs follow the buffer and nothing beyond our own memory is ever read.
+        // winPrint gets no length: it ends the data at the first NUL that is no command parameter
+        // (the library's own rule). A job file may end in a half-written command whose parameters
+        // would run over the end mark; with this many NULs after the buffer nothing beyond our own
+        // memory is ever read.
         std::string terminated = buffer;
-        terminated.append(kEndMarkNuls, '\0');
+        terminated.append(tovi::devices::kMaxNulParameters + 1, '\0');
         return devices.winPrint(terminated.c_str()) == 0;
     }
     // c_str(): the NUL that std::string keeps after its bytes ends the port name's text.
     return devices.winWriteFile(printer.c_str(), buffer.c_str(), static_cast<int>(buffer.size())) == 0;
 }
 
-bool printReceipt(DeviceLibraries& devices, SupportSystem& system, const std::string& jobFile,
-                  const std::string& printer, const std::string& openDrawer, const std::string& cut,
-                  const std::string& feedLines) {
-    const std::string port = asciiUpper(printer);
-    const bool drawer = asciiUpper(openDrawer) == "TRUE";
-    const bool cutPaper = asciiUpper(cut) == "TRUE";
-    const std::int32_t feed = parseInt32(feedLines);
-    const FileKind kind = system.fileKind(jobFile);
+PrintResult printReceipt(DeviceLibraries& devices, SupportSystem& system, const protocol::PrintWords& words) {
+    const std::string port = asciiUpper(words.printer);
+    const bool drawer = asciiUpper(words.openDrawer) == "TRUE";
+    const bool cutPaper = asciiUpper(words.cut) == "TRUE";
+    const std::int32_t feed = parseInt32(words.feedLines);
+    // A page's feed count must not turn one receipt into a roll of blank paper.
+    if (feed < 0 || feed > kMaxFeedLines) return PrintResult::WrongCall;
+    const FileKind kind = system.fileKind(words.jobFile);
     // A missing job file prints nothing and opens no drawer either.
-    if (kind == FileKind::Missing || kind == FileKind::Directory) return false;
-    const std::string content = system.readFile(jobFile);
-    return sendToPrinter(devices, port, buildPrintBuffer(content, drawer, cutPaper, feed));
+    if (kind == FileKind::Missing || kind == FileKind::Directory) return PrintResult::Failed;
+    const std::string content = system.readFile(words.jobFile);
+    return sendToPrinter(devices, port, buildPrintBuffer(content, drawer, cutPaper, feed)) ? PrintResult::Printed
+                                                                                             : PrintResult::Failed;
 }
 
 bool openCashDrawer(DeviceLibraries& devices, const std::string& printer) {
@@ -96,16 +87,20 @@ void dispatchCommand(const std::vector<std::string>& args, DeviceLibraries& devi
             system.showMessage(decision.message);
             return;
         case Command::Print:
-            if (!printReceipt(devices, system, args[2], args[3], args[4], args[5], args[6])) {
-                system.showMessage(kPrintFailed);
+            switch (printReceipt(devices, system, protocol::printWords(args))) {
+                case PrintResult::Printed: break;
+                case PrintResult::Failed: system.showMessage(kPrintFailed); break;
+                case PrintResult::WrongCall: system.showMessage(wrongCallText(asciiUpper(args[1]))); break;
             }
             return;
         case Command::OpenCash:
-            if (!openCashDrawer(devices, args[2])) system.showMessage(kDrawerFailed);
+            if (!openCashDrawer(devices, protocol::openCashWords(args).printer)) system.showMessage(kDrawerFailed);
             return;
-        case Command::Display:
-            showOnDisplay(devices, system, args[2], args[3], args[4], args[5]);
+        case Command::Display: {
+            const protocol::DisplayWords w = protocol::displayWords(args);
+            showOnDisplay(devices, system, w.mode, w.amount, w.port, w.baud);
             return;
+        }
         case Command::Update:
             finishUpdate(system);
             return;

@@ -1,9 +1,11 @@
 // The command-line dispatcher and the device commands of the support program.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
+#include "common/support_protocol.h"
 #include "support/devices.h"
 #include "support/system.h"
 
@@ -34,16 +36,23 @@ struct Decision {
 // upper-cased in ASCII and must equal it byte for byte.
 Decision decideCommand(const std::vector<std::string>& args);
 
+// "您的调用命令是:" + word + LF + "调用参数不正确".
+std::string wrongCallText(const std::string& word);
+
 // Routes a buffer to the printer: "USB" to winPrint, any other name to winWriteFile. True when
 // the library reported success (0).
 bool sendToPrinter(DeviceLibraries& devices, const std::string& printer, const std::string& buffer);
 
-// PRINT job-file printer open-drawer cut feed-lines. False when the job file is missing or a
-// folder, or the library failed. A feed-lines text that is no integer throws ValueError before
-// anything is read or sent; a job file that cannot be read throws IOError.
-bool printReceipt(DeviceLibraries& devices, SupportSystem& system, const std::string& jobFile,
-                  const std::string& printer, const std::string& openDrawer, const std::string& cut,
-                  const std::string& feedLines);
+// The feed lines a print job may ask for; outside this range the call is wrong and nothing is sent.
+inline constexpr std::int32_t kMaxFeedLines = 255;
+
+enum class PrintResult { Printed, Failed, WrongCall };
+
+// PRINT job-file printer open-drawer cut feed-lines. Failed when the job file is missing or a
+// folder, or the library failed; WrongCall when the feed lines lie outside 0..kMaxFeedLines
+// (nothing read or sent). A feed-lines text that is no integer throws ValueError before anything
+// is read or sent; a job file that cannot be read throws IOError.
+PrintResult printReceipt(DeviceLibraries& devices, SupportSystem& system, const protocol::PrintWords& words);
 
 // OPENCASH printer: sends the 7 drawer bytes. True on success.
 bool openCashDrawer(DeviceLibraries& devices, const std::string& printer);

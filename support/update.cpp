@@ -56,7 +56,7 @@ std::string moveErrorText(const std::string& systemText, const std::string& src,
 void finishUpdate(SupportSystem& system) {
     system.sleepMs(kWaitBeforeMoveMs);
     const std::string folder = system.programFolder();
-    const std::string src = folder + system.separator() + kNewClientFile;
+    const std::string src = folder + system.separator() + std::string(kNewClientFile);
     const std::string dst = folder + system.separator() + kClientProgram;
     const MoveResult moved = moveWithRetry(
         [&](const std::string& s, const std::string& d) { return system.moveFile(s, d); },

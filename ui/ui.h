@@ -139,6 +139,12 @@ public:
 // windows need (Windows: common controls and OLE).
 std::unique_ptr<Application> createApplication();
 
+// Runs fn on the UI thread, from the loop, while the window exists; callable from any thread.
+// Posted functions run in the order posted. The layer owns fn from here: it is destroyed without
+// running when the window is gone (now or before its turn). Not run while an error is pending; an
+// error thrown by fn becomes the pending error. False when the window is gone already.
+bool post(NativeHandle window, std::function<void()> fn);
+
 // Posts an AppMessage event to the window; callable from any thread. False when the window is
 // gone (the caller still owns whatever second points to).
 bool postAppMessage(NativeHandle window, unsigned message, std::uintptr_t first, std::intptr_t second);

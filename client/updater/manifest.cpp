@@ -34,7 +34,9 @@ std::string_view trimWhite(std::string_view s) {
 Manifest parseManifest(std::string_view body) {
     rapidjson::Document doc;
     // Default flags: no UTF-8 validation, so raw GB2312 bytes in strings come through unchanged.
-    doc.Parse<rapidjson::kParseDefaultFlags>(body.data(), body.size());
+    // Iterative: a list nested a million levels deep fails like any bad list instead of
+    // overflowing the stack.
+    doc.Parse<rapidjson::kParseIterativeFlag>(body.data(), body.size());
     if (doc.HasParseError()) {
         throw valueError(std::string("list.txt is not valid JSON: ") + rapidjson::GetParseError_En(doc.GetParseError()) +
                          " (at byte " + std::to_string(doc.GetErrorOffset()) + ")");

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/support_protocol.h"
+
 namespace tovi::updater {
 
 struct ManifestEntry {
@@ -35,7 +37,7 @@ const std::vector<ManifestEntry>& manifestEntries(const Manifest& m);
 // Blank, tab, LF, CR, VT and FF removed from both ends.
 std::string_view trimWhite(std::string_view s);
 
-inline constexpr std::string_view kSelfUpdatePath = "tovipos.exe.txt";
+inline constexpr std::string_view kSelfUpdatePath = protocol::kHandOffFile;
 // Suffix of temporary download files: "<target>.<8 hex digits>.tovi-part".
 inline constexpr std::string_view kTempSuffix = ".tovi-part";
 

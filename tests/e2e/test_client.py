@@ -115,7 +115,7 @@ class ClientTest(WineTestCase):
 
     # --- folders and runs ---------------------------------------------------------------
 
-    def client_folder(self, engine="testengine", ssl=True, config=True, devices=False):
+    def client_folder(self, engine="testengine", ssl=True, config=True, devices=False, printer=False):
         d = self.wine.tmpdir("client")
         self.copy_to(d, "tovipos.exe")
         if engine:
@@ -129,6 +129,11 @@ class ClientTest(WineTestCase):
         if devices:
             self.copy_to(d, "tovipos_print.exe", os.path.join("fakes", "winprint.dll"),
                          os.path.join("fakes", "api_com.dll"))
+        if printer:
+            # Our real libraries, receipts kept in the virtual printer folder.
+            self.copy_to(d, "tovipos_print.exe", "winprint.dll", "api_com.dll")
+            with open(os.path.join(d, "devices.ini"), "w", encoding="utf-8", newline="\r\n") as f:
+                f.write("[printer]\nfolder = virtual_printer\n")
         if config:
             self.write_config(d, "url=%s\n" % winpath(os.path.join(d, "page.txt")))
         return d
@@ -430,6 +435,96 @@ class ClientTest(WineTestCase):
         self.assertFalse(os.path.exists(os.path.join(d, "PrintOut1.txt")))
         self.assertEqual(prints, ["winPrint " + hexof(b"\x1b\x40\x1b\x70\x30\x3c\x78")])
         self.assertIn("call toviPrint -> 0", run.log)
+
+
+    # --- untrusted requests, one at a time, through our real winprint.dll -------------------
+
+    def printed_jobs(self, d, count, timeout=40):
+        """The bytes of the virtual printer's first `count` jobs, waiting for them to appear."""
+        folder = os.path.join(d, "virtual_printer")
+        names = ["job-%06d.bin" % n for n in range(1, count + 1)]
+        deadline = time.time() + timeout
+        while time.time() < deadline and not all(os.path.exists(os.path.join(folder, n)) for n in names):
+            time.sleep(0.2)
+        time.sleep(0.5)  # the last job's file is complete once the support program has ended
+        jobs = []
+        for n in names:
+            path = os.path.join(folder, n)
+            if os.path.exists(path):
+                with open(path, "rb") as f:
+                    jobs.append(f.read())
+        return jobs
+
+    @staticmethod
+    def receipt_request(text, interface="USB", blankrow="0"):
+        return json.dumps({"interface": interface, "opencash": "FALSE", "cut": "FALSE", "blankrow": blankrow,
+                           "data": text}, ensure_ascii=False)
+
+    @staticmethod
+    def receipt_bytes(text):
+        return b"\x1b\x40" + b"".join(line.encode("gb2312") + b"\n" for line in text.split("\n"))
+
+    def all_files(self, d):
+        return sorted(os.path.relpath(os.path.join(root, name), d)
+                      for root, _dirs, names in os.walk(d) for name in names)
+
+    def test_a_path_for_interface_starts_nothing_and_leaves_config_ini_as_it_was(self):
+        d = self.client_folder(printer=True)
+        with open(os.path.join(d, "config.ini"), "rb") as f:
+            config = f.read()
+        attack = self.receipt_request("\n[base]\nupdateUrl=http://evil.example/\nversion=x\n", "config.ini")
+        script = ["ready", "call toviPrint " + attack, 'call toviOpencash {"interface":"USB"}', "wait 8000",
+                  "call toviWinClose"]
+        with open(os.path.join(d, "page.txt"), "w", encoding="utf-8") as f:
+            f.write("\n".join(script) + "\n")
+        before = self.all_files(d)
+
+        def watch(_running):
+            return self.wine.message_box(timeout=30), self.printed_jobs(d, 1)
+
+        run = self.run_client(d, on_running=watch)
+        box, jobs = run.extra
+        self.assertEqual(box, ("系统提示", "设备请求无效，未执行：interface is not a device name: config.ini [ValueError]"))
+        self.assertEqual(run.rc, 0)
+        with open(os.path.join(d, "config.ini"), "rb") as f:
+            self.assertEqual(f.read(), config)
+        # Nothing created but the engine's log and the next request's job in the virtual printer.
+        created = set(self.all_files(d)) - set(before)
+        self.assertEqual({c for c in created if not c.startswith("virtual_printer")}, {"engine.log"})
+        self.assertEqual(jobs, [b"\x1b\x40\x1b\x70\x30\x3c\x78"])
+
+    def test_two_receipts_in_one_turn_print_each_exactly_once_in_order(self):
+        d = self.client_folder(printer=True)
+        first, second, report = "顾客联\n合计 12.50", "商户联\n合计 12.50\n签名", "日结\n现金 100"
+        # One script turn: the second receipt arrives while the first is still on its way.
+        script = ["ready", "call toviPrint " + self.receipt_request(first),
+                  "call toviPrint " + self.receipt_request(second), 'call toviOpencash {"interface":"USB"}',
+                  "call toviRijie " + self.receipt_request(report), "wait 10000", "call toviWinClose"]
+        run = self.run_client(d, script, on_running=lambda r: self.printed_jobs(d, 4, timeout=60))
+        self.assertEqual(run.rc, 0)
+        self.assertEqual(run.extra, [self.receipt_bytes(first), self.receipt_bytes(second),
+                                     b"\x1b\x40\x1b\x70\x30\x3c\x78", self.receipt_bytes(report)])
+        self.assertEqual(len(os.listdir(os.path.join(d, "virtual_printer"))), 8)  # .bin and .txt of each
+
+    def test_a_deeply_nested_request_and_an_unwritable_job_file_get_a_box_and_the_next_request_is_served(self):
+        d = self.client_folder(printer=True)
+        # A folder where the receipt's job file would go: it cannot be written.
+        os.mkdir(os.path.join(d, "PrintOut1.txt"))
+        nested = '{"interface":"USB","x":' + "[" * 1000000
+        script = ["ready", "call toviPrint " + nested, "call toviPrint " + self.receipt_request("lost"),
+                  "call toviRijie " + self.receipt_request("日结"), "wait 8000", "call toviWinClose"]
+
+        def watch(_running):
+            return [self.wine.message_box(timeout=30), self.wine.message_box(timeout=30)], self.printed_jobs(d, 1)
+
+        run = self.run_client(d, script, on_running=watch)
+        boxes, jobs = run.extra
+        self.assertEqual(run.rc, 0)
+        self.assertEqual(boxes[0], ("系统提示", "设备请求无效，未执行：request is not a JSON object [ValueError]"))
+        self.assertEqual(boxes[1][0], "系统提示")
+        self.assertTrue(boxes[1][1].startswith("设备请求无效，未执行：cannot write PrintOut1.txt: "), boxes[1][1])
+        self.assertTrue(boxes[1][1].endswith(" [IOError]"), boxes[1][1])
+        self.assertEqual(jobs, [self.receipt_bytes("日结")])
 
 
 if __name__ == "__main__":

@@ -74,7 +74,7 @@ class SupportTest(WineTestCase):
         cases = [
             (["USB", "TRUE", "TRUE", "3"], ("winPrint", RESET + PULSE + text + b"\n" * 3 + CUT)),
             (["usb", "false", "true", "0"], ("winPrint", RESET + text + CUT)),
-            (["lpt1", "True", "no", "-3"], ("winWriteFile", b"LPT1", RESET + PULSE + text)),
+            (["lpt1", "True", "no", "-0"], ("winWriteFile", b"LPT1", RESET + PULSE + text)),
             (["COM2", "x", "TRUE", "1_0"], ("winWriteFile", b"COM2", RESET + text + b"\n" * 10 + CUT)),
         ]
         for rest, expected in cases:
@@ -102,6 +102,9 @@ class SupportTest(WineTestCase):
             (["job.txt", "USB", "F", "F", "0"], "winPrint", 0, failed, [("winPrint", RESET + b"A\n")]),
             (["job.txt", "LPT1", "F", "F", "0"], "winWriteFile", 0, failed,
              [("winWriteFile", b"LPT1", 4, RESET + b"A\n")]),
+            # Feed lines outside 0..255: a wrong call, nothing sent.
+            (["job.txt", "USB", "TRUE", "F", "-1"], "", 0, (CAPTION, "您的调用命令是:PRINT\n调用参数不正确"), []),
+            (["job.txt", "USB", "TRUE", "F", "256"], "", 0, (CAPTION, "您的调用命令是:PRINT\n调用参数不正确"), []),
         ]
         for args, fail, code, shown, expected in cases:
             with self.subTest(args=args, fail=fail):

@@ -64,26 +64,4 @@ inline bool shouldFail(std::string_view name) {
     return false;
 }
 
-// winPrint gets no length; the data is followed by one NUL, but ESC/POS commands carry 0x00
-// parameter bytes of their own (GS V m n, ESC p m t1 t2). The data ends at the first NUL that is
-// not such a parameter byte. Hazard: data that itself ended in an incomplete GS V m or ESC p m t1
-// would make the scan step over the terminator; the support program never sends that, since
-// every job line it sends ends in LF.
-inline std::size_t escposLength(const char* data) {
-    std::size_t i = 0;
-    while (data[i] != '\0') {
-        const auto b = [&](std::size_t k) { return static_cast<unsigned char>(data[i + k]); };
-        if (b(0) == 0x1D && b(1) == 0x56 && (b(2) == 0x41 || b(2) == 0x42 || b(2) == 0x61 || b(2) == 0x62)) {
-            i += 3;
-            ++i;  // n, possibly 0x00
-        } else if (b(0) == 0x1B && b(1) == 0x70 && b(2) != 0 && b(3) != 0) {
-            i += 4;
-            ++i;  // t2, possibly 0x00
-        } else {
-            ++i;
-        }
-    }
-    return i;
-}
-
 }  // namespace tovi::fakes

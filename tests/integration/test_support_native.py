@@ -82,7 +82,7 @@ class SupportProgramTest(unittest.TestCase):
             # args after the job file, expected call
             (["USB", "TRUE", "TRUE", "3"], ("winPrint", RESET + PULSE + b"\xd6\xd0\xce\xc4 12.50\nB\n\n" + b"\n" * 3 + CUT)),
             (["usb", "false", "true", "0"], ("winPrint", RESET + b"\xd6\xd0\xce\xc4 12.50\nB\n\n" + CUT)),
-            (["lpt1", "true", "no", "-3"], ("winWriteFile", b"LPT1", RESET + PULSE + b"\xd6\xd0\xce\xc4 12.50\nB\n\n")),
+            (["lpt1", "true", "no", "-0"], ("winWriteFile", b"LPT1", RESET + PULSE + b"\xd6\xd0\xce\xc4 12.50\nB\n\n")),
             (["COM2", "x", "TRUE", "1_0"],
              ("winWriteFile", b"COM2", RESET + b"\xd6\xd0\xce\xc4 12.50\nB\n\n" + b"\n" * 10 + CUT)),
         ]

@@ -2,8 +2,11 @@
 // an engine table whose functions record their calls, a device host that records files and starts.
 #pragma once
 
+#include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -212,17 +215,40 @@ inline client::EngineApi fakeEngine() {
     return e;
 }
 
+// Records on the device queue's worker; read the records after the queue is idle.
 class RecordingDeviceHost : public client::DeviceHost {
 public:
     void writeJobFile(const client::JobFile& job) override {
-        if (failWrites) throw std::runtime_error("disk full");
+        if (failWrites) throw ioError("cannot write " + job.name + ": No space left on device");
         files.push_back(job);
     }
-    void startSupportProgram(const std::string& commandLine) override { started.push_back(commandLine); }
+    ProgramResult runSupportProgram(const std::string& commandLine) override {
+        started.push_back(commandLine);
+        return {true, 0, {}};
+    }
 
-    bool failWrites = false;
+    std::atomic<bool> failWrites{false};
     std::vector<client::JobFile> files;
     std::vector<std::string> started;
 };
+
+// Functions given to ui::post, run only when a test says so (the test's own "UI thread").
+struct PostedCalls {
+    std::mutex mutex;
+    std::vector<std::pair<ui::NativeHandle, std::function<void()>>> calls;
+    // Runs and forgets every posted function.
+    void runAll() {
+        decltype(calls) now;
+        {
+            std::lock_guard lock(mutex);
+            now.swap(calls);
+        }
+        for (auto& c : now) c.second();
+    }
+};
+inline PostedCalls& posted() {
+    static PostedCalls p;
+    return p;
+}
 
 }  // namespace tovi::testing

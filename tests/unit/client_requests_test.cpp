@@ -1,8 +1,9 @@
 // Device requests: the page's JSON text to (job file bytes, command line), and the refusals.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "client/requests.h"
-#include "tests/unit/client_fakes.h"
 
 namespace tovi::client {
 namespace {
@@ -53,11 +54,20 @@ INSTANTIATE_TEST_SUITE_P(
         PrintCase{"ExtraMembersIgnored", PrintKind::Receipt, req(R"("x")", "\"3\"", R"(,"Data":"y","copies":"2")"),
                   "PrintOut1.txt", "x", "print PrintOut1.txt USB TRUE TRUE 3"},
         PrintCase{"ValuesGoInUnchanged", PrintKind::Receipt,
-                  R"({"interface":"\\\\.\\LPT1","opencash":"true","cut":"no","blankrow":"03","data":"x"})",
-                  "PrintOut1.txt", "x", R"(print PrintOut1.txt \\.\LPT1 true no 03)"},
+                  R"({"interface":"lpt1","opencash":"true","cut":"no","blankrow":"-03","data":"x"})", "PrintOut1.txt",
+                  "x", "print PrintOut1.txt lpt1 true no -03"},
+        PrintCase{"BlanksAndQuotesStayForTheSupportProgramToCount", PrintKind::Receipt,
+                  R"({"interface":"US B","opencash":"\"T","cut":"TRUE","blankrow":"3","data":"x"})", "PrintOut1.txt",
+                  "x", "print PrintOut1.txt US B \"T TRUE 3"},
         PrintCase{"EscapedChineseDecodesBeforeConversion", PrintKind::Receipt, req(R"("\u4e2d")"), "PrintOut1.txt",
                   "\xD6\xD0", "print PrintOut1.txt USB TRUE TRUE 3"}),
     [](const auto& p) { return std::string(p.param.name); });
+
+// {"interface":"USB","pad":"xx..."} of exactly n bytes.
+std::string sized(std::size_t n) {
+    const std::string head = R"({"interface":"USB","pad":")", tail = "\"}";
+    return head + std::string(n - head.size() - tail.size(), 'x') + tail;
+}
 
 struct OtherCase {
     const char* name;
@@ -87,7 +97,12 @@ INSTANTIATE_TEST_SUITE_P(
         OtherCase{"DisplayClearStillPassesAll", displayRequest,
                   R"({"baudrate":"2400","ysje":"0","display_type":"5","interface":"COM1"})", "display 5 0 COM1 2400"},
         OtherCase{"DisplayNumberAmountIsEmpty", displayRequest,
-                  R"({"interface":"COM3","display_type":"2","ysje":12.5,"baudrate":"9600"})", "display 2  COM3 9600"}),
+                  R"({"interface":"COM3","display_type":"2","ysje":12.5,"baudrate":"9600"})", "display 2  COM3 9600"},
+        // Parsed without recursion: a valid request nested a million deep costs no stack.
+        OtherCase{"MillionDeepIgnoredMember", opencashRequest,
+                  R"({"interface":"USB","x":)" + std::string(1000000, '[') + std::string(1000000, ']') + "}",
+                  "opencash USB"},
+        OtherCase{"ExactlyTheSizeLimit", opencashRequest, sized(kMaxRequestBytes), "opencash USB"}),
     [](const auto& p) { return std::string(p.param.name); });
 
 struct RefusalCase {
@@ -129,24 +144,91 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"CapitalisedKeyCountsAsMissing", opencashRequest, R"({"Interface":"USB"})",
                     "missing key: interface", "KeyError"},
         RefusalCase{"DisplayWithoutBaudrate", displayRequest, R"({"interface":"COM3","display_type":"2","ysje":"1"})",
-                    "missing key: baudrate", "KeyError"}),
+                    "missing key: baudrate", "KeyError"},
+        RefusalCase{"MillionDeepUnclosed", opencashRequest, R"({"interface":"USB","x":)" + std::string(1000000, '['),
+                    "request is not a JSON object", "ValueError"},
+        RefusalCase{"OverTheSizeLimit", opencashRequest, sized(kMaxRequestBytes + 1), "request is larger than 4 MiB",
+                    "ValueError"},
+        // Control characters would change the words the support program sees; "data" may hold them.
+        RefusalCase{"LineBreakInBlankrow", receipt, req(R"("x\ny")", R"("3\nupdate")"),
+                    "control character in blankrow", "ValueError"},
+        RefusalCase{"CarriageReturnInCut", receipt,
+                    R"({"interface":"USB","opencash":"T","cut":"T\r","blankrow":"3","data":"x"})",
+                    "control character in cut", "ValueError"},
+        RefusalCase{"TabInOpencash", receipt,
+                    R"({"interface":"USB","opencash":"T\tx","cut":"T","blankrow":"3","data":"x"})",
+                    "control character in opencash", "ValueError"},
+        RefusalCase{"NulInInterface", opencashRequest, R"({"interface":"USB\u0000"})", "control character in interface",
+                    "ValueError"},
+        RefusalCase{"DeleteInAmount", displayRequest,
+                    R"({"interface":"COM3","display_type":"2","ysje":"1\u007f","baudrate":"9600"})",
+                    "control character in ysje", "ValueError"},
+        RefusalCase{"EscapeInDisplayType", displayRequest,
+                    R"({"interface":"COM3","display_type":"\u001b","ysje":"1","baudrate":"9600"})",
+                    "control character in display_type", "ValueError"}),
     [](const auto& p) { return std::string(p.param.name); });
 
-TEST(CarryOut, WritesTheFileBeforeStartingAndStartsNothingWhenTheWriteFails) {
-    testing::RecordingDeviceHost host;
-    carryOut(printRequest(PrintKind::Receipt, req(R"("x")")), host);
-    ASSERT_EQ(host.files.size(), 1u);
-    EXPECT_EQ(host.started, std::vector<std::string>{"print PrintOut1.txt USB TRUE TRUE 3"});
-
-    testing::RecordingDeviceHost failing;
-    failing.failWrites = true;
-    EXPECT_ANY_THROW(carryOut(printRequest(PrintKind::Receipt, req(R"("x")")), failing));
-    EXPECT_TRUE(failing.started.empty());
-
-    testing::RecordingDeviceHost drawer;
-    carryOut(opencashRequest(R"({"interface":"USB"})"), drawer);
-    EXPECT_TRUE(drawer.files.empty());
-    EXPECT_EQ(drawer.started, std::vector<std::string>{"opencash USB"});
+// "interface" must name a device: every request that has one applies the same rule.
+TEST(InterfaceNames, DeviceNamesPassAndAnythingLikeAPathIsRefused) {
+    struct Case {
+        const char* name;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {"USB", true},
+        {"usb", true},
+        {"COM3", true},
+        {"LPT1", true},
+        {"RECEIPT", true},
+        {"打印机", true},
+        {"", true},  // an empty word: the support program reports the wrong count
+        {"config.ini", false},
+        {"cacert.pem", false},
+        {"tovipos.exe", false},
+        {"..", false},
+        {"C:", false},
+        {"C:x", false},
+        {"COM1:", false},
+        {"a/b", false},
+        {"/dev/lp0", false},
+        {"a\\b", false},
+        {"\\\\attacker\\share\\x", false},
+        {"\\\\.\\PhysicalDrive0", false},
+        {"\\\\?\\C:\\x", false},
+    };
+    // The value as a JSON string's text.
+    const auto json = [](std::string_view value) {
+        std::string out;
+        for (const char ch : value) {
+            if (ch == '\\') out += '\\';
+            out += ch;
+        }
+        return out;
+    };
+    const auto print = [&](const std::string& i) {
+        return printRequest(PrintKind::Receipt,
+                            R"({"interface":")" + json(i) + R"(","opencash":"F","cut":"F","blankrow":"0","data":"x"})");
+    };
+    const auto drawer = [&](const std::string& i) { return opencashRequest(R"({"interface":")" + json(i) + R"("})"); };
+    const auto display = [&](const std::string& i) {
+        return displayRequest(R"({"interface":")" + json(i) + R"(","display_type":"2","ysje":"1","baudrate":"9600"})");
+    };
+    using Build = std::function<DeviceCommand(const std::string&)>;
+    for (const Case& c : cases) {
+        for (const Build& build : {Build(print), Build(drawer), Build(display)}) {
+            if (c.accepted) {
+                EXPECT_NO_THROW(build(c.name)) << c.name;
+            } else {
+                try {
+                    build(c.name);
+                    ADD_FAILURE() << "accepted " << c.name;
+                } catch (const RequestError& e) {
+                    EXPECT_EQ(e.kind(), "ValueError") << c.name;
+                    EXPECT_TRUE(std::string(e.what()).starts_with("interface is not a device name: ")) << c.name;
+                }
+            }
+        }
+    }
 }
 
 }  // namespace

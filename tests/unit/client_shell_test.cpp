@@ -7,6 +7,15 @@
 #include "client/shell.h"
 #include "tests/unit/client_fakes.h"
 
+namespace tovi::ui {
+// The windowing layer's post, for the shell's device queue: kept until the test runs it.
+bool post(NativeHandle window, std::function<void()> fn) {
+    std::lock_guard lock(testing::posted().mutex);
+    testing::posted().calls.emplace_back(window, std::move(fn));
+    return true;
+}
+}  // namespace tovi::ui
+
 namespace tovi::client {
 namespace {
 
@@ -247,6 +256,7 @@ class Bridge : public ShellTest, public ::testing::WithParamInterface<BridgeCase
 TEST_P(Bridge, CarriesOutOrRefusesTheRequest) {
     const BridgeCase& c = GetParam();
     EXPECT_EQ(callPage(c.function, c.arguments), 0);
+    shell->waitForDevices();
     std::vector<std::string> names;
     for (const auto& f : devices.files) names.push_back(f.name);
     EXPECT_EQ(names, c.files);
@@ -276,7 +286,11 @@ INSTANTIATE_TEST_SUITE_P(
         BridgeCase{"MissingData", "toviPrint", {R"({"interface":"USB","opencash":"T","cut":"T","blankrow":"3"})"}, {},
                    {}, true},
         BridgeCase{"MissingBaudrate", "toviDisplay", {R"({"interface":"COM3","display_type":"2","ysje":"1"})"}, {}, {},
-                   true}),
+                   true},
+        BridgeCase{"PathForInterface", "toviPrint",
+                   {R"({"interface":"config.ini","opencash":"F","cut":"F","blankrow":"0","data":"x"})"}, {}, {}, true},
+        BridgeCase{"LineBreakInDisplayValue", "toviDisplay",
+                   {R"({"interface":"COM3","display_type":"2","ysje":"1\nupdate","baudrate":"9600"})"}, {}, {}, true}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(ShellTest, ARefusedRequestNamesTheProblemAndTheNextRequestIsServed) {
@@ -284,18 +298,30 @@ TEST_F(ShellTest, ARefusedRequestNamesTheProblemAndTheNextRequestIsServed) {
     ASSERT_EQ(problems.size(), 1u);
     EXPECT_EQ(problems[0], "设备请求无效，未执行：missing key: opencash [KeyError]");
     callPage("toviOpencash", {R"({"interface":"USB"})"});
+    shell->waitForDevices();
     EXPECT_EQ(devices.started, std::vector<std::string>{"opencash USB"});
 }
 
-TEST_F(ShellTest, AJobFileThatCannotBeWrittenEndsTheClientAndStartsNothing) {
+TEST_F(ShellTest, AJobFileThatCannotBeWrittenIsShownOnTheUiThreadAndTheNextRequestIsServed) {
+    testing::posted().calls.clear();
     devices.failWrites = true;
     EXPECT_EQ(callPage("toviPrint", {kReceipt}), 0);
-    EXPECT_TRUE(app.failed());
+    shell->waitForDevices();
     EXPECT_TRUE(devices.started.empty());
-    // With the error pending, further calls from the page do nothing.
+    EXPECT_FALSE(app.failed());
+    // Nothing shown from the worker: the box waits for the UI thread, posted to the main window.
+    EXPECT_TRUE(problems.empty());
+    ASSERT_EQ(testing::posted().calls.size(), 1u);
+    EXPECT_EQ(testing::posted().calls[0].first, main->handle());
+    testing::posted().runAll();
+    EXPECT_EQ(problems, std::vector<std::string>{
+                            "设备请求无效，未执行：cannot write PrintOut1.txt: No space left on device [IOError]"});
+
     devices.failWrites = false;
-    callPage("toviOpencash", {R"({"interface":"USB"})"});
-    EXPECT_TRUE(devices.started.empty());
+    callPage("toviPrint", {kReceipt});
+    shell->waitForDevices();
+    EXPECT_EQ(devices.started, std::vector<std::string>{"print PrintOut1.txt USB TRUE TRUE 3"});
+    EXPECT_TRUE(testing::posted().calls.empty());
 }
 
 }  // namespace

@@ -104,6 +104,21 @@ TEST(Dispatch, PrintRoutesAndReports) {
     }
 }
 
+TEST(Dispatch, FeedLinesOutsideZeroTo255AreAWrongCallAndSendNothing) {
+    struct Case {
+        const char* feed;
+        bool printed;
+    };
+    const Case cases[] = {{"0", true}, {"255", true}, {"+7", true}, {"-1", false}, {"256", false}, {"2147483647", false}};
+    for (const auto& c : cases) {
+        Rig run;
+        run.system.files["job"] = "x";
+        run({"p", "print", "job", "USB", "TRUE", "TRUE", c.feed});
+        EXPECT_EQ(run.devices.calls.size(), c.printed ? 1u : 0u) << c.feed;
+        EXPECT_EQ(run.system.messages, c.printed ? Args{} : Args{"您的调用命令是:PRINT" + kWrong}) << c.feed;
+    }
+}
+
 TEST(Dispatch, MissingJobFileOrFolderSendsNothing) {
     for (const bool folder : {false, true}) {
         Rig run;

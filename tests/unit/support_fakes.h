@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "devices/escpos.h"
 #include "support/devices.h"
 #include "support/system.h"
-#include "tests/fakes/fake_record.h"
 
 namespace tovi::support::testing {
 
@@ -28,8 +28,9 @@ struct FakeDevices final : DeviceLibraries {
     int sendResult = 1;
 
     int winPrint(const char* data) override {
-        // No length: the data ends at the NUL after it, found as the recording library does.
-        calls.push_back({"winPrint", {}, std::string(data, tovi::fakes::escposLength(data)), 0, 0});
+        // No length: the data ends where the real library ends it.
+        const auto* bytes = reinterpret_cast<const unsigned char*>(data);
+        calls.push_back({"winPrint", {}, std::string(data, tovi::devices::escposJobLength(bytes)), 0, 0});
         return printResult;
     }
     int winWriteFile(const char* port, const char* data, int length) override {

@@ -2,13 +2,15 @@
 // labels (GtkLabel in the layout), JPEG pictures (GdkPixbuf), handlers per event, timers and a
 // GMainLoop that ends with the last frame. See gtk_native.h for what the handles are.
 //
-// Everything but postAppMessage runs on the thread that created the application (GTK's thread).
+// Everything but post and postAppMessage runs on the thread that created the application (GTK's
+// thread).
 #include <gtk/gtk.h>
 
 #include <array>
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <set>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -43,6 +45,9 @@ struct FrameRegistry {
     std::mutex mutex;
     std::unordered_map<void*, std::uint64_t> serialOf;   // GtkWindow* -> serial
     std::unordered_map<std::uint64_t, GtkFrame*> frameOf;  // serial -> frame (used on GTK's thread)
+    // Sources of posted functions not yet run, per frame serial: removed (and their functions
+    // destroyed) when the frame goes.
+    std::unordered_map<std::uint64_t, std::set<guint>> postedTo;
     std::uint64_t next = 1;
 };
 
@@ -57,6 +62,12 @@ struct PostedMessage {
     unsigned message;
     std::uintptr_t first;
     std::intptr_t second;
+};
+
+struct PostedCall {
+    std::uint64_t serial = 0;
+    guint source = 0;
+    std::function<void()> fn;
 };
 
 // ---- Pictures and painting ------------------------------------------------------------------
@@ -218,6 +229,17 @@ public:
         }
     }
 
+    // A posted function, with the same guards and barrier as a handler.
+    void runPosted(const std::function<void()>& fn) {
+        GtkApp& app = app_;
+        if (theApp != &app || app.failed() || !alive_) return;
+        try {
+            fn();
+        } catch (...) {
+            app.fail(std::current_exception());
+        }
+    }
+
 protected:
     // The widget is being destroyed (by us, by its parent or by GTK).
     virtual void destroyed() {}
@@ -375,14 +397,36 @@ public:
         return G_SOURCE_REMOVE;
     }
 
+    static gboolean runPostedCall(gpointer data) {
+        auto* call = static_cast<PostedCall*>(data);
+        GtkFrame* frame = nullptr;
+        {
+            FrameRegistry& r = registry();
+            std::lock_guard lock(r.mutex);
+            if (auto it = r.postedTo.find(call->serial); it != r.postedTo.end()) it->second.erase(call->source);
+            if (auto it = r.frameOf.find(call->serial); it != r.frameOf.end()) frame = it->second;
+        }
+        if (frame) frame->runPosted(call->fn);
+        // The source's destroy notification frees the call.
+        return G_SOURCE_REMOVE;
+    }
+    static void freePostedCall(gpointer data) { delete static_cast<PostedCall*>(data); }
+
 protected:
     void destroyed() override {
+        std::set<guint> posted;
         {
             FrameRegistry& r = registry();
             std::lock_guard lock(r.mutex);
             r.serialOf.erase(widget_);
             r.frameOf.erase(serial_);
+            if (auto it = r.postedTo.find(serial_); it != r.postedTo.end()) {
+                posted = std::move(it->second);
+                r.postedTo.erase(it);
+            }
         }
+        // Outside the lock: removing a source destroys its function, which may do anything.
+        for (const guint source : posted) g_source_remove(source);
         if (theApp == &app_) app_.frameDestroyed();
     }
 
@@ -531,6 +575,29 @@ std::unique_ptr<Picture> GtkApp::decodeJpeg(std::span<const unsigned char> bytes
 }  // namespace
 
 std::unique_ptr<Application> createApplication() { return std::make_unique<GtkApp>(); }
+
+bool post(NativeHandle window, std::function<void()> fn) {
+    try {
+        auto call = std::make_unique<PostedCall>();
+        call->fn = std::move(fn);
+        FrameRegistry& r = registry();
+        // Declared after call: a refused call is destroyed once the lock is released.
+        std::lock_guard lock(r.mutex);
+        auto it = r.serialOf.find(window);
+        if (it == r.serialOf.end()) return false;
+        std::set<guint>& pending = r.postedTo[it->second];
+        call->serial = it->second;
+        PostedCall* raw = call.release();
+        // Same priority as postAppMessage: posts of both kinds run in the order posted. The
+        // source runs on GTK's thread only after this lock is released, so raw->source is set.
+        raw->source = g_idle_add_full(G_PRIORITY_DEFAULT, GtkFrame::runPostedCall, raw, GtkFrame::freePostedCall);
+        pending.insert(raw->source);
+        return true;
+    } catch (...) {
+        // Out of memory on a worker: nothing posted.
+        return false;
+    }
+}
 
 bool postAppMessage(NativeHandle window, unsigned message, std::uintptr_t first, std::intptr_t second) {
     try {

@@ -7,7 +7,10 @@
 #include <shlwapi.h>
 #include <gdiplus.h>
 
+#include <cstdint>
 #include <map>
+#include <mutex>
+#include <set>
 #include <vector>
 
 #include "common/error.h"
@@ -24,6 +27,64 @@ constexpr const wchar_t* kTransparentProp = L"tovi.transparent";
 
 class Win32Application;
 Win32Application* theApp = nullptr;
+
+// ---- Functions posted from any thread -------------------------------------------------------
+//
+// A posted function waits here under a number; the window message carries only the number, so a
+// message that the system drops with its window (or one that reaches a later window with a reused
+// handle) never leaks or runs a function. A frame's functions are destroyed when it goes.
+struct PostRegistry {
+    std::mutex mutex;
+    std::set<HWND> frames;  // live frames of the layer
+    std::map<std::uintptr_t, std::pair<HWND, std::function<void()>>> posted;
+    std::uintptr_t next = 1;  // the size of WPARAM, which carries it
+};
+
+// Never destroyed: a worker may still post while the process runs its exit handlers.
+PostRegistry& postRegistry() {
+    static PostRegistry* r = new PostRegistry;
+    return *r;
+}
+
+UINT postedCallMessage() {
+    static const UINT message = RegisterWindowMessageW(L"tovi.posted-call");
+    return message;
+}
+
+// The function posted under id to hwnd, taken out of the registry; empty when it is gone.
+std::function<void()> takePosted(HWND hwnd, std::uintptr_t id) {
+    PostRegistry& r = postRegistry();
+    std::lock_guard lock(r.mutex);
+    auto it = r.posted.find(id);
+    if (it == r.posted.end() || it->second.first != hwnd) return {};
+    std::function<void()> fn = std::move(it->second.second);
+    r.posted.erase(it);
+    return fn;
+}
+
+void frameBorn(HWND hwnd) {
+    PostRegistry& r = postRegistry();
+    std::lock_guard lock(r.mutex);
+    r.frames.insert(hwnd);
+}
+
+void frameGone(HWND hwnd) {
+    std::vector<std::function<void()>> dropped;
+    {
+        PostRegistry& r = postRegistry();
+        std::lock_guard lock(r.mutex);
+        r.frames.erase(hwnd);
+        for (auto it = r.posted.begin(); it != r.posted.end();) {
+            if (it->second.first == hwnd) {
+                dropped.push_back(std::move(it->second.second));
+                it = r.posted.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    // Destroyed here, outside the lock.
+}
 
 struct BitmapTraits {
     using type = HBITMAP;
@@ -208,6 +269,7 @@ public:
             auto* self = static_cast<Win32Frame*>(cs->lpCreateParams);
             self->hwnd_ = hwnd;
             SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+            frameBorn(hwnd);
         }
         auto* self = reinterpret_cast<Win32Frame*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
         if (!self) return DefWindowProcW(hwnd, msg, wp, lp);
@@ -226,6 +288,7 @@ public:
             SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
             HWND h = hwnd_;
             hwnd_ = nullptr;
+            frameGone(h);
             DestroyWindow(h);
             if (theApp) theApp->frameDestroyed();
         }
@@ -248,6 +311,7 @@ private:
         const bool failed = theApp && theApp->failed();
         switch (msg) {
             case WM_NCDESTROY:
+                frameGone(hwnd_);
                 SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
                 hwnd_ = nullptr;
                 if (theApp) theApp->frameDestroyed();
@@ -311,6 +375,13 @@ private:
                 run(Event::Timer, EventArgs{0, static_cast<std::uintptr_t>(wp), 0, nullptr});
                 return true;
             default:
+                if (msg == postedCallMessage() && msg != 0) {
+                    const std::function<void()> fn = takePosted(hwnd_, static_cast<std::uintptr_t>(wp));
+                    // An exception goes to the window procedure's barrier: it becomes pending.
+                    if (fn && !failed) fn();
+                    result = 0;
+                    return true;
+                }
                 if (msg > WM_APP && msg <= 0xBFFF) {
                     if (failed) return false;
                     return run(Event::AppMessage, EventArgs{msg - WM_APP, static_cast<std::uintptr_t>(wp),
@@ -413,6 +484,26 @@ std::unique_ptr<Picture> Win32Application::decodeJpeg(std::span<const unsigned c
 }  // namespace
 
 std::unique_ptr<Application> createApplication() { return std::make_unique<Win32Application>(); }
+
+bool post(NativeHandle window, std::function<void()> fn) {
+    const HWND hwnd = static_cast<HWND>(window);
+    const UINT message = postedCallMessage();
+    if (!hwnd || !message) return false;
+    std::uintptr_t id = 0;
+    try {
+        PostRegistry& r = postRegistry();
+        std::lock_guard lock(r.mutex);
+        if (!r.frames.count(hwnd)) return false;
+        id = r.next++;
+        r.posted.emplace(id, std::make_pair(hwnd, std::move(fn)));
+    } catch (...) {
+        return false;  // out of memory on a worker: nothing posted
+    }
+    if (PostMessageW(hwnd, message, static_cast<WPARAM>(id), 0)) return true;
+    // Not posted (the window went meanwhile, or its queue is full): the function goes now.
+    takePosted(hwnd, id);
+    return false;
+}
 
 bool postAppMessage(NativeHandle window, unsigned message, std::uintptr_t first, std::intptr_t second) {
     return window && PostMessageW(static_cast<HWND>(window), WM_APP + message, static_cast<WPARAM>(first),

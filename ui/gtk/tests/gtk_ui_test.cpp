@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -305,6 +306,41 @@ TEST_F(GtkUi, PostingToAGoneWindowFailsOrIsDropped) {
     EXPECT_FALSE(postAppMessage(old, 1, 0, 0)) << "the caller keeps its payload";
     pumpFor(50);
     EXPECT_EQ(received, 0);
+}
+
+TEST_F(GtkUi, PostedFunctionsRunOnTheUiThreadInOrderAndDieWithTheirWindow) {
+    auto f = frame();
+    const auto ui = std::this_thread::get_id();
+    std::vector<int> ran;
+    std::atomic<int> accepted{0};
+    std::thread worker([&, handle = f->handle()] {
+        for (int i = 0; i < 100; ++i) {
+            accepted += post(handle, [&, i] {
+                EXPECT_EQ(std::this_thread::get_id(), ui);
+                ran.push_back(i);
+                if (i == 99) f->close();
+            }) ? 1 : 0;
+        }
+    });
+    EXPECT_EQ(app->run(), nullptr);
+    worker.join();
+    ASSERT_EQ(accepted.load(), 100);
+    ASSERT_EQ(ran.size(), 100u);
+    for (int i = 0; i < 100; ++i) EXPECT_EQ(ran[static_cast<std::size_t>(i)], i);
+
+    // Posted to a window that goes before the loop runs again: destroyed without running.
+    auto g = frame();
+    auto owned = std::make_shared<int>(0);
+    EXPECT_TRUE(post(g->handle(), [owned] { ++*owned; }));
+    EXPECT_EQ(owned.use_count(), 2);
+    const NativeHandle old = g->handle();
+    g->close();
+    EXPECT_EQ(owned.use_count(), 1) << "the layer destroys the function with its window";
+    EXPECT_FALSE(post(old, [owned] { ++*owned; }));
+    EXPECT_FALSE(post(nullptr, [] {}));
+    pumpFor(50);
+    EXPECT_EQ(*owned, 0);
+    EXPECT_EQ(owned.use_count(), 1);
 }
 
 TEST_F(GtkUi, CentresOnThePrimaryScreen) {

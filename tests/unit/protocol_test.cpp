@@ -1,0 +1,78 @@
+// The command line between the two programs, from both ends: what the client builds from a page's
+// request is what the support program reads back, word for word, for every command.
+#include <gtest/gtest.h>
+
+#include "client/requests.h"
+#include "common/cmdline.h"
+#include "common/support_protocol.h"
+#include "support/commands.h"
+
+namespace tovi {
+namespace {
+
+struct RoundTrip {
+    const char* name;
+    client::DeviceCommand (*build)(std::string_view);
+    std::string json;
+    support::Command command;
+    std::vector<std::string> words;  // after the command word, as the support program reads them
+};
+
+client::DeviceCommand receipt(std::string_view j) { return client::printRequest(client::PrintKind::Receipt, j); }
+client::DeviceCommand settlement(std::string_view j) { return client::printRequest(client::PrintKind::Settlement, j); }
+
+class Protocol : public ::testing::TestWithParam<RoundTrip> {};
+
+TEST_P(Protocol, TheSupportProgramReadsBackWhatTheClientBuilt) {
+    const RoundTrip& c = GetParam();
+    const client::DeviceCommand built = c.build(c.json);
+    // As the support program receives it: its own name first.
+    const std::vector<std::string> args = splitCommandLine("tovipos_print.exe " + built.commandLine);
+    ASSERT_EQ(support::decideCommand(args).command, c.command) << built.commandLine;
+    std::vector<std::string> words;
+    switch (c.command) {
+        case support::Command::Print: {
+            const protocol::PrintWords w = protocol::printWords(args);
+            words = {w.jobFile, w.printer, w.openDrawer, w.cut, w.feedLines};
+            ASSERT_TRUE(built.job.has_value());
+            EXPECT_EQ(built.job->name, w.jobFile);
+            break;
+        }
+        case support::Command::OpenCash: words = {protocol::openCashWords(args).printer}; break;
+        case support::Command::Display: {
+            const protocol::DisplayWords w = protocol::displayWords(args);
+            words = {w.mode, w.amount, w.port, w.baud};
+            break;
+        }
+        default: break;
+    }
+    EXPECT_EQ(words, c.words);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Protocol,
+    ::testing::Values(
+        RoundTrip{"Receipt", receipt, R"({"interface":"USB","opencash":"TRUE","cut":"TRUE","blankrow":"3","data":"a"})",
+                  support::Command::Print, {"PrintOut1.txt", "USB", "TRUE", "TRUE", "3"}},
+        RoundTrip{"Settlement", settlement,
+                  R"({"interface":"lpt1","opencash":"false","cut":"true","blankrow":"0","data":"b"})",
+                  support::Command::Print, {"RiJie.txt", "lpt1", "false", "true", "0"}},
+        RoundTrip{"ChineseDeviceName", receipt,
+                  R"({"interface":"收银打印机","opencash":"1","cut":"2","blankrow":"255","data":""})",
+                  support::Command::Print, {"PrintOut1.txt", "收银打印机", "1", "2", "255"}},
+        RoundTrip{"Drawer", client::opencashRequest, R"({"interface":"COM2"})", support::Command::OpenCash, {"COM2"}},
+        RoundTrip{"Display", client::displayRequest,
+                  R"({"interface":"COM3","display_type":"2","ysje":"12.50","baudrate":"9600"})",
+                  support::Command::Display, {"2", "12.50", "COM3", "9600"}},
+        RoundTrip{"DisplayClear", client::displayRequest,
+                  R"({"interface":"COM1","display_type":"5","ysje":"-0.01","baudrate":"2400"})",
+                  support::Command::Display, {"5", "-0.01", "COM1", "2400"}}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST(Protocol, TheUpdateHandOffIsTheBareWord) {
+    EXPECT_EQ(support::decideCommand(splitCommandLine("tovipos_print.exe " + protocol::updateCommandLine())).command,
+              support::Command::Update);
+}
+
+}  // namespace
+}  // namespace tovi
