@@ -113,6 +113,8 @@ public:
         return std::make_unique<FakePicture>();
     }
     ui::Size screenSize() const override { return {1920, 1080}; }
+    // The shell reports through its showProblem callback; the tests give it their own.
+    void showErrorBox(ui::Window*, std::string_view, std::string_view) override {}
     void fail(std::exception_ptr error) override {
         if (!pending) pending = error;
     }
