@@ -315,12 +315,13 @@ class ClientTest(unittest.TestCase):
         env = dict(os.environ, PATH="/usr/bin:/bin")
         proc = subprocess.Popen([till.path("tovipos_print"), "hello"], cwd=till.dir, env=env,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-        self.addCleanup(lambda: proc.poll() is None and (proc.kill(), proc.wait(10)))
+        self.addCleanup(lambda: proc.poll() is None and (proc.kill(), proc.communicate(timeout=10)))
         self.box_on_screen(till, till.path("support-box.png"), BOX_CAPTION.encode("utf-8"))
         self.assertIsNone(proc.poll(), "the program ended before its box was dismissed")
         subprocess.run(["xdotool", "key", "Return"], check=True)
-        self.assertEqual(proc.wait(timeout=15), 0)
-        self.assertIn("调用参数不正确", proc.stderr.read().decode("utf-8"))
+        _, err = proc.communicate(timeout=15)
+        self.assertEqual(proc.returncode, 0)
+        self.assertIn("调用参数不正确", err.decode("utf-8"))
 
     def test_screenfull_covers_the_screen_with_window_and_view(self):
         till, windows = self.show_coloured_page("tovi-full", "#c41256",
