@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "common/messages.h"
+
 namespace tovi::client {
 
 namespace {
@@ -213,10 +215,10 @@ void Shell::deviceRequest(const char* kind, const std::string& argument, DeviceC
 void Shell::requestFinished(const FinishedRequest& finished) {
     if (onFinished_) onFinished_(finished);
     if (finished.problem.empty()) return;
-    // The box is shown on the UI thread; with the main window gone there is nobody to tell.
-    ui::post(postTarget_.load(), [this, text = problemText(finished.problem, finished.problemKind)] {
-        showProblem_(text);
-    });
+    // The box is shown on the UI thread. With the main window gone (the queue is being worked off
+    // at exit) there is no box to show: the line on standard error is all that is left.
+    const std::string text = problemText(finished.problem, finished.problemKind);
+    if (!ui::post(postTarget_.load(), [this, text] { showProblem_(text); })) logErrorMessage("系统提示", text);
 }
 
 }  // namespace tovi::client

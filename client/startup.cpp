@@ -5,6 +5,7 @@
 
 #include "client/config.h"
 #include "client/engine.h"
+#include "client/problem_boxes.h"
 #include "client/requests.h"
 #include "client/shell.h"
 #include "client/splash.h"
@@ -43,10 +44,12 @@ int runClient() {
     //    hidden main window, its view and the functions offered to the page.
     const auto app = ui::createApplication();
     SystemDeviceHost devices;
-    Shell shell(*app, engine.api, devices, [](const std::string& text) {
-        showErrorMessage(desktopWindow(), "系统提示", text);
-    });
+    // A refused request's box is modal to the main window once it exists; the loop keeps running
+    // while the operator reads it.
+    ProblemBoxes problems(*app, "系统提示");
+    Shell shell(*app, engine.api, devices, [&problems](const std::string& text) { problems.show(text); });
     shell.create([] { return startUrl(loadConfig()); });
+    problems.setOwner(&shell.mainFrame());
 
     // 5. The update window; its first timer tick starts the check.
     // The OpenSSL table is shared with the worker: a check still running at exit keeps it.

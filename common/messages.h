@@ -23,6 +23,10 @@ void showPlainMessage(const std::string& text);
 // texts converted from UTF-8. Linux: as showPlainMessage, with the caption.
 void showErrorMessage(WindowHandle owner, const std::string& caption, const std::string& text);
 
+// Linux: caption and text on standard error as the one line that showErrorMessage writes, for a
+// box shown by other means (the client's windowing layer). Windows: nothing.
+void logErrorMessage(const std::string& caption, const std::string& text);
+
 // The unhandled-error report for the exception in flight (or the one given).
 void reportUnhandledError(const std::exception_ptr& error);
 

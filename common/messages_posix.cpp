@@ -50,12 +50,19 @@ bool runDialog(std::vector<std::string> argv) {
     return !(WIFEXITED(status) && WEXITSTATUS(status) == 127);
 }
 
+// Resource value syntax: the backslash-n inside is a line break between the two bindings.
+constexpr const char* kXmessageKeys =
+    "*baseTranslations: #override :<Key>Return: default-exit()\\n:<Key>Escape: default-exit()";
+
 void showDialog(const std::string& caption, const std::string& text, bool error) {
     if (!haveDesktop()) return;
     std::vector<std::string> zenity = {"zenity", error ? "--error" : "--info", "--no-markup", "--text=" + text};
     if (!caption.empty()) zenity.push_back("--title=" + caption);
     if (runDialog(zenity)) return;
-    runDialog({"xmessage", "-center", (caption.empty() ? "" : caption + ": ") + text});
+    // The last resort: xmessage draws with core X fonts only, so Chinese shows as escaped bytes,
+    // but the operator can at least dismiss it from the keyboard: Enter and Escape press "okay".
+    runDialog({"xmessage", "-center", "-default", "okay", "-xrm", kXmessageKeys,
+               (caption.empty() ? "" : caption + ": ") + text});
 }
 
 }  // namespace
@@ -73,8 +80,12 @@ void showPlainMessage(const std::string& text) {
     showDialog("", text, false);
 }
 
-void showErrorMessage(WindowHandle, const std::string& caption, const std::string& text) {
+void logErrorMessage(const std::string& caption, const std::string& text) {
     writeStderrLine(oneLine(caption + ": " + text));
+}
+
+void showErrorMessage(WindowHandle, const std::string& caption, const std::string& text) {
+    logErrorMessage(caption, text);
     showDialog(caption, text, true);
 }
 

@@ -17,6 +17,10 @@ void writeStderrLine(const std::string& text) {
 
 void showPlainMessage(const std::string& text) { MessageBoxA(nullptr, text.c_str(), nullptr, MB_OK); }
 
+void logErrorMessage(const std::string&, const std::string&) {
+    // A windowed program's standard error goes nowhere; the box is the record.
+}
+
 void showErrorMessage(WindowHandle owner, const std::string& caption, const std::string& text) {
     MessageBoxW(static_cast<HWND>(owner), widen(text).c_str(), widen(caption).c_str(), MB_OK | MB_ICONERROR);
 }

@@ -10,6 +10,7 @@ packages=(
   rapidjson-dev libgtest-dev googletest
   dpkg-dev perl nsis zenity adduser
   libgtk-3-dev libwebkit2gtk-4.1-dev openbox xdotool x11-utils imagemagick
+  zenity  # the support program's message boxes (xmessage, in x11-utils, is only the last resort)
   fonts-wqy-microhei  # a Chinese font: the pages and splash show Chinese text
 )
 packages_i386=(wine32:i386)

@@ -1,5 +1,6 @@
 // The windowing layer as the client uses it: top-level frames, a static label, a picture decoded
-// from memory, handlers per event, timers, and a loop that ends with the last top-level window.
+// from memory, modal error boxes, handlers per event, timers, and a loop that ends with the last
+// top-level window.
 // Portable: the client's shell and splash are written against these classes only; ui/win32/ is
 // the one backend so far (a GTK one can implement the same classes).
 #pragma once
@@ -125,6 +126,12 @@ public:
 
     // Size of the primary screen in pixels.
     virtual Size screenSize() const = 0;
+
+    // A modal error box with one OK button, owned by owner's top-level window (null or a destroyed
+    // window: no owner); texts in UTF-8. Returns once the operator has dismissed it (OK, Enter or
+    // Escape). Events keep being dispatched meanwhile, so handlers (timers, posted messages,
+    // painting) may run inside this call; a frame destroyed meanwhile takes an owned box with it.
+    virtual void showErrorBox(Window* owner, std::string_view caption, std::string_view text) = 0;
 
     // Marks an error as pending: handlers stop running, and run() returns it at its next turn.
     virtual void fail(std::exception_ptr error) = 0;

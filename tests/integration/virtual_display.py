@@ -86,3 +86,11 @@ def pixel(image, x, y):
     ppm = subprocess.run(["convert", image, "-crop", "1x1+%d+%d" % (x, y), "-depth", "8", "ppm:-"],
                          capture_output=True, check=True).stdout
     return tuple(ppm[-3:])
+
+
+def dark_share(image, x, y, width, height):
+    """The share (0 to 1) of the pixels in a rectangle of an image that are darker than mid-grey."""
+    out = subprocess.run(["convert", image, "-crop", "%dx%d+%d+%d" % (width, height, x, y), "+repage",
+                          "-colorspace", "gray", "-threshold", "50%", "-format", "%[fx:mean]", "info:"],
+                         capture_output=True, text=True, check=True).stdout
+    return 1.0 - float(out)

@@ -116,6 +116,12 @@ public:
         return std::make_unique<FakePicture>();
     }
     ui::Size screenSize() const override { return {1920, 1080}; }
+    // Records the box; onBox runs inside it, as handlers run inside a real box's loop.
+    void showErrorBox(ui::Window* owner, std::string_view caption, std::string_view text) override {
+        boxes.push_back({owner, std::string(caption), std::string(text), ++boxDepth});
+        if (onBox) onBox();
+        --boxDepth;
+    }
     void fail(std::exception_ptr error) override {
         if (!pending) pending = error;
     }
@@ -125,6 +131,15 @@ public:
     std::vector<FakeWindow*> frames;
     std::vector<FakeWindow*> labels;
     std::vector<ui::FrameOptions> options;
+    struct Box {
+        ui::Window* owner;
+        std::string caption;
+        std::string text;
+        int depth;  // 1: shown from the loop; 2 and more: from inside another box
+    };
+    std::vector<Box> boxes;
+    std::function<void()> onBox;
+    int boxDepth = 0;
     bool labelTransparent = false;
     std::size_t decodedBytes = 0;
     std::exception_ptr pending;

@@ -1,6 +1,7 @@
 // The GTK 3 backend of the windowing layer: frames (GtkWindow with a GtkLayout as its one child),
-// labels (GtkLabel in the layout), JPEG pictures (GdkPixbuf), handlers per event, timers and a
-// GMainLoop that ends with the last frame. See gtk_native.h for what the handles are.
+// labels (GtkLabel in the layout), JPEG pictures (GdkPixbuf), error boxes (GtkMessageDialog),
+// handlers per event, timers and a GMainLoop that ends with the last frame. See gtk_native.h for
+// what the handles are.
 //
 // Everything but post and postAppMessage runs on the thread that created the application (GTK's
 // thread).
@@ -116,6 +117,7 @@ public:
     std::unique_ptr<Window> createLabel(Window& parent, std::string_view text, Rect bounds,
                                         bool transparent) override;
     std::unique_ptr<Picture> decodeJpeg(std::span<const unsigned char> bytes) override;
+    void showErrorBox(Window* owner, std::string_view caption, std::string_view text) override;
     Size screenSize() const override {
         const Rect r = primaryScreen();
         return {r.width, r.height};
@@ -570,6 +572,30 @@ std::unique_ptr<Picture> GtkApp::decodeJpeg(std::span<const unsigned char> bytes
     g_object_unref(loader);
     if (!pixbuf) throw Error("cannot decode the picture", "ValueError");
     return std::make_unique<GtkPicture>(pixbuf);
+}
+
+void GtkApp::showErrorBox(Window* owner, std::string_view caption, std::string_view text) {
+    GtkWindow* parent = nullptr;
+    if (owner && owner->alive()) {
+        GtkWidget* top = gtk_widget_get_toplevel(static_cast<GtkWidget*>(owner->handle()));
+        if (GTK_IS_WINDOW(top)) parent = GTK_WINDOW(top);
+    }
+    // "%s": the text is shown as it is, never read as a format or as markup.
+    const auto flags = GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT);
+    GtkWidget* dialog =
+        gtk_message_dialog_new(parent, flags, GTK_MESSAGE_ERROR, GTK_BUTTONS_OK, "%s", validUtf8(text).c_str());
+    // Our own reference: the owner's destruction may destroy the dialog inside gtk_dialog_run.
+    g_object_ref_sink(dialog);
+    gtk_window_set_title(GTK_WINDOW(dialog), validUtf8(caption).c_str());
+    // A hidden owner (the main window before it is revealed) has no place to centre on.
+    const bool ownerShown = parent && gtk_widget_get_visible(GTK_WIDGET(parent));
+    gtk_window_set_position(GTK_WINDOW(dialog), ownerShown ? GTK_WIN_POS_CENTER_ON_PARENT : GTK_WIN_POS_CENTER);
+    // Enter activates OK (it is the default and has the focus); GtkDialog binds Escape to close.
+    gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
+    // A nested main loop: the application's windows keep painting and its handlers keep running.
+    gtk_dialog_run(GTK_DIALOG(dialog));
+    gtk_widget_destroy(dialog);
+    g_object_unref(dialog);
 }
 
 }  // namespace

@@ -229,6 +229,13 @@ public:
 
     Size screenSize() const override { return {GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)}; }
 
+    // MessageBoxW runs its own loop: the owner is disabled meanwhile but keeps painting, and
+    // posted messages and timers keep arriving. Given a child, it owns the box by its top-level.
+    void showErrorBox(Window* owner, std::string_view caption, std::string_view text) override {
+        HWND hwnd = owner && owner->alive() ? static_cast<HWND>(owner->handle()) : nullptr;
+        MessageBoxW(hwnd, widen(text).c_str(), widen(caption).c_str(), MB_OK | MB_ICONERROR);
+    }
+
     // No WM_QUIT is posted here or when the last frame goes: the loop tests both conditions after
     // every message, and a WM_QUIT left in the queue would close the error report's box at once.
     void fail(std::exception_ptr error) override {

@@ -534,5 +534,80 @@ TEST_F(GtkUi, ShowCommandsWithAWindowManager) {
     }
 }
 
+// The dialog a box is shown in, once it is on screen.
+GtkWindow* shownBox() {
+    GtkWindow* found = nullptr;
+    GList* all = gtk_window_list_toplevels();
+    for (GList* l = all; l; l = l->next) {
+        if (GTK_IS_MESSAGE_DIALOG(l->data) && gtk_widget_get_mapped(GTK_WIDGET(l->data))) found = GTK_WINDOW(l->data);
+    }
+    g_list_free(all);
+    return found;
+}
+
+TEST_F(GtkUi, ErrorBoxIsModalToItsOwnerAndReturnsWhenDismissed) {
+    if (!testing::testDisplay().windowManager) GTEST_SKIP() << "no window manager to give the box the focus";
+    if (std::system("xdotool version >/dev/null 2>&1") != 0) GTEST_SKIP() << "xdotool is not installed";
+    enum class Owner { Shown, Hidden, None, Destroyed, DestroyedMeanwhile };
+    struct Case {
+        const char* what;
+        Owner owner;
+        const char* key;  // pressed in the box (an X key name); null: the owner goes away instead
+    } cases[] = {
+        {"shown owner, Enter", Owner::Shown, "Return"},
+        {"hidden owner, Escape", Owner::Hidden, "Escape"},
+        {"no owner, keypad Enter", Owner::None, "KP_Enter"},
+        {"destroyed owner, Enter", Owner::Destroyed, "Return"},
+        {"owner destroyed while the box is up", Owner::DestroyedMeanwhile, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto owner = frame({100, 100, 400, 300});
+        if (c.owner == Owner::Shown) owner->show(ShowCommand::Normal);
+        if (c.owner == Owner::Destroyed) owner->close();
+        // The box's loop is the only one running: this frame's timer handler looks at the box from
+        // inside the call (that it runs at all shows that handlers keep running).
+        auto driver = frame();
+        int ticks = 0;
+        bool keySent = false;
+        GtkWindow* box = nullptr;
+        driver->on(Event::Timer, [&](const EventArgs&) {
+            ++ticks;
+            if (box) {
+                // The box takes the focus (Enter works without a click); a key that does not
+                // dismiss it fails the case instead of waiting for an operator forever.
+                if (c.key && !keySent && gtk_window_is_active(box)) {
+                    keySent = true;
+                    // A real key press through the X server (xdotool uses XTest).
+                    EXPECT_EQ(std::system((std::string("xdotool key ") + c.key).c_str()), 0);
+                } else if (ticks == 250) {
+                    ADD_FAILURE() << (keySent ? "still up 5 s after the key" : "never focused");
+                    gtk_widget_destroy(GTK_WIDGET(box));
+                }
+                return;
+            }
+            if (!(box = shownBox())) return;
+            // Held until the case ends: the owner's end may destroy the box.
+            g_object_ref(box);
+            EXPECT_STREQ(gtk_window_get_title(box), "系统提示");
+            gchar* text = nullptr;
+            g_object_get(box, "text", &text, nullptr);
+            EXPECT_STREQ(text, "设备请求无效 <b>%s</b>") << "shown as it is, not read as a format";
+            g_free(text);
+            EXPECT_TRUE(gtk_window_get_modal(box));
+            const bool owned = c.owner != Owner::None && c.owner != Owner::Destroyed;
+            EXPECT_EQ(gtk_window_get_transient_for(box), owned ? gtkWindow(*owner) : nullptr);
+            if (!c.key) owner->close();
+        });
+        driver->startTimer(1, 20);
+        Window* boxOwner = c.owner == Owner::None ? nullptr : owner.get();
+        app->showErrorBox(boxOwner, "系统提示", "设备请求无效 <b>%s</b>");
+        ASSERT_NE(box, nullptr) << "the box was never on screen";
+        g_object_unref(box);
+        pumpFor(20);
+        EXPECT_EQ(shownBox(), nullptr) << "the box is gone once the call returns";
+    }
+}
+
 }  // namespace
 }  // namespace tovi::ui
