@@ -2,6 +2,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <vector>
 
 #include "common/cmdline.h"
@@ -33,7 +34,9 @@ void startProgram(WindowHandle, const std::string& program, const std::string& p
         _exit(rc == 0 ? 0 : 127);
     }
     int status = 0;
-    while (waitpid(mid, &status, 0) < 0) {
+    // Only an interrupted wait is repeated: with SIGCHLD ignored the child is reaped by itself and
+    // waitpid fails with ECHILD for good.
+    while (waitpid(mid, &status, 0) < 0 && errno == EINTR) {
     }
 }
 
