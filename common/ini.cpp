@@ -66,6 +66,7 @@ void IniFile::reparse() {
     entries_.clear();
     spans_.clear();
     sections_.clear();
+    openTriple_ = false;
     sections_.push_back({"", 0});
     const std::string_view t = text_;
     std::string section;
@@ -108,6 +109,7 @@ void IniFile::reparse() {
             if (close == std::string_view::npos) {
                 e.value = std::string(t.substr(v + 3));
                 end = t.size();
+                openTriple_ = true;
             } else {
                 e.value = std::string(t.substr(v + 3, close - v - 3));
                 end = lineEnd(t, close + 3);
@@ -167,6 +169,15 @@ std::string IniFile::formatEntry(std::string_view key, std::string_view value) {
 }
 
 void IniFile::set(std::string_view section, std::string_view key, std::string_view value) {
+    // Names that the syntax would read as something else (a comment, a header, another key).
+    const bool badKey = key.empty() || key.find_first_of("=:\r\n") != std::string_view::npos ||
+                        key.front() == '[' || key.front() == '#' || key.front() == ';' || isBlank(key.front()) ||
+                        isBlank(key.back());
+    const bool badSection = section.find_first_of("]\r\n") != std::string_view::npos ||
+                            (!section.empty() && (isBlank(section.front()) || isBlank(section.back())));
+    if (badKey || badSection) {
+        throw valueError("cannot be written to an INI file: [" + std::string(section) + "] " + std::string(key));
+    }
     const std::string line = formatEntry(key, value);
     for (std::size_t i = entries_.size(); i-- > 0;) {
         if (entries_[i].section == section && entries_[i].key == key) {
@@ -185,6 +196,20 @@ void IniFile::set(std::string_view section, std::string_view key, std::string_vi
         for (const auto& s : sections_) {
             if (s.name == section && (s.headerEnd > 0 || section.empty())) at = s.headerEnd;
         }
+    }
+    // Whatever is appended to a file that ends inside an unclosed """ value would become part of
+    // that value: close it first, which leaves the value as it reads now.
+    if ((!at || *at == text_.size()) && openTriple_) {
+        const std::string open = entries_.back().value;  // the unclosed value runs to the end: the last entry
+        text_ += "\"\"\"";
+        reparse();
+        if (openTriple_ || entries_.empty() || entries_.back().value != open) {
+            // A value that ends in quotes would lose them to the closing quotes.
+            text_.resize(text_.size() - 3);
+            reparse();
+            throw valueError("cannot add " + std::string(key) + ": the file ends inside a \"\"\" value that cannot be closed");
+        }
+        if (at) at = text_.size();
     }
     if (at) {
         std::string insert = line + br;

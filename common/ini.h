@@ -37,9 +37,10 @@ public:
     std::optional<std::string> find(std::string_view section, std::string_view key) const;
     std::string get(std::string_view section, std::string_view key, std::string_view fallback) const;
 
-    // Changes the value of the key, adding the key (and the section) when missing. Throws
-    // ValueError for a value that the syntax cannot hold (a line break together with """ or a
-    // trailing quote).
+    // Changes the value of the key, adding the key (and the section) when missing; the value reads
+    // back as given and every other entry stays as it was. Throws ValueError for a value that the
+    // syntax cannot hold (a line break together with """ or a trailing quote), and for a new key
+    // when the file ends inside a """ value that cannot be closed (its text ends with a quote).
     void set(std::string_view section, std::string_view key, std::string_view value);
 
     // Every entry, in file order.
@@ -67,6 +68,7 @@ private:
     std::vector<Entry> entries_;
     std::vector<Span> spans_;
     std::vector<Section> sections_;
+    bool openTriple_ = false;  // the last entry's """ value runs to the end of the text
 };
 
 }  // namespace tovi

@@ -65,7 +65,9 @@ void startProgram(WindowHandle, const std::string& program, const std::string& p
         _exit(launch.spawn(pid) == 0 ? 0 : 127);
     }
     int status = 0;
-    while (waitpid(mid, &status, 0) < 0) {
+    // Only an interrupted wait is repeated: with SIGCHLD ignored the child is reaped by itself and
+    // waitpid fails with ECHILD for good.
+    while (waitpid(mid, &status, 0) < 0 && errno == EINTR) {
     }
 }
 

@@ -86,14 +86,16 @@ public:
 
     MoveResult moveFile(const std::string& src, const std::string& dst) override {
         MoveResult r;
+        // The downloaded file carries no execute permission, and the client must be startable
+        // from the moment it has its name: a stop between the rename and a chmod would leave a
+        // client that never starts again.
+        struct stat st {};
+        if (::stat(src.c_str(), &st) == 0) ::chmod(src.c_str(), (st.st_mode & 07777) | 0111);
         if (::rename(src.c_str(), dst.c_str()) != 0) {
             if (errno != EXDEV) return failure(errno);
             r = copyAcross(src, dst);
             if (r.status != MoveStatus::Moved) return r;
         }
-        // The downloaded file carries no execute permission; the client must be startable.
-        struct stat st {};
-        if (::stat(dst.c_str(), &st) == 0) ::chmod(dst.c_str(), (st.st_mode & 07777) | 0111);
         return {MoveStatus::Moved, {}};
     }
 

@@ -49,6 +49,13 @@ Manifest parseManifest(std::string_view body) {
 
     Manifest m;
     m.version = stringOr(*version);
+    if (const rapidjson::Value* serial = member(doc, "serial")) {
+        // An integer in the JSON sense: 7, not 7.0 or "7".
+        if (serial->IsUint64() && serial->GetUint64() <= kMaxSerial) m.serial = serial->GetUint64();
+        else m.serialError = "list.txt: \"serial\" is not an integer from 0 to " + std::to_string(kMaxSerial);
+    } else {
+        m.serialError = "list.txt has no \"serial\"";
+    }
     if (!list->IsArray()) {
         m.listError = "list.txt: \"list\" is not an array";
         return m;
@@ -72,6 +79,11 @@ Manifest parseManifest(std::string_view body) {
     }
     m.entries = std::move(entries);
     return m;
+}
+
+std::uint64_t manifestSerial(const Manifest& m) {
+    if (!m.serial) throw valueError(m.serialError);
+    return *m.serial;
 }
 
 const std::vector<ManifestEntry>& manifestEntries(const Manifest& m) {

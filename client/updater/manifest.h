@@ -5,6 +5,7 @@
 // strings, so the parser keeps bytes as they are (no UTF-8 validation).
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,11 +26,20 @@ struct Manifest {
     // array of proper entries does not matter.
     std::optional<std::vector<ManifestEntry>> entries;
     std::string listError;  // why entries is empty, for the walk's error
+    // "serial", which only signed lists must carry: checked when asked for (manifestSerial).
+    std::optional<std::uint64_t> serial;
+    std::string serialError;  // why serial is empty
 };
+
+// The largest serial: 2^53 - 1, the largest integer every JSON reader holds exactly.
+inline constexpr std::uint64_t kMaxSerial = (std::uint64_t{1} << 53) - 1;
 
 // Parses the body of "list.txt". Throws ValueError for text that is not JSON, a top level that is
 // not an object, or a missing "version" or "list".
 Manifest parseManifest(std::string_view body);
+
+// "serial", or ValueError when it is missing or not an integer from 0 to kMaxSerial.
+std::uint64_t manifestSerial(const Manifest& m);
 
 // The entries, or ValueError with the reason the list is unusable.
 const std::vector<ManifestEntry>& manifestEntries(const Manifest& m);

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "common/paths.h"
+
 namespace tovi::updater {
 
 namespace {
@@ -48,6 +50,21 @@ std::vector<Candidate> sslCandidates() {
 #endif
 }
 
+// The candidates in load order: every name in the program folder, then every name bare.
+struct Located {
+    std::string file;
+    Series series;
+};
+
+std::vector<Located> located(const std::vector<Candidate>& candidates, const std::string& programFolder) {
+    std::vector<std::string> names;
+    for (const auto& c : candidates) names.emplace_back(c.name);
+    const std::vector<std::string> order = libraryLoadOrder(names, programFolder, pathSeparator());
+    std::vector<Located> out;
+    for (std::size_t i = 0; i < order.size(); ++i) out.push_back({order[i], candidates[i % candidates.size()].series});
+    return out;
+}
+
 std::vector<std::string> namesOf(const std::vector<Candidate>& candidates) {
     std::vector<std::string> names;
     for (const auto& c : candidates) names.emplace_back(c.name);
@@ -89,6 +106,15 @@ void bindCrypto(LibCrypto& c) {
     bind(l, c.EVP_DigestInit_ex, "EVP_DigestInit_ex");
     bind(l, c.EVP_DigestUpdate, "EVP_DigestUpdate");
     bind(l, c.EVP_DigestFinal_ex, "EVP_DigestFinal_ex");
+    bindOptional(l, c.EVP_PKEY_new_raw_public_key, "EVP_PKEY_new_raw_public_key");
+    bindOptional(l, c.EVP_PKEY_new_raw_private_key, "EVP_PKEY_new_raw_private_key");
+    bindOptional(l, c.EVP_PKEY_get_raw_public_key, "EVP_PKEY_get_raw_public_key");
+    bindOptional(l, c.EVP_PKEY_free, "EVP_PKEY_free");
+    bindOptional(l, c.EVP_DigestVerifyInit, "EVP_DigestVerifyInit");
+    bindOptional(l, c.EVP_DigestVerify, "EVP_DigestVerify");
+    bindOptional(l, c.EVP_DigestSignInit, "EVP_DigestSignInit");
+    bindOptional(l, c.EVP_DigestSign, "EVP_DigestSign");
+    bindOptional(l, c.RAND_bytes, "RAND_bytes");
 }
 
 void bindSsl(LibSsl& s, const LibCrypto& c) {
@@ -163,31 +189,45 @@ std::string libraryListText(const std::vector<std::string>& names) {
     return text + ")" + ext;
 }
 
-OpenSsl loadOpenSsl() {
+std::vector<std::string> libraryLoadOrder(const std::vector<std::string>& names, const std::string& programFolder,
+                                          char separator) {
+    std::string folder = programFolder;
+    if (!folder.empty() && folder.back() != separator && folder.back() != '/') folder += separator;
+    std::vector<std::string> order;
+    if (!folder.empty()) {
+        for (const auto& n : names) order.push_back(folder + n);
+    }
+    order.insert(order.end(), names.begin(), names.end());
+    return order;
+}
+
+OpenSsl loadOpenSsl() { return loadOpenSsl(programFolder()); }
+
+OpenSsl loadOpenSsl(const std::string& programFolder) {
     const auto cryptos = cryptoCandidates();
     const auto ssls = sslCandidates();
     bool cryptoBadFormat = false;
     bool sslBadFormat = false;
     bool anyCrypto = false;
-    for (const auto& c : cryptos) {
-        Library crypto = Library::load(c.name);
+    for (const auto& c : located(cryptos, programFolder)) {
+        Library crypto = Library::load(c.file);
         if (!crypto) {
             cryptoBadFormat = cryptoBadFormat || crypto.badFormat();
             continue;
         }
         anyCrypto = true;
-        for (const auto& s : ssls) {
+        for (const auto& s : located(ssls, programFolder)) {
             if (s.series != c.series) continue;
-            Library ssl = Library::load(s.name);
+            Library ssl = Library::load(s.file);
             if (!ssl) {
                 sslBadFormat = sslBadFormat || ssl.badFormat();
                 continue;
             }
             OpenSsl result;
             result.crypto.library = std::move(crypto);
-            result.crypto.fileName = c.name;
+            result.crypto.fileName = c.file;
             result.ssl.library = std::move(ssl);
-            result.ssl.fileName = s.name;
+            result.ssl.fileName = s.file;
             bindCrypto(result.crypto);
             bindSsl(result.ssl, result.crypto);
             result.version = result.crypto.OpenSSL_version_num();

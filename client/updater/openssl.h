@@ -29,6 +29,8 @@ struct X509_VERIFY_PARAM;
 struct EVP_MD;
 struct EVP_MD_CTX;
 struct ENGINE;
+struct EVP_PKEY;
+struct EVP_PKEY_CTX;
 
 // libcrypto
 unsigned long OpenSSL_version_num(void);
@@ -46,6 +48,16 @@ const EVP_MD* EVP_sha1(void);
 int EVP_DigestInit_ex(EVP_MD_CTX* ctx, const EVP_MD* type, ENGINE* impl);
 int EVP_DigestUpdate(EVP_MD_CTX* ctx, const void* d, std::size_t cnt);
 int EVP_DigestFinal_ex(EVP_MD_CTX* ctx, unsigned char* md, unsigned int* s);
+// Ed25519 (1.1.1 and later).
+EVP_PKEY* EVP_PKEY_new_raw_public_key(int type, ENGINE* e, const unsigned char* pub, std::size_t len);
+EVP_PKEY* EVP_PKEY_new_raw_private_key(int type, ENGINE* e, const unsigned char* priv, std::size_t len);
+int EVP_PKEY_get_raw_public_key(const EVP_PKEY* pkey, unsigned char* pub, std::size_t* len);
+void EVP_PKEY_free(EVP_PKEY* key);
+int EVP_DigestVerifyInit(EVP_MD_CTX* ctx, EVP_PKEY_CTX** pctx, const EVP_MD* type, ENGINE* e, EVP_PKEY* pkey);
+int EVP_DigestVerify(EVP_MD_CTX* ctx, const unsigned char* sig, std::size_t siglen, const unsigned char* tbs, std::size_t tbslen);
+int EVP_DigestSignInit(EVP_MD_CTX* ctx, EVP_PKEY_CTX** pctx, const EVP_MD* type, ENGINE* e, EVP_PKEY* pkey);
+int EVP_DigestSign(EVP_MD_CTX* ctx, unsigned char* sigret, std::size_t* siglen, const unsigned char* tbs, std::size_t tbslen);
+int RAND_bytes(unsigned char* buf, int num);
 
 // libssl
 int SSL_library_init(void);  // 1.0.x only; a macro since 1.1.0
@@ -84,6 +96,7 @@ inline constexpr int kSslErrorWantWrite = 3;
 inline constexpr int kSslErrorSyscall = 5;
 inline constexpr int kSslErrorZeroReturn = 6;
 inline constexpr long kX509VOk = 0;
+inline constexpr int kEvpPkeyEd25519 = 1087;  // NID_ED25519
 
 struct LibCrypto {
     Library library;
@@ -102,6 +115,16 @@ struct LibCrypto {
     decltype(&ossl::EVP_DigestInit_ex) EVP_DigestInit_ex = nullptr;
     decltype(&ossl::EVP_DigestUpdate) EVP_DigestUpdate = nullptr;
     decltype(&ossl::EVP_DigestFinal_ex) EVP_DigestFinal_ex = nullptr;
+    // Null before 1.1.1: such a library cannot check or make update signatures.
+    decltype(&ossl::EVP_PKEY_new_raw_public_key) EVP_PKEY_new_raw_public_key = nullptr;
+    decltype(&ossl::EVP_PKEY_new_raw_private_key) EVP_PKEY_new_raw_private_key = nullptr;
+    decltype(&ossl::EVP_PKEY_get_raw_public_key) EVP_PKEY_get_raw_public_key = nullptr;
+    decltype(&ossl::EVP_PKEY_free) EVP_PKEY_free = nullptr;
+    decltype(&ossl::EVP_DigestVerifyInit) EVP_DigestVerifyInit = nullptr;
+    decltype(&ossl::EVP_DigestVerify) EVP_DigestVerify = nullptr;
+    decltype(&ossl::EVP_DigestSignInit) EVP_DigestSignInit = nullptr;
+    decltype(&ossl::EVP_DigestSign) EVP_DigestSign = nullptr;
+    decltype(&ossl::RAND_bytes) RAND_bytes = nullptr;
 };
 
 struct LibSsl {
@@ -146,12 +169,20 @@ struct OpenSsl {
 std::vector<std::string> cryptoLibraryNames();
 std::vector<std::string> sslLibraryNames();
 
+// What is handed to the loader for these names: each by its full path in programFolder first,
+// then each bare (the system's search), so a library shipped beside the program wins over any
+// name found elsewhere, whatever its place in the list.
+std::vector<std::string> libraryLoadOrder(const std::vector<std::string>& names, const std::string& programFolder,
+                                          char separator);
+
 // "could not load: (a|b|c).dll": every name tried, the common extension written once.
 std::string libraryListText(const std::vector<std::string>& names);
 
-// Loads libcrypto, then the libssl of the same series, and binds every function. Throws
-// tovi::BindError: "could not load: " + the names tried (+ the bad-format line), or
-// "could not import: " + name.
+// Loads libcrypto, then the libssl of the same series (in libraryLoadOrder), and binds every
+// function. Throws tovi::BindError: "could not load: " + the names tried (+ the bad-format line),
+// or "could not import: " + name.
+OpenSsl loadOpenSsl(const std::string& programFolder);
+// The same for the running program's folder.
 OpenSsl loadOpenSsl();
 
 }  // namespace tovi::updater

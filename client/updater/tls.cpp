@@ -91,6 +91,19 @@ TlsStream::TlsStream(const TlsContext& context, Socket socket, const std::string
     ssl_.crypto.ERR_clear_error();
     s_ = s.SSL_new(context.get());
     if (!s_) throw ioError("cannot create a TLS connection: " + ssl_.takeErrors());
+    // The destructor does not run for a constructor that throws: free the connection here.
+    try {
+        handshake(host);
+    } catch (...) {
+        NoSigpipe guard;
+        s.SSL_free(s_);
+        s_ = nullptr;
+        throw;
+    }
+}
+
+void TlsStream::handshake(const std::string& host) {
+    const LibSsl& s = ssl_.ssl;
     if (s.SSL_set_fd(s_, socket_.fd()) != 1) throw ioError("TLS set-up with " + host_ + " failed: " + ssl_.takeErrors());
 
     // Which names the certificate must carry: an address literal is checked as an address (and
@@ -143,6 +156,8 @@ void TlsStream::fail(const char* what, int ret) {
 
 std::size_t TlsStream::read(char* buf, std::size_t size) {
     const int want = size > 0x40000000 ? 0x40000000 : static_cast<int>(size);
+    // A read may write too (alerts, key updates), to a peer that may have gone.
+    NoSigpipe guard;
     const int n = ssl_.ssl.SSL_read(s_, buf, want);
     if (n > 0) return static_cast<std::size_t>(n);
     const int code = ssl_.ssl.SSL_get_error(s_, n);

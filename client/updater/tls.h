@@ -62,6 +62,7 @@ public:
     void writeAll(const char* data, std::size_t size);
 
 private:
+    void handshake(const std::string& host);
     [[noreturn]] void fail(const char* what, int ret);
 
     const OpenSsl& ssl_;

@@ -1,12 +1,14 @@
 #include "client/updater/update_check.h"
 
 #include <set>
+#include <thread>
 
 #include "client/updater/files.h"
 #include "client/updater/http_client.h"
 #include "client/updater/manifest.h"
 #include "client/updater/sha1.h"
 #include "client/updater/tls.h"
+#include "client/updater/url.h"
 #include "common/error.h"
 #include "common/ini.h"
 #include "common/paths.h"
@@ -21,6 +23,22 @@ namespace {
 
 // A manifest beyond this is no manifest of ours; refuse it before it eats the memory.
 constexpr std::size_t kMaxManifest = 64u * 1024 * 1024;
+// A signature is 128 digits and a line break; of a longer body no more than this is kept.
+constexpr std::size_t kMaxSignature = 1024;
+
+// The serial recorded by the last completed run of a signed list; 0 when none is recorded.
+std::uint64_t recordedSerial(const IniFile& config) {
+    const std::string text = config.get("base", "serial", "");
+    if (text.empty()) return 0;
+    std::uint64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9' || value > (kMaxSerial - static_cast<unsigned>(c - '0')) / 10) {
+            throw valueError("config.ini: serial is not an integer from 0 to " + std::to_string(kMaxSerial) + ": " + text);
+        }
+        value = value * 10 + static_cast<unsigned>(c - '0');
+    }
+    return value;
+}
 
 std::string folderOf(const std::string& path) {
     const auto pos = path.find_last_of(pathSeparator() == '\\' ? "\\/" : "/");
@@ -51,8 +69,25 @@ public:
         IniFile config = IniFile::load(settings_.configPath);
         const std::string updateUrl = config.get("base", "updateUrl", defaultUpdateUrl());
         const std::string localVersion = config.get("base", "version", "");
+        // Only TLS authenticates the server of an unsigned list; never fetch a list in the clear.
+        if (!parseUrl(updateUrl).secure()) throw valueError("updateUrl is not an https address: " + updateUrl);
 
-        const Manifest manifest = parseManifest(fetchManifest(updateUrl + "list.txt"));
+        const bool isSigned = !settings_.updateKeys.empty();
+        const Manifest manifest = isSigned ? fetchSignedManifest(updateUrl) : parseManifest(fetch(updateUrl + "list.txt", kMaxManifest));
+        const std::uint64_t serial = isSigned ? manifestSerial(manifest) : 0;
+        if (isSigned) {
+            const std::uint64_t installed = recordedSerial(config);
+            if (serial < installed) {
+                throw valueError("list.txt is older than the installed release (serial " + std::to_string(serial) + ", installed " +
+                                 std::to_string(installed) + ")");
+            }
+            // Equal versions write nothing else, but a newer serial is recorded all the same: an older
+            // signed list of another version must not pass later.
+            if (manifest.version == localVersion && serial > installed) {
+                config.set("base", "serial", std::to_string(serial));
+                writeConfig(config.text());
+            }
+        }
         if (manifest.version == localVersion) {
             sink_.completed();
             return;
@@ -76,18 +111,52 @@ public:
         }
 
         config.set("base", "version", manifest.version);
+        if (isSigned) config.set("base", "serial", std::to_string(serial));
         writeConfig(config.text());
         sink_.completed();
     }
 
 private:
-    std::string fetchManifest(const std::string& url) {
+    // The body of a small file of the update folder (list.txt, list.txt.sig), at most limit bytes.
+    std::string fetch(const std::string& url, std::size_t limit) {
         std::string body;
         http_.get(url, [&](std::string_view piece) {
-            if (body.size() + piece.size() > kMaxManifest) throw valueError("list.txt is too large");
+            if (body.size() + piece.size() > limit) throw valueError(url.substr(url.rfind('/') + 1) + " is too large");
             body.append(piece);
         });
         return body;
+    }
+
+    // list.txt, parsed only once list.txt.sig verifies under one of the keys. A missing, malformed
+    // or wrong signature gets one more try of both files after a pause (the publisher may have
+    // written one of them but not yet the other); then it fails the check.
+    Manifest fetchSignedManifest(const std::string& updateUrl) {
+        requireEd25519(ssl_.crypto);
+        for (int attempt = 1;; ++attempt) {
+            const std::string body = fetch(updateUrl + "list.txt", kMaxManifest);
+            std::optional<Error> refusal;
+            std::string sigText;
+            try {
+                // Bytes past the limit are dropped, not kept: what is left is then no signature.
+                http_.get(updateUrl + std::string(kSignatureFile), [&](std::string_view piece) {
+                    sigText.append(piece.substr(0, kMaxSignature + 1 - sigText.size()));
+                });
+            } catch (const Error& e) {
+                refusal = Error("list.txt is not signed: " + std::string(kSignatureFile) + ": " + e.what(), e.kind());
+            }
+            if (!refusal) {
+                const std::optional<Signature> sig = parseSignature(sigText);
+                if (!sig) {
+                    refusal = valueError(std::string(kSignatureFile) + " is not a signature (128 hexadecimal digits expected)");
+                } else if (!verifySignature(ssl_.crypto, settings_.updateKeys, *sig, body)) {
+                    refusal = valueError("list.txt does not match its signature " + std::string(kSignatureFile) +
+                                         " under any update key");
+                }
+            }
+            if (!refusal) return parseManifest(body);
+            if (attempt == 2) throw *refusal;
+            std::this_thread::sleep_for(settings_.signatureRetryDelay);
+        }
     }
 
     void download(const ManifestEntry& entry, const EntryNames& names) {
@@ -141,6 +210,7 @@ void runUpdateCheck(const OpenSsl& ssl, StatusSink& sink, std::atomic<bool>& sel
 void runUpdateCheck(const OpenSsl& ssl, StatusSink& sink, std::atomic<bool>& selfUpdatePending) {
     UpdateSettings settings;
     settings.programFolder = programFolder();
+    settings.updateKeys = parseUpdateKeys(builtInUpdateKeys());
     // One TLS context per process, made on first use and kept until exit (never freed: the
     // libraries may be unloaded before static destructors run).
     static const TlsContext* const tls = new TlsContext(ssl, settings.programFolder);

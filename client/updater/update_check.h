@@ -9,8 +9,10 @@
 #include <atomic>
 #include <chrono>
 #include <string>
+#include <vector>
 
 #include "client/updater/openssl.h"
+#include "client/updater/signature.h"
 
 namespace tovi::updater {
 
@@ -30,13 +32,18 @@ struct UpdateSettings {
     std::string programFolder;
     // A connection that delivers nothing for this long fails the run.
     std::chrono::milliseconds idleTimeout{std::chrono::seconds(60)};
+    // Keys one of which must have signed list.txt ("list.txt.sig"); none: lists are not signed.
+    std::vector<PublicKey> updateKeys;
+    // When the signature does not verify, list.txt and list.txt.sig are fetched once more after
+    // this wait: a publish may have been half-way.
+    std::chrono::milliseconds signatureRetryDelay{std::chrono::seconds(1)};
 };
 
 // "https://" + default host + "/tovimis/update/": the update folder when config.ini names none.
 std::string defaultUpdateUrl();
 
-// The client's run: config.ini in the current folder, the running program's folder, and the
-// process's one TLS context.
+// The client's run: config.ini in the current folder, the running program's folder, the keys
+// built into the program, and the process's one TLS context.
 void runUpdateCheck(const OpenSsl& ssl, StatusSink& sink, std::atomic<bool>& selfUpdatePending);
 
 // The same with explicit settings and a TLS context of its own (for tests and tools).

@@ -1,7 +1,9 @@
 """The update under Wine: the real client (with the scripted test engine as node.dll and the OpenSSL
 DLLs built from Debian's sources) against the local HTTPS update server: files brought up to date,
 config.ini rewritten, the progress texts in the splash window, the main window revealed afterwards;
-failures as the unhandled-error box; and the self-update hand-off through the real support program.
+failures as the unhandled-error box; the self-update hand-off through the real support program; and
+signed lists, with tovipos_testkey.exe (the client with the test key of update_test_key.pem built in)
+standing in as tovipos.exe.
 """
 import hashlib
 import os
@@ -14,9 +16,10 @@ from wineenv import WineTestCase
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "integration"))
-from test_updater_server import Route, UpdateServer, make_pki, manifest_bytes, sha1_upper  # noqa: E402
+from test_updater_server import Route, UpdateServer, make_key, make_pki, manifest_bytes, sha1_upper, sign_hex  # noqa: E402
 from test_client import Run, openssl_folder, winpath  # noqa: E402
 
+TEST_KEY = os.path.join(HERE, "update_test_key.pem")
 LOADING = "正在加载，请稍候……"
 UPDATING = "正在更新 "
 
@@ -46,9 +49,13 @@ class UpdateTest(WineTestCase):
 
     # --- helpers -----------------------------------------------------------------------
 
-    def client_folder(self, version, support=False):
+    def client_folder(self, version, support=False, signed=False, serial=None):
         d = self.wine.tmpdir("update")
-        self.copy_to(d, "tovipos.exe", os.path.join("testengine", "node.dll"))
+        if signed:
+            shutil.copy2(os.path.join(self.bin, "tovipos_testkey.exe"), os.path.join(d, "tovipos.exe"))
+            self.copy_to(d, os.path.join("testengine", "node.dll"))
+        else:
+            self.copy_to(d, "tovipos.exe", os.path.join("testengine", "node.dll"))
         for name in os.listdir(self.ssl):
             if name.endswith(".dll"):
                 self.copy_to(d, os.path.join(self.ssl, name))
@@ -56,17 +63,22 @@ class UpdateTest(WineTestCase):
         if support:
             self.copy_to(d, "tovipos_print.exe", os.path.join("fakes", "winprint.dll"),
                          os.path.join("fakes", "api_com.dll"))
-        self.config = ("; till settings\r\n[base]\r\nurl=%s\r\nupdateUrl=%s\r\nversion=%s\r\n[other]\r\nkeep = me\r\n"
-                       % (winpath(os.path.join(d, "page.txt")), self.server.url("/update/"), version))
+        self.config = ("; till settings\r\n[base]\r\nurl=%s\r\nupdateUrl=%s\r\nversion=%s\r\n%s[other]\r\nkeep = me\r\n"
+                       % (winpath(os.path.join(d, "page.txt")), self.server.url("/update/"), version,
+                          "" if serial is None else "serial=%d\r\n" % serial))
         write(os.path.join(d, "config.ini"), self.config.encode())
         return d
 
-    def publish(self, version, files, routes=None):
+    def publish(self, version, files, routes=None, serial=None, key=TEST_KEY):
+        """With a serial, list.txt carries it and list.txt.sig its signature under key."""
         entries = []
         for path, data in files.items():
             write(os.path.join(self.site, "update", path + ".txt"), data)
             entries.append((path + ".txt", sha1_upper(data)))
-        write(os.path.join(self.site, "update", "list.txt"), manifest_bytes(version, entries))
+        body = manifest_bytes(version, entries, serial)
+        write(os.path.join(self.site, "update", "list.txt"), body)
+        if serial is not None:
+            write(os.path.join(self.site, "update", "list.txt.sig"), (sign_hex(key, body) + "\n").encode())
         for path, route in (routes or {}).items():
             self.server.routes["/update/" + path + ".txt"] = route
 
@@ -134,6 +146,47 @@ class UpdateTest(WineTestCase):
         self.assertEqual(run.extra[1], "Error: unhandled exception: Unable to open file [IOError]\n")
         self.assertEqual(read(os.path.join(d, "node.dll")), engine)
         self.assertEqual(read(os.path.join(d, "config.ini")).decode(), self.config)
+
+    def test_signed_update_applied(self):
+        new = b"signed library"
+        self.publish("2.0", {"lib.dll": new}, serial=7)
+        d = self.client_folder("1.0", signed=True, serial=6)
+        write(os.path.join(d, "lib.dll"), b"old")
+        run = self.run_client(d, ["ready", "wait 3000", "probe after", "call toviWinClose"])
+        self.assertEqual(run.rc, 0, run.stderr)
+        self.assertEqual(run.probe("after")["main"]["visible"], "1")
+        self.assertEqual(read(os.path.join(d, "lib.dll")), new)
+        self.assertEqual(read(os.path.join(d, "config.ini")).decode(),
+                         self.config.replace("version=1.0", "version=2.0").replace("serial=6", "serial=7"))
+
+    def test_refused_signatures_change_nothing(self):
+        other_key = os.path.join(self.wine.tmpdir("keys"), "other.pem")
+        make_key(other_key)
+        cases = [
+            ("wrong key", dict(serial=7, key=other_key), 6,
+             "list.txt does not match its signature list.txt.sig under any update key [ValueError]"),
+            ("missing", dict(serial=None), 6, "list.txt is not signed: list.txt.sig: 404 Not Found [IOError]"),
+            ("older serial", dict(serial=5), 6,
+             "list.txt is older than the installed release (serial 5, installed 6) [ValueError]"),
+        ]
+        for name, publish, recorded, message in cases:
+            with self.subTest(name):
+                self.server.requests.clear()
+                sig = os.path.join(self.site, "update", "list.txt.sig")
+                if os.path.exists(sig):
+                    os.remove(sig)
+                self.publish("2.0", {"lib.dll": b"not to be installed"}, **publish)
+                d = self.client_folder("1.0", signed=True, serial=recorded)
+                write(os.path.join(d, "lib.dll"), b"old")
+                run = self.run_client(d, ["ready", "wait 8000", "call toviWinClose"],
+                                      on_running=lambda r: self.wine.message_box(timeout=40))
+                self.assertIsNotNone(run.extra, run.stderr)
+                self.assertEqual(run.extra[1], "Error: unhandled exception: %s\n" % message)
+                self.assertEqual(run.rc, 1)
+                self.assertNotIn("wkeShowWindow show=1", run.log)
+                self.assertEqual(read(os.path.join(d, "lib.dll")), b"old")
+                self.assertEqual(read(os.path.join(d, "config.ini")).decode(), self.config)
+                self.assertNotIn("/update/lib.dll.txt", [p for p, _ in self.server.requests])
 
     def test_self_update_hands_over_to_the_support_program(self):
         old = read(os.path.join(self.bin, "tovipos.exe"))

@@ -6,6 +6,7 @@ publishes. The runner prints "progress <name>" per download and "completed self-
 the unhandled-error text on standard error with status 1.
 """
 
+import json
 import os
 import shutil
 import signal
@@ -14,7 +15,8 @@ import tempfile
 import time
 import unittest
 
-from test_updater_server import Route, UpdateServer, make_pki, manifest_bytes, sha1_upper
+from test_updater_server import (Route, UpdateServer, make_key, make_pki, manifest_bytes, public_key_hex, sha1_upper,
+                                 sign_hex)
 
 RUNNER = os.environ.get("TOVI_UPDATE_RUNNER", "")
 PKI = None
@@ -80,8 +82,10 @@ class UpdaterTest(unittest.TestCase):
         entries.extend(extra)
         write(os.path.join(self.upd, "list.txt"), manifest_bytes(version, entries))
 
-    def run_check(self, idle_ms=5000, timeout=60, env=None):
+    def run_check(self, idle_ms=5000, timeout=60, env=None, keys=None):
         args = [RUNNER, "--config", self.cfg, "--folder", self.app, "--idle-ms", str(idle_ms)]
+        if keys:
+            args += ["--keys", keys]
         e = dict(os.environ)
         e.update(env or {})
         p = subprocess.run(args, cwd=self.dir, capture_output=True, timeout=timeout, env=e)
@@ -465,6 +469,96 @@ class UpdaterTest(unittest.TestCase):
         write(os.path.join(self.app, "cacert.pem"), "not a certificate")
         self.assertFailed(self.run_check(env={"PATH": on_path}), "No SSL/TLS CA certificates found.")
 
+    # --- signed lists --------------------------------------------------------------------------
+
+    def test_signed_lists(self):
+        """With keys: what is installed, what is refused (nothing changed), and the serial recorded."""
+        s = self.server()
+        key = make_key(os.path.join(self.dir, "publisher.pem"))
+        other = make_key(os.path.join(self.dir, "other.pem"))
+        keys = "%s;%s" % (other.upper(), key)  # any of the keys will do
+        new, old = b"new library", b"old library"
+        listing = lambda serial, version="2": manifest_bytes(version, [("a.dll.txt", sha1_upper(new))], serial)
+        good = lambda data: sign_hex(os.path.join(self.dir, "publisher.pem"), data)
+        by_other = lambda data: sign_hex(os.path.join(self.dir, "other.pem"), data)
+        third = os.path.join(self.dir, "third.pem")
+        make_key(third)
+        not_signed = "list.txt is not signed: list.txt.sig: 404 Not Found [IOError]"
+        no_match = "list.txt does not match its signature list.txt.sig under any update key [ValueError]"
+        malformed = "list.txt.sig is not a signature (128 hexadecimal digits expected) [ValueError]"
+        cases = [
+            # name, list.txt, list.txt.sig (None: missing), local version, recorded serial, error,
+            # serial recorded afterwards, a.dll installed
+            ("signed", listing(10), good, "1", None, None, "10", True),
+            ("upper case, CR LF", listing(10), lambda d: good(d).upper() + "\r\n", "1", "3", None, "10", True),
+            ("equal serial", listing(10), good, "1", "10", None, "10", True),
+            ("other key's signature", listing(10), by_other, "1", None, None, "10", True),
+            ("newer serial, same version", listing(12, "1"), good, "1", "10", None, "12", False),
+            ("older serial", listing(9), good, "1", "10",
+             "list.txt is older than the installed release (serial 9, installed 10) [ValueError]", None, False),
+            ("no serial", listing(None), good, "1", None, 'list.txt has no "serial" [ValueError]', None, False),
+            ("serial too large", listing(2 ** 53), good, "1", None,
+             'list.txt: "serial" is not an integer from 0 to 9007199254740991 [ValueError]', None, False),
+            ("unknown key", listing(10), lambda d: sign_hex(third, d), "1", None, no_match, None, False),
+            ("signature of another list", listing(10), lambda d: good(listing(11)), "1", None, no_match, None, False),
+            ("missing", listing(10), None, "1", None, not_signed, None, False),
+            ("malformed", listing(10), lambda d: good(d) + " ", "1", None, malformed, None, False),
+            ("too large", listing(10), lambda d: "0" * 2000, "1", None, malformed, None, False),
+        ]
+        sig_path = os.path.join(self.upd, "list.txt.sig")
+        for name, body, sig, local, recorded, error, serial_after, installs in cases:
+            with self.subTest(name):
+                write(os.path.join(self.upd, "a.dll.txt"), new)
+                write(os.path.join(self.upd, "list.txt"), body)
+                if sig is None:
+                    if os.path.exists(sig_path):
+                        os.remove(sig_path)
+                else:
+                    write(sig_path, sig(body))
+                write(os.path.join(self.app, "a.dll"), old)
+                before = self.config(local, extra="serial = %s\n" % recorded if recorded else "")
+                s.requests.clear()
+                result = self.run_check(keys=keys)
+                if error:
+                    self.assertFailed(result, *error[:-1].rsplit(" [", 1))
+                    self.assertEqual(read(self.cfg).decode(), before)
+                    if "signature" in error or "signed" in error:  # both files fetched once more
+                        self.assertEqual(s.paths(), ["/update/list.txt", "/update/list.txt.sig"] * 2)
+                else:
+                    self.assertCompleted(result)
+                    self.assertIn("serial=%s\n" % serial_after, read(self.cfg).decode())
+                self.assertEqual(read(os.path.join(self.app, "a.dll")), new if installs else old)
+        # Without keys a list's serial and signature play no part.
+        write(os.path.join(self.upd, "list.txt"), manifest_bytes("3", [], "not a number"))
+        self.config("1")
+        self.assertCompleted(self.run_check())
+        self.assertNotIn("serial", read(self.cfg).decode())
+
+    def test_a_half_written_publish_is_fetched_again(self):
+        s = self.server()
+        key = make_key(os.path.join(self.dir, "publisher.pem"))
+        body = manifest_bytes("2", [], 5)
+        write(os.path.join(self.upd, "list.txt"), body)
+        write(os.path.join(self.upd, "list.txt.sig"), sign_hex(os.path.join(self.dir, "publisher.pem"), body))
+        s.routes["/update/list.txt.sig"] = Route("status", b"", 404, "Not Found", times=1)
+        self.config("1")
+        self.assertCompleted(self.run_check(keys=key))
+        self.assertEqual(s.paths(), ["/update/list.txt", "/update/list.txt.sig"] * 2)
+        self.assertIn("serial=5\n", read(self.cfg).decode())
+
+    def test_update_url_must_be_https(self):
+        s = self.server()
+        plain = UpdateServer(self.srv, PKI, tls=False)
+        plain.__enter__()
+        self.addCleanup(plain.__exit__)
+        self.publish("2", {"a.dll": b"a"})
+        for url in (plain.url("/update/"), plain.url("/update/").replace("http:", "HTTP:")):
+            with self.subTest(url):
+                before = self.config("1", url=url)
+                self.assertFailed(self.run_check(), "updateUrl is not an https address: " + url, "ValueError")
+                self.assertEqual(plain.paths() + s.paths(), [])
+                self.assertEqual(read(self.cfg).decode(), before)
+
     # --- configuration -------------------------------------------------------------------------
 
     def test_missing_config(self):
@@ -508,6 +602,52 @@ class UpdaterTest(unittest.TestCase):
         self.assertIn("path cannot be written in GB2312: ไทย.txt [ValueError]", p.stderr.decode())
         self.assertEqual(read(os.path.join(self.upd, "list.txt")), before)
         self.assertFalse(os.path.exists(os.path.join(self.upd, "tovipos.exe.txt.txt")))
+
+    def test_publish_signs_what_openssl_and_the_updater_accept(self):
+        publish = os.path.join(os.environ.get("TOVI_BIN", ""), "publish")
+        if not os.path.exists(publish):
+            self.skipTest("publish not built")
+        key = os.path.join(self.dir, "publisher.pem")
+        p = subprocess.run([publish, "--keygen", key], capture_output=True, timeout=60)
+        self.assertEqual(p.returncode, 0, p.stderr)
+        public = p.stdout.decode().strip()
+        self.assertRegex(public, r"^[0-9a-f]{64}$")
+        self.assertEqual(os.stat(key).st_mode & 0o777, 0o600)
+        self.assertEqual(public_key_hex(key), public)  # the openssl program reads the key file
+        pem = read(key)
+        p = subprocess.run([publish, "--keygen", key], capture_output=True, timeout=60)
+        self.assertEqual(p.returncode, 1)  # an existing key is never overwritten
+        self.assertEqual(read(key), pem)
+        for bad in (["--serial", "5", "r", "1", "u"], ["--key", key, "--serial", "-1", "r", "1", "u"],
+                    ["--key", key, "--serial", str(2 ** 53), "r", "1", "u"], ["--keygen", key, "r"]):
+            with self.subTest(bad):
+                self.assertEqual(subprocess.run([publish] + bad, capture_output=True, timeout=60).returncode, 2)
+
+        release = os.path.join(self.dir, "release")
+        write(os.path.join(release, "a.dll"), b"signed release")
+        before = time.time()
+        for serial in ("42", None):
+            args = [publish, "--key", key] + (["--serial", serial] if serial else []) + [release, "3.0", self.upd]
+            p = subprocess.run(args, capture_output=True, timeout=60)
+            self.assertEqual(p.returncode, 0, p.stderr)
+            listing = json.loads(read(os.path.join(self.upd, "list.txt")))
+            if serial:
+                self.assertEqual(listing["serial"], 42)
+            else:  # the time in seconds
+                self.assertTrue(before - 1 <= listing["serial"] <= time.time() + 1, listing)
+            sig = read(os.path.join(self.upd, "list.txt.sig"))
+            self.assertRegex(sig, rb"^[0-9a-f]{128}\n$")
+            write(os.path.join(self.dir, "sig.bin"), bytes.fromhex(sig.decode()))
+            subprocess.run(["openssl", "pkey", "-in", key, "-pubout", "-out", os.path.join(self.dir, "pub.pem")], check=True)
+            v = subprocess.run(["openssl", "pkeyutl", "-verify", "-rawin", "-pubin", "-inkey", os.path.join(self.dir, "pub.pem"),
+                                "-sigfile", os.path.join(self.dir, "sig.bin"), "-in", os.path.join(self.upd, "list.txt")],
+                               capture_output=True, timeout=60)
+            self.assertEqual(v.returncode, 0, v.stdout + v.stderr)
+        self.server()
+        self.config("2.0")
+        self.assertCompleted(self.run_check(keys=public))
+        self.assertEqual(read(os.path.join(self.app, "a.dll")), b"signed release")
+        self.assertIn("serial=%d\n" % listing["serial"], read(self.cfg).decode())
 
     # --- interruption --------------------------------------------------------------------------
 

@@ -16,6 +16,7 @@ import os
 import socketserver
 import ssl
 import subprocess
+import tempfile
 import threading
 import time
 import urllib.parse
@@ -46,27 +47,56 @@ def sha1_upper(data):
     return hashlib.sha1(data).hexdigest().upper()
 
 
-def manifest_bytes(version, entries):
-    """list.txt for [(path, sha1)] (or dicts as they are); paths become raw GB2312 bytes in the JSON."""
+def manifest_bytes(version, entries, serial=None):
+    """list.txt for [(path, sha1)] (or dicts as they are); paths become raw GB2312 bytes in the JSON.
+    serial: added as "serial" unless None."""
     items = []
     for e in entries:
         if isinstance(e, dict):
             items.append(e)
         else:
             items.append({"sha1": e[1], "path": e[0]})
+    doc = {"version": version, "list": items}
+    if serial is not None:
+        doc["serial"] = serial
     # Non-ASCII characters stay characters in the JSON text (no \u escapes) and the whole text is
     # encoded as GB2312: the paths arrive as raw GB2312 bytes inside the JSON strings.
-    return json.dumps({"version": version, "list": items}, ensure_ascii=False).encode("gb2312")
+    return json.dumps(doc, ensure_ascii=False).encode("gb2312")
+
+
+def make_key(path):
+    """A new Ed25519 private key (PEM) at path, made by the openssl program; returns its public key
+    as 64 hex digits."""
+    _openssl("genpkey", "-algorithm", "ed25519", "-out", os.path.basename(path), cwd=os.path.dirname(path))
+    return public_key_hex(path)
+
+
+def public_key_hex(path):
+    der = subprocess.run(["openssl", "pkey", "-in", path, "-pubout", "-outform", "DER"], check=True,
+                         capture_output=True).stdout
+    return der[-32:].hex()
+
+
+def sign_hex(key, data):
+    """The Ed25519 signature of data under the PEM private key file key, as 128 hex digits."""
+    # -rawin reads a file of known size, not a pipe.
+    with tempfile.NamedTemporaryFile() as f:
+        f.write(data)
+        f.flush()
+        p = subprocess.run(["openssl", "pkeyutl", "-sign", "-rawin", "-inkey", key, "-in", f.name], check=True,
+                           capture_output=True)
+    return p.stdout.hex()
 
 
 class Route:
     """A scripted answer. kind: status | redirect | chunked | close | drop | stall | slow."""
 
     def __init__(self, kind, body=b"", status=200, reason="OK", location="", after=0, piece=1024, interval=0.1,
-                 headers=None):
+                 headers=None, times=None):
         self.kind, self.body, self.status, self.reason = kind, body, status, reason
         self.location, self.after, self.piece, self.interval = location, after, piece, interval
         self.headers = headers or {}
+        self.times = times  # answers this many requests, then the path is served as a file again
 
 
 class _Handler(http.server.BaseHTTPRequestHandler):
@@ -80,6 +110,11 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         path = urllib.parse.unquote(self.path.split("?", 1)[0], encoding="utf-8", errors="surrogateescape")
         srv.requests.append((path, dict(self.headers.items())))
         route = srv.routes.get(path)
+        if route is not None and route.times is not None:
+            if route.times <= 0:
+                route = None
+            else:
+                route.times -= 1
         if route is None:
             local = os.path.join(srv.root, path.lstrip("/"))
             if srv.root and os.path.isfile(local):

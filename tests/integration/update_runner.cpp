@@ -4,8 +4,9 @@
 //   completed self-update=<0|1>
 // A failure prints the unhandled-error text on standard error and exits with status 1.
 //
-//   update_runner [--config FILE] [--folder PROGRAM_FOLDER] [--idle-ms N]
-// Without options: config.ini in the current folder, the runner's own folder, 60 s.
+//   update_runner [--config FILE] [--folder PROGRAM_FOLDER] [--idle-ms N] [--keys HEX;HEX...]
+// Without options: config.ini in the current folder, the runner's own folder, 60 s, and the keys
+// built in (as the client has them); with options, only the keys that --keys gives.
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -40,6 +41,7 @@ int main(int argc, char** argv) {
             if (opt == "--config") settings.configPath = value;
             else if (opt == "--folder") settings.programFolder = value;
             else if (opt == "--idle-ms") settings.idleTimeout = std::chrono::milliseconds(std::stol(value));
+            else if (opt == "--keys") settings.updateKeys = tovi::updater::parseUpdateKeys(value);
             else {
                 std::cerr << "unknown option " << opt << "\n";
                 return 2;

@@ -155,7 +155,14 @@ INSTANTIATE_TEST_SUITE_P(
                 "[base]\nversion=2\nurl=x\n"},
         SetCase{"QuotesWhatNeedsIt", "[base]\nversion=1\n", "base", "version", "a#b", "[base]\nversion=\"a#b\"\n"},
         SetCase{"MultiLineGoesInTripleQuotes", "[base]\nversion=1\n", "base", "version", "a\nb",
-                "[base]\nversion=\"\"\"a\nb\"\"\"\n"}),
+                "[base]\nversion=\"\"\"a\nb\"\"\"\n"},
+        // A file that ends inside an open """ value: closed first, or the new entry would be part of it.
+        SetCase{"ClosesAnOpenTripleQuoteBeforeAdding", "[base]\nnote=\"\"\"open\nstill", "base", "serial", "7",
+                "[base]\nnote=\"\"\"open\nstill\"\"\"\nserial=7\n"},
+        SetCase{"ClosesAnEmptyOpenTripleQuote", "[base]\nnote=\"\"\"", "base", "serial", "7",
+                "[base]\nnote=\"\"\"\"\"\"\nserial=7\n"},
+        SetCase{"ClosesAnOpenTripleQuoteBeforeANewSection", "[other]\nk=\"\"\"x\n", "base", "version", "2",
+                "[other]\nk=\"\"\"x\n\"\"\"\n[base]\nversion=2\n"}),
     [](const auto& p) { return std::string(p.param.name); });
 
 // Values that a write and a read give back unchanged, next to other entries that stay as they were.
@@ -184,25 +191,38 @@ INSTANTIATE_TEST_SUITE_P(Values, IniRoundTrip,
 struct RejectCase {
     const char* name;
     std::string value;
+    std::string key = "version";
+    std::string section = "base";
+    std::string before = "[base]\nversion=1\n";
 };
 
 class IniReject : public ::testing::TestWithParam<RejectCase> {};
 
-TEST_P(IniReject, AValueTheSyntaxCannotHoldIsAValueErrorAndChangesNothing) {
-    IniFile ini = IniFile::parse("[base]\nversion=1\n");
+TEST_P(IniReject, WhatTheSyntaxCannotHoldIsAValueErrorAndChangesNothing) {
+    const RejectCase& c = GetParam();
+    IniFile ini = IniFile::parse(c.before);
     try {
-        ini.set("base", "version", GetParam().value);
+        ini.set(c.section, c.key, c.value);
         FAIL();
     } catch (const Error& e) {
         EXPECT_EQ(e.kind(), "ValueError");
     }
-    EXPECT_EQ(ini.text(), "[base]\nversion=1\n");
+    EXPECT_EQ(ini.text(), c.before);
+    EXPECT_EQ(describe(ini.entries()), describe(IniFile::parse(c.before).entries()));
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, IniReject,
-                         ::testing::Values(RejectCase{"TripleQuotesInAMultiLineValue", "a\n\"\"\"b"},
-                                           RejectCase{"MultiLineEndingInAQuote", "a\nb\""}),
-                         [](const auto& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Table, IniReject,
+    ::testing::Values(RejectCase{"TripleQuotesInAMultiLineValue", "a\n\"\"\"b"},
+                      RejectCase{"MultiLineEndingInAQuote", "a\nb\""},
+                      // closing quotes would take the value's own last quote
+                      RejectCase{"NewKeyAfterAnOpenTripleQuoteEndingInAQuote", "2", "serial", "base", "[base]\nnote=\"\"\"x\""},
+                      RejectCase{"KeyWithASeparator", "1", "a=b"}, RejectCase{"KeyWithAColon", "1", "a:b"},
+                      RejectCase{"KeyThatReadsAsAHeader", "1", "[x]"}, RejectCase{"KeyThatReadsAsAComment", "1", ";x"},
+                      RejectCase{"KeyWithABlankAround", "1", " x"}, RejectCase{"EmptyKey", "1", ""},
+                      RejectCase{"KeyOnTwoLines", "1", "a\nb"}, RejectCase{"SectionWithABracket", "1", "k", "a]b"},
+                      RejectCase{"SectionWithABlankAround", "1", "k", "base "}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace
 }  // namespace tovi

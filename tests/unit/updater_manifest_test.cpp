@@ -65,6 +65,37 @@ TEST(UpdaterManifest, Errors) {
     }
 }
 
+TEST(UpdaterManifest, Serial) {
+    const std::string noSerial = "list.txt has no \"serial\" [ValueError]";
+    const std::string badSerial = "list.txt: \"serial\" is not an integer from 0 to 9007199254740991 [ValueError]";
+    const std::pair<const char*, std::string> cases[] = {
+        {"0", "0"},
+        {"1733650000", "1733650000"},
+        {"9007199254740991", "9007199254740991"},  // 2^53 - 1
+        {"9007199254740992", badSerial},
+        {"18446744073709551615", badSerial},
+        {"-1", badSerial},
+        {"7.0", badSerial},
+        {"7e0", badSerial},
+        {"\"7\"", badSerial},
+        {"null", badSerial},
+        {nullptr, noSerial},
+    };
+    for (const auto& [serial, expected] : cases) {
+        const std::string body = std::string("{\"version\": \"1\", \"list\": []") +
+                                 (serial ? std::string(", \"serial\": ") + serial : std::string()) + "}";
+        SCOPED_TRACE(body);
+        const Manifest m = parseManifest(body);  // only a signed list needs the serial: no error here
+        std::string got;
+        try {
+            got = std::to_string(manifestSerial(m));
+        } catch (const tovi::Error& e) {
+            got = std::string(e.what()) + " [" + e.kind() + "]";
+        }
+        EXPECT_EQ(got, expected);
+    }
+}
+
 TEST(UpdaterManifest, LocalPaths) {
     struct Case {
         const char* path;

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <set>
 
+#include <dlfcn.h>
 #include <unistd.h>
 
 #include "client/updater/sha1.h"
@@ -25,6 +26,41 @@ TEST(UpdaterOpenSsl, LibraryListText) {
 TEST(UpdaterOpenSsl, NamesOnThisPlatform) {
     EXPECT_EQ(cryptoLibraryNames(), (std::vector<std::string>{"libcrypto.so.3", "libcrypto.so.1.1"}));
     EXPECT_EQ(sslLibraryNames(), (std::vector<std::string>{"libssl.so.3", "libssl.so.1.1"}));
+}
+
+TEST(UpdaterOpenSsl, LibrariesBesideTheProgramComeBeforeTheSystemSearch) {
+    using V = std::vector<std::string>;
+    EXPECT_EQ(libraryLoadOrder({"libcrypto-1_1.dll", "libcrypto-3.dll"}, "C:\\app", '\\'),
+              (V{"C:\\app\\libcrypto-1_1.dll", "C:\\app\\libcrypto-3.dll", "libcrypto-1_1.dll", "libcrypto-3.dll"}));
+    EXPECT_EQ(libraryLoadOrder({"a.so"}, "/", '/'), (V{"/a.so", "a.so"}));
+
+    // The folder holds only the names that come second (as links to the system's libraries, so that
+    // they load): they win over the first names, which the system search would find.
+    const auto sys = [](const char* name, const char* symbol) {
+        const tovi::Library lib = tovi::Library::load(name);
+        Dl_info info{};
+        EXPECT_NE(dladdr(lib.find(symbol), &info), 0) << name;
+        return std::filesystem::canonical(info.dli_fname);
+    };
+    const auto dir = std::filesystem::temp_directory_path() / ("tovi-libs-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    std::filesystem::create_symlink(sys("libcrypto.so.3", "OpenSSL_version_num"), dir / "libcrypto.so.1.1");
+    std::filesystem::create_symlink(sys("libssl.so.3", "SSL_new"), dir / "libssl.so.1.1");
+    {
+        const OpenSsl beside = loadOpenSsl(dir.string());
+        EXPECT_EQ(beside.crypto.fileName, (dir / "libcrypto.so.1.1").string());
+        EXPECT_EQ(beside.ssl.fileName, (dir / "libssl.so.1.1").string());
+    }
+    std::filesystem::remove_all(dir);
+    // Another, empty folder (the loader remembers the names it has opened): the system's libraries.
+    const auto empty = dir.string() + "-empty";
+    std::filesystem::create_directories(empty);
+    {
+        const OpenSsl system = loadOpenSsl(empty);
+        EXPECT_EQ(system.crypto.fileName, "libcrypto.so.3");
+        EXPECT_EQ(system.ssl.fileName, "libssl.so.3");
+    }
+    std::filesystem::remove_all(empty);
 }
 
 TEST(UpdaterOpenSsl, Tls13SuitesRule) {

@@ -8,11 +8,14 @@
 // claims the new version.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "client/updater/openssl.h"
+#include "tools/publish/keys.h"
 
 namespace tovi::publish {
 
@@ -22,16 +25,25 @@ struct PublishedFile {
     unsigned long long size = 0;
 };
 
-// The JSON text of list.txt for these files (paths converted to GB2312, ".txt" appended).
-// Throws ValueError for a path that GB2312 cannot write.
-std::string manifestText(const std::string& version, const std::vector<PublishedFile>& files);
+// The JSON text of list.txt for these files (paths converted to GB2312, ".txt" appended), with
+// "serial" when given. Throws ValueError for a path that GB2312 cannot write.
+std::string manifestText(const std::string& version, const std::vector<PublishedFile>& files,
+                         std::optional<std::uint64_t> serial = std::nullopt);
+
+struct Signing {
+    KeySeed key{};
+    std::uint64_t serial = 0;  // written into list.txt as "serial"
+};
 
 // Publishes releaseFolder into updateFolder (created if missing); returns the files in list order
-// (sorted by path). Throws tovi::Error; on failure list.txt is left as it was.
+// (sorted by path). With signing, list.txt carries the serial and "list.txt.sig" its signature
+// (written just before list.txt). Throws tovi::Error; on failure list.txt is left as it was.
 std::vector<PublishedFile> publish(const updater::OpenSsl& ssl, const std::string& releaseFolder, const std::string& version,
-                                   const std::string& updateFolder);
+                                   const std::string& updateFolder, const std::optional<Signing>& signing = std::nullopt);
 
-// The command: publish <release folder> <version> <update folder>; returns the exit status.
+// The command; returns the exit status:
+//   publish --keygen KEYFILE    a new private key in KEYFILE; prints the public key (64 hex digits)
+//   publish [--key KEYFILE] [--serial N] <release folder> <version> <update folder>
 int publishMain(const std::vector<std::string>& args);
 
 }  // namespace tovi::publish

@@ -1,0 +1,23 @@
+// Starting a program without waiting for it, on Linux.
+#include "common/process.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <thread>
+
+// With SIGCHLD ignored the system reaps children itself and waitpid fails with ECHILD: the start
+// must still return (a hang here ends in the test's time-out) and the program still run.
+TEST(StartProgram, WorksWhenChildrenAreReapedByTheSystem) {
+    const auto marker = std::filesystem::temp_directory_path() / ("tovi-started-" + std::to_string(::getpid()));
+    const auto old = std::signal(SIGCHLD, SIG_IGN);
+    tovi::startProgram(nullptr, "touch", marker.string(), tovi::kShowHidden);
+    std::signal(SIGCHLD, old);
+    for (int i = 0; i < 100 && !std::filesystem::exists(marker); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_TRUE(std::filesystem::exists(marker));
+    std::filesystem::remove(marker);
+}
