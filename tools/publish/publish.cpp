@@ -11,6 +11,7 @@
 #include "client/updater/files.h"
 #include "client/updater/manifest.h"
 #include "client/updater/sha1.h"
+#include "common/entry.h"
 #include "common/error.h"
 #include "common/paths.h"
 #include "common/text.h"
@@ -135,7 +136,7 @@ int publishMain(const std::vector<std::string>& args) {
                      "Copies every file of the release folder to the update folder as <path>.txt and writes list.txt last.\n";
         return 2;
     }
-    try {
+    return runReportingErrorsOnConsole([&] {
         const updater::OpenSsl ssl = updater::loadOpenSsl();
         const auto files = publish(ssl, args[1], args[2], args[3]);
         unsigned long long total = 0;
@@ -145,10 +146,7 @@ int publishMain(const std::vector<std::string>& args) {
         }
         std::cout << "published " << files.size() << " files (" << total << " bytes), version " << args[2] << "\n";
         return 0;
-    } catch (const std::exception&) {
-        std::cerr << unhandledErrorText(std::current_exception());
-        return 1;
-    }
+    });
 }
 
 }  // namespace tovi::publish
