@@ -105,7 +105,8 @@ IoResult writeToPath(const std::string& path, bool mustExist, std::string_view b
 
 CreateOutcome createNewFile(const std::string& path, std::string_view bytes, std::string* reason) {
     const std::wstring wide = widen(path);
-    UniqueWin32File file(CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueWin32File file(
+        CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         const DWORD e = GetLastError();
         if (e == ERROR_FILE_EXISTS || e == ERROR_ALREADY_EXISTS) return CreateOutcome::Exists;
