@@ -1,9 +1,8 @@
-// The web engine node.dll, bound by name at start-up: one table of its 14 functions, typed from the
-// declarations in engines/engine_api.h.
+// The web engine node.dll, bound by name at start-up through the table of engines/engine_table.h.
 #pragma once
 
 #include "common/library.h"
-#include "engines/engine_api.h"
+#include "engines/engine_table.h"
 
 namespace tovi::client {
 
@@ -13,22 +12,7 @@ inline constexpr const char* kEngineLibrary = "node.dll";
 inline constexpr const char* kEngineLibrary = "libtovi_webengine.so";
 #endif
 
-struct EngineApi {
-    decltype(&::wkeInitialize) wkeInitialize = nullptr;
-    decltype(&::wkeCreateWebWindow) wkeCreateWebWindow = nullptr;
-    decltype(&::wkeLoadURL) wkeLoadURL = nullptr;
-    decltype(&::wkeSetCspCheckEnable) wkeSetCspCheckEnable = nullptr;
-    decltype(&::wkeShowWindow) wkeShowWindow = nullptr;
-    decltype(&::wkeSetFocus) wkeSetFocus = nullptr;
-    decltype(&::wkeOnDocumentReady) wkeOnDocumentReady = nullptr;
-    decltype(&::wkeOnTitleChanged) wkeOnTitleChanged = nullptr;
-    decltype(&::wkeGetTitle) wkeGetTitle = nullptr;
-    decltype(&::wkeJsBindFunction) wkeJsBindFunction = nullptr;
-    decltype(&::wkeDestroyWebWindow) wkeDestroyWebWindow = nullptr;
-    decltype(&::wkeResize) wkeResize = nullptr;
-    decltype(&::jsArg) jsArg = nullptr;
-    decltype(&::jsToString) jsToString = nullptr;
-};
+using EngineApi = engine::EngineApi;
 
 // The loaded library and its table; the library stays loaded as long as this lives.
 struct Engine {
@@ -36,7 +20,7 @@ struct Engine {
     EngineApi api;
 };
 
-// Looks the 14 functions up in library, in the order of the table above; throws BindError
+// Looks the 14 functions up in library, in the table's order; throws BindError
 // "could not import: " + name for the first one missing.
 EngineApi bindEngineApi(const Library& library);
 

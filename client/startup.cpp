@@ -13,7 +13,7 @@
 #include "client/splash_image.h"
 #include "client/startup.h"
 #include "client/worker_pool.h"
-#include "common/library.h"
+#include "common/entry.h"
 #include "common/messages.h"
 #include "common/process.h"
 #include "common/support_protocol.h"

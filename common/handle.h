@@ -1,11 +1,10 @@
-// One RAII wrapper for every kind of handle. The traits type names the raw type, its "no handle"
-// value and how to close it, so that a HANDLE whose "none" is INVALID_HANDLE_VALUE and one whose
-// "none" is null can never be mixed up.
-//
-//   struct FdTraits { using type = int; static type none() { return -1; } static void close(type h) { ::close(h); } };
-//   using UniqueFd = tovi::UniqueHandle<FdTraits>;
+// One RAII wrapper for every kind of handle, and every kind the project uses, named once here.
+// The traits type names the raw type, its "no handle" value and how to close it, so that a HANDLE
+// whose "none" is INVALID_HANDLE_VALUE and one whose "none" is null can never be mixed up.
+// Portable: no system header. Each close is defined beside the system library that provides it.
 #pragma once
 
+#include <cstdint>
 #include <utility>
 
 namespace tovi {
@@ -37,5 +36,50 @@ public:
 private:
     type h_;
 };
+
+// A loaded shared library (dlopen's handle, an HMODULE): none is null. Closed in library_*.cpp.
+struct LibraryTraits {
+    using type = void*;
+    static type none() noexcept { return nullptr; }
+    static void close(type h) noexcept;
+};
+using UniqueLibrary = UniqueHandle<LibraryTraits>;
+
+// A socket: SOCKET on Windows, a file descriptor on POSIX; both fit, and "none" is all bits set in
+// both (INVALID_SOCKET, and -1 as unsigned). Closed by the socket layer that links the system's
+// socket library (devices/socket_*.cpp).
+struct SocketTraits {
+    using type = std::uintptr_t;
+    static type none() noexcept { return ~type{0}; }
+    static void close(type s) noexcept;
+};
+using UniqueSocket = UniqueHandle<SocketTraits>;
+
+#ifdef _WIN32
+// A HANDLE from CreateFileW (files, devices, ports): none is INVALID_HANDLE_VALUE. handle_win32.cpp.
+struct Win32FileTraits {
+    using type = void*;
+    static type none() noexcept { return reinterpret_cast<void*>(~std::uintptr_t{0}); }
+    static void close(type h) noexcept;
+};
+using UniqueWin32File = UniqueHandle<Win32FileTraits>;
+
+// A printer HANDLE from OpenPrinterW: none is null. Closed in devices/printraw_win32.cpp, the only
+// piece that links the spooler.
+struct Win32PrinterTraits {
+    using type = void*;
+    static type none() noexcept { return nullptr; }
+    static void close(type h) noexcept;
+};
+using UniqueWin32Printer = UniqueHandle<Win32PrinterTraits>;
+#else
+// A POSIX file descriptor (files, devices, pipes): none is -1. handle_posix.cpp.
+struct FdTraits {
+    using type = int;
+    static type none() noexcept { return -1; }
+    static void close(type fd) noexcept;
+};
+using UniqueFd = UniqueHandle<FdTraits>;
+#endif
 
 }  // namespace tovi

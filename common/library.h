@@ -1,12 +1,10 @@
 // Binding a shared library by file name at run time.
 #pragma once
 
-#include <exception>
-#include <memory>
 #include <string>
 
 #include "common/error.h"
-#include "common/messages.h"
+#include "common/handle.h"
 
 namespace tovi {
 
@@ -25,10 +23,7 @@ public:
     void* find(const char* name) const;
 
 private:
-    struct Closer {
-        void operator()(void* h) const noexcept;
-    };
-    std::unique_ptr<void, Closer> handle_;
+    UniqueLibrary handle_;
     bool badFormat_ = false;
 };
 
@@ -61,22 +56,7 @@ void* findOrThrow(const Library& library, const char* name);
 // standard error), a missing function on standard error only.
 void reportBindError(const BindError& error);
 
-// The catch barrier of a program's main: body's status, or 1 once what escaped it is reported.
-template <typename Body>
-int runReportingErrors(Body&& body) {
-    try {
-        return body();
-    } catch (const BindError& e) {
-        reportBindError(e);
-        return 1;
-    } catch (...) {
-        reportUnhandledError(std::current_exception());
-        return 1;
-    }
-}
-
-// Casts a symbol's address to the function type of its declaration, e.g.
-//   api.winPrint = symbolAs<decltype(&winPrint)>(lib.find("winPrint"));
+// Casts a symbol's address to the function type of its declaration. Binders use bindSymbol.
 template <typename Fn>
 Fn symbolAs(void* address) {
     // Object-to-function pointer casts are conditionally supported; both our ABIs support them.
@@ -84,6 +64,14 @@ Fn symbolAs(void* address) {
     static_assert(sizeof(fn) == sizeof(address));
     __builtin_memcpy(&fn, &address, sizeof fn);
     return fn;
+}
+
+// The one way a library's function is bound: slot, a pointer typed from the function's
+// declaration, takes the address found for it (null stays null), e.g.
+//   bindSymbol(table.winPrint, findOrThrow(lib, "winPrint"));
+template <typename Fn>
+void bindSymbol(Fn& slot, void* address) {
+    slot = symbolAs<Fn>(address);
 }
 
 }  // namespace tovi

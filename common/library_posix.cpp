@@ -7,7 +7,7 @@
 
 namespace tovi {
 
-void Library::Closer::operator()(void* h) const noexcept { dlclose(h); }
+void LibraryTraits::close(type h) noexcept { dlclose(h); }
 
 namespace {
 // dlerror() texts for a file that exists but is no loadable library of this architecture.

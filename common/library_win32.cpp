@@ -5,7 +5,7 @@
 
 namespace tovi {
 
-void Library::Closer::operator()(void* h) const noexcept { FreeLibrary(static_cast<HMODULE>(h)); }
+void LibraryTraits::close(type h) noexcept { FreeLibrary(static_cast<HMODULE>(h)); }
 
 Library Library::load(const std::string& fileName) {
     Library lib;

@@ -2,9 +2,9 @@
 // support program opens it with com_init, sends with com_send and releases it with com_rest, so
 // the port lives in this file for the whole process. Each function is a catch barrier.
 #include <cstdio>
-#include <exception>
 #include <optional>
 
+#include "common/boundary.h"
 #include "devices/device_api.h"
 #include "devices/devio.h"
 #include "devices/serial.h"
@@ -18,22 +18,10 @@ std::optional<SerialPort>& openPort() {
     return port;
 }
 
-template <typename Body>
-int guarded(Body body) noexcept {
-    try {
-        return body();
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "api_com: %s\n", e.what());
-    } catch (...) {
-        std::fprintf(stderr, "api_com: unexpected failure\n");
-    }
-    return 0;
-}
-
 }  // namespace
 
 extern "C" int TOVI_STDCALL com_init(int port, int baud) {
-    return guarded([&] {
+    return tovi::guardedExport({"api_com"}, 0, [&] {
         openPort().reset();  // a second com_init replaces the first port
         const auto settings = tovi::devices::loadDeviceSettings("api_com");
         openPort().emplace(SerialPort::open(settings, port, baud));
@@ -42,7 +30,7 @@ extern "C" int TOVI_STDCALL com_init(int port, int baud) {
 }
 
 extern "C" int TOVI_STDCALL com_send(const char* data, int length) {
-    return guarded([&] {
+    return tovi::guardedExport({"api_com"}, 0, [&] {
         if (!openPort()) {
             std::fprintf(stderr, "api_com: com_send without an open port\n");
             return 0;
@@ -57,7 +45,7 @@ extern "C" int TOVI_STDCALL com_send(const char* data, int length) {
 }
 
 extern "C" int TOVI_STDCALL com_rest(void) {
-    return guarded([&] {
+    return tovi::guardedExport({"api_com"}, 0, [&] {
         const bool wasOpen = openPort().has_value();
         openPort().reset();
         return wasOpen ? 1 : 0;

@@ -23,13 +23,6 @@ namespace tovi::devices {
 
 namespace {
 
-struct FdTraits {
-    using type = int;
-    static type none() { return -1; }
-    static void close(type h) { ::close(h); }
-};
-using UniqueFd = UniqueHandle<FdTraits>;
-
 std::string errnoText(int e) { return std::strerror(e); }
 
 // A missing device: the node is absent, or present without a device behind it (printer unplugged).

@@ -8,18 +8,6 @@
 
 namespace tovi::devices {
 
-namespace {
-
-struct FileTraits {
-    using type = HANDLE;
-    static type none() { return INVALID_HANDLE_VALUE; }
-    static void close(type h) { CloseHandle(h); }
-};
-using UniqueFile = UniqueHandle<FileTraits>;
-
-
-}  // namespace
-
 std::string systemErrorText(unsigned long e) {
     wchar_t* text = nullptr;
     const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
@@ -90,8 +78,8 @@ std::string libraryFolder() {
 
 IoResult writeToPath(const std::string& path, bool mustExist, std::string_view bytes, int timeoutMs) {
     const std::wstring wide = widen(path);
-    UniqueFile file(CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                mustExist ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueWin32File file(CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                     mustExist ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         const DWORD e = GetLastError();
         if (mustExist && isMissing(e)) return {WINPRINT_NO_PRINTER, "no device " + path + ": " + errorText(e)};
@@ -117,7 +105,8 @@ IoResult writeToPath(const std::string& path, bool mustExist, std::string_view b
 
 CreateOutcome createNewFile(const std::string& path, std::string_view bytes, std::string* reason) {
     const std::wstring wide = widen(path);
-    UniqueFile file(CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueWin32File file(
+        CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         const DWORD e = GetLastError();
         if (e == ERROR_FILE_EXISTS || e == ERROR_ALREADY_EXISTS) return CreateOutcome::Exists;

@@ -1,12 +1,11 @@
-// ESC/POS byte streams as the printing library sees them: where a job handed over without a
-// length ends, and a readable transcript of a job for the virtual printer.
+// ESC/POS framing as the printing library sees it: how long each command is, and where a job
+// handed over without a length ends (winPrint's end-of-job rule). The virtual printer's readable
+// transcript is built on it in escpos_transcript.h.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <limits>
-#include <string>
-#include <string_view>
 
 namespace tovi::devices {
 
@@ -18,9 +17,26 @@ inline constexpr std::size_t kUnbounded = std::numeric_limits<std::size_t>::max(
 // bytes after them read, whatever the data holds.
 inline constexpr std::size_t kMaxNulParameters = 3;
 
-// Length in bytes of the element that starts at p: a whole command when p[0] is ESC, GS, FS or
-// DLE, otherwise 1. Never looks at p[available] or beyond; a command cut short by `available`
-// gets the length that is left. With kUnbounded, a data block stops before a NUL (see below).
+// The bytes that start a command.
+inline constexpr unsigned char kDle = 0x10;
+inline constexpr unsigned char kEsc = 0x1B;
+inline constexpr unsigned char kFs = 0x1C;
+inline constexpr unsigned char kGs = 0x1D;
+inline constexpr bool isEscposIntroducer(unsigned char b) { return b == kEsc || b == kGs || b == kFs || b == kDle; }
+
+// One element: its length, and whether it is whole (false when `available` cut it short, or for
+// a lone introducer, whose length is 1).
+struct EscposElement {
+    std::size_t length = 0;
+    bool complete = true;
+};
+
+// The element that starts at p: a whole command when p[0] is ESC, GS, FS or DLE, otherwise one
+// byte. Never looks at p[available] or beyond.
+EscposElement escposElement(const unsigned char* p, std::size_t available);
+
+// escposElement's length: a command cut short by `available` gets the length that is left. With
+// kUnbounded, a data block stops before a NUL (see below).
 std::size_t escposElementLength(const unsigned char* p, std::size_t available);
 
 // The length of a job handed over without one: the position of the first NUL byte that is not a
@@ -38,10 +54,5 @@ std::size_t escposElementLength(const unsigned char* p, std::size_t available);
 // Callers that may end inside a command (a job file with a stray ESC p) therefore put
 // kMaxNulParameters + 1 NULs after the data; then no byte after them is read.
 std::size_t escposJobLength(const unsigned char* data);
-
-// A UTF-8 transcript of a job: text decoded from GB2312, LF as a line break, commands as short
-// tags ([INIT] [DRAWER pin 2 120/240 ms] [CUT PARTIAL] [BOLD ON] [ALIGN CENTER] ...), other
-// control bytes as [0xNN], a command cut short by the end of the data as [TRUNCATED 1B 70].
-std::string escposTranscript(std::string_view job);
 
 }  // namespace tovi::devices

@@ -13,13 +13,6 @@ namespace tovi::devices {
 
 namespace {
 
-struct PrinterTraits {
-    using type = HANDLE;
-    static type none() { return nullptr; }
-    static void close(type h) { ClosePrinter(h); }
-};
-using UniquePrinter = UniqueHandle<PrinterTraits>;
-
 std::string errorText(DWORD e) { return systemErrorText(e); }
 
 }  // namespace
@@ -41,7 +34,7 @@ IoResult printRaw(const std::string& printer, std::string_view bytes) {
         const int code = e == ERROR_INVALID_PRINTER_NAME ? WINPRINT_NO_PRINTER : WINPRINT_CANNOT_OPEN;
         return {code, "cannot open printer " + narrow(name) + ": " + errorText(e)};
     }
-    UniquePrinter handle(raw);
+    UniqueWin32Printer handle(raw);
     wchar_t docName[] = L"tovipos receipt";
     wchar_t dataType[] = L"RAW";
     DOC_INFO_1W doc{docName, nullptr, dataType};
@@ -73,3 +66,5 @@ IoResult printRaw(const std::string& printer, std::string_view bytes) {
 }
 
 }  // namespace tovi::devices
+
+void tovi::Win32PrinterTraits::close(type h) noexcept { ClosePrinter(h); }

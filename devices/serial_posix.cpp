@@ -14,13 +14,6 @@ namespace tovi::devices {
 
 namespace {
 
-struct FdTraits {
-    using type = int;
-    static type none() { return -1; }
-    static void close(type h) { ::close(h); }
-};
-using UniqueFd = UniqueHandle<FdTraits>;
-
 // The rates a POSIX line takes by name; anything else is refused rather than rounded.
 bool speedOf(int baud, speed_t* out) {
     static const struct {

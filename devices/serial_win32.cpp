@@ -9,19 +9,12 @@ namespace tovi::devices {
 
 namespace {
 
-struct FileTraits {
-    using type = HANDLE;
-    static type none() { return INVALID_HANDLE_VALUE; }
-    static void close(type h) { CloseHandle(h); }
-};
-using UniqueFile = UniqueHandle<FileTraits>;
-
 std::string lastError() { return "error " + std::to_string(GetLastError()); }
 
 }  // namespace
 
 struct SerialPort::Impl {
-    UniqueFile file;
+    UniqueWin32File file;
 };
 
 SerialPort::SerialPort(std::unique_ptr<Impl> impl, std::string name) : impl_(std::move(impl)), name_(std::move(name)) {}

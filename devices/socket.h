@@ -13,15 +13,7 @@
 
 namespace tovi::devices::net {
 
-// SOCKET on Windows, a file descriptor on POSIX; both fit, and "none" is all bits set in both.
-using Socket = std::uintptr_t;
-
-struct SocketTraits {
-    using type = Socket;
-    static type none() { return ~Socket{0}; }
-    static void close(type s);
-};
-using UniqueSocket = UniqueHandle<SocketTraits>;
+using Socket = SocketTraits::type;
 
 // Winsock start-up for as long as the object lives (WSAStartup / WSACleanup, which the system
 // counts, so the host program's own start-up is neither needed nor disturbed). Nothing on POSIX.

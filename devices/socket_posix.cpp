@@ -34,7 +34,6 @@ Wait waitFor(Socket s, short events, int timeoutMs, std::string* reason) {
 
 }  // namespace
 
-void SocketTraits::close(type s) { ::close(fd(s)); }
 
 SocketLibrary::SocketLibrary() = default;
 SocketLibrary::~SocketLibrary() = default;
@@ -117,3 +116,5 @@ Transfer receiveSome(Socket s, char* buffer, std::size_t size) {
 void shutdownSending(Socket s) { ::shutdown(fd(s), SHUT_WR); }
 
 }  // namespace tovi::devices::net
+
+void tovi::SocketTraits::close(type s) noexcept { ::close(static_cast<int>(s)); }

@@ -31,7 +31,6 @@ Wait waitFor(Socket s, bool write, int timeoutMs, std::string* reason) {
 
 }  // namespace
 
-void SocketTraits::close(type s) { ::closesocket(sock(s)); }
 
 SocketLibrary::SocketLibrary() {
     WSADATA data;
@@ -133,3 +132,5 @@ Transfer receiveSome(Socket s, char* buffer, std::size_t size) {
 void shutdownSending(Socket s) { ::shutdown(sock(s), SD_SEND); }
 
 }  // namespace tovi::devices::net
+
+void tovi::SocketTraits::close(type s) noexcept { ::closesocket(static_cast<SOCKET>(s)); }

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "devices/escpos.h"
+#include "devices/escpos_transcript.h"
 
 namespace tovi::devices {
 

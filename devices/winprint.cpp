@@ -1,9 +1,8 @@
 // The exported functions of the printing library. Each one is a catch barrier: nothing thrown
 // inside may reach the caller, which is C code.
 #include <cstdio>
-#include <exception>
-#include <new>
 
+#include "common/boundary.h"
 #include "devices/devio.h"
 #include "devices/escpos.h"
 #include "devices/network_printer.h"
@@ -19,20 +18,6 @@ using namespace tovi::devices;
 int report(const IoResult& r) {
     if (!r.ok()) std::fprintf(stderr, "winprint: %s\n", r.reason.c_str());
     return r.code;
-}
-
-template <typename Body>
-int guarded(Body body) noexcept {
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "winprint: out of memory\n");
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "winprint: %s\n", e.what());
-    } catch (...) {
-        std::fprintf(stderr, "winprint: unexpected failure\n");
-    }
-    return WINPRINT_FAILED;
 }
 
 int printJob(std::string_view job) {
@@ -59,7 +44,7 @@ int printJob(std::string_view job) {
 }  // namespace
 
 extern "C" int winPrint(const char* data) {
-    return guarded([&] {
+    return tovi::guardedExport({"winprint"}, WINPRINT_FAILED, [&] {
         if (!data) return report({WINPRINT_BAD_ARGUMENT, "winPrint: no data"});
         const auto* bytes = reinterpret_cast<const unsigned char*>(data);
         return printJob(std::string_view(data, escposJobLength(bytes)));
@@ -67,7 +52,7 @@ extern "C" int winPrint(const char* data) {
 }
 
 extern "C" int winWriteFile(const char* port, const char* data, int length) {
-    return guarded([&] {
+    return tovi::guardedExport({"winprint"}, WINPRINT_FAILED, [&] {
         if (!port || (!data && length != 0) || length < 0)
             return report({WINPRINT_BAD_ARGUMENT, "winWriteFile: no port, no data or a negative length"});
         const DeviceSettings settings = loadDeviceSettings("winprint");

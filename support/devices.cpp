@@ -24,12 +24,12 @@ void* findExport(const Library& library, const std::string& name) {
 BoundDevices BoundDevices::bind(const std::string& printLibrary, const std::string& serialLibrary) {
     BoundDevices d;
     d.print_ = loadOrThrow(printLibrary);
-    d.table_.winPrint = symbolAs<decltype(&::winPrint)>(findExport(d.print_, "winPrint"));
-    d.table_.winWriteFile = symbolAs<decltype(&::winWriteFile)>(findExport(d.print_, "winWriteFile"));
+    bindSymbol(d.table_.winPrint, findExport(d.print_, "winPrint"));
+    bindSymbol(d.table_.winWriteFile, findExport(d.print_, "winWriteFile"));
     d.serial_ = loadOrThrow(serialLibrary);
-    d.table_.comInit = symbolAs<decltype(&::com_init)>(findExport(d.serial_, "com_init"));
-    d.table_.comSend = symbolAs<decltype(&::com_send)>(findExport(d.serial_, "com_send"));
-    d.table_.comRest = symbolAs<decltype(&::com_rest)>(findExport(d.serial_, "com_rest"));
+    bindSymbol(d.table_.comInit, findExport(d.serial_, "com_init"));
+    bindSymbol(d.table_.comSend, findExport(d.serial_, "com_send"));
+    bindSymbol(d.table_.comRest, findExport(d.serial_, "com_rest"));
     return d;
 }
 

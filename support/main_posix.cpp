@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "common/library.h"
+#include "common/entry.h"
 #include "common/messages.h"
 #include "support/commands.h"
 

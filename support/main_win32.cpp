@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "common/cmdline.h"
-#include "common/library.h"
+#include "common/entry.h"
 #include "common/messages.h"
 #include "common/text.h"
 #include "support/commands.h"

@@ -14,13 +14,6 @@ namespace tovi::support {
 
 namespace {
 
-struct FdTraits {
-    using type = int;
-    static type none() { return -1; }
-    static void close(type fd) { ::close(fd); }
-};
-using UniqueFd = UniqueHandle<FdTraits>;
-
 MoveResult failure(int error) {
     MoveResult r;
     r.status = (error == EBUSY || error == ETXTBSY || error == EACCES) ? MoveStatus::InUse : MoveStatus::Failed;

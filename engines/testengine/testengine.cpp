@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "common/boundary.h"
 #include "engines/engine_api.h"
 
 struct toviEngineView {
@@ -224,21 +225,24 @@ void registerViewClass() {
 
 std::string pointerText(const void* p) { return p ? "set" : "null"; }
 
+constexpr const char* kLibrary = "testengine";
+
 }  // namespace
 
-// Every export has its own catch barrier: nothing may unwind into the caller.
+using tovi::guardedExport;
+
+// Every export is a catch barrier: nothing may unwind into the caller.
 extern "C" {
 
 void TOVI_ENGINE_CALL wkeInitialize(void) {
-    try {
+    guardedExport({kLibrary, "wkeInitialize"}, [&] {
         log("wkeInitialize");
         registerViewClass();
-    } catch (...) {
-    }
+    });
 }
 
 wkeWebView TOVI_ENGINE_CALL wkeCreateWebWindow(int type, void* parent, int x, int y, int width, int height) {
-    try {
+    return guardedExport({kLibrary, "wkeCreateWebWindow"}, static_cast<wkeWebView>(nullptr), [&]() -> wkeWebView {
         log("wkeCreateWebWindow type=" + std::to_string(type) + " parent=" + classOf(static_cast<HWND>(parent)) +
             " x=" + std::to_string(x) + " y=" + std::to_string(y) + " w=" + std::to_string(width) +
             " h=" + std::to_string(height));
@@ -248,13 +252,11 @@ wkeWebView TOVI_ENGINE_CALL wkeCreateWebWindow(int type, void* parent, int x, in
                                      static_cast<HWND>(parent), nullptr, GetModuleHandleW(nullptr), nullptr);
         if (view->hwnd) SetWindowLongPtrW(view->hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(view));
         return view;
-    } catch (...) {
-        return nullptr;
-    }
+    });
 }
 
 void TOVI_ENGINE_CALL wkeLoadURL(wkeWebView view, const char* url) {
-    try {
+    guardedExport({kLibrary, "wkeLoadURL"}, [&] {
         std::string u = url ? url : "";
         log("wkeLoadURL url=" + u);
         if (!view) return;
@@ -279,105 +281,92 @@ void TOVI_ENGINE_CALL wkeLoadURL(wkeWebView view, const char* url) {
         }
         view->next = 0;
         if (view->hwnd) SetTimer(view->hwnd, kScriptTimer, 10, nullptr);
-    } catch (...) {
-    }
+    });
 }
 
 void TOVI_ENGINE_CALL wkeSetCspCheckEnable(wkeWebView, int enable) {
-    try {
+    guardedExport({kLibrary, "wkeSetCspCheckEnable"}, [&] {
         log("wkeSetCspCheckEnable enable=" + std::to_string(enable));
-    } catch (...) {
-    }
+    });
 }
 
 void TOVI_ENGINE_CALL wkeShowWindow(wkeWebView view, int show) {
-    try {
+    guardedExport({kLibrary, "wkeShowWindow"}, [&] {
         log("wkeShowWindow show=" + std::to_string(show));
         if (view && view->hwnd) ShowWindow(view->hwnd, show ? SW_SHOW : SW_HIDE);
-    } catch (...) {
-    }
+    });
 }
 
 void TOVI_ENGINE_CALL wkeSetFocus(wkeWebView view) {
-    try {
+    guardedExport({kLibrary, "wkeSetFocus"}, [&] {
         log("wkeSetFocus");
         if (view && view->hwnd) SetFocus(view->hwnd);
-    } catch (...) {
-    }
+    });
 }
 
 void TOVI_ENGINE_CALL wkeOnDocumentReady(wkeWebView view, wkeDocumentReadyCallback handler, void* context) {
-    try {
+    guardedExport({kLibrary, "wkeOnDocumentReady"}, [&] {
         log("wkeOnDocumentReady context=" + pointerText(context));
         if (!view) return;
         view->ready = handler;
         view->readyContext = context;
-    } catch (...) {
-    }
+    });
 }
 
 void TOVI_ENGINE_CALL wkeOnTitleChanged(wkeWebView view, wkeTitleChangedCallback handler, void* context) {
-    try {
+    guardedExport({kLibrary, "wkeOnTitleChanged"}, [&] {
         log("wkeOnTitleChanged context=" + pointerText(context));
         if (!view) return;
         view->titleChanged = handler;
         view->titleContext = context;
-    } catch (...) {
-    }
+    });
 }
 
 const char* TOVI_ENGINE_CALL wkeGetTitle(wkeWebView view) {
-    try {
+    return guardedExport({kLibrary, "wkeGetTitle"}, "", [&]() -> const char* {
         log("wkeGetTitle -> " + (view ? view->title : std::string()));
         return view ? view->title.c_str() : "";
-    } catch (...) {
-        return "";
-    }
+    });
 }
 
 void TOVI_ENGINE_CALL wkeJsBindFunction(const char* name, jsNativeFunction function, void* context,
                                         unsigned int argumentCount) {
-    try {
+    guardedExport({kLibrary, "wkeJsBindFunction"}, [&] {
         const std::string n = name ? name : "";
         log("wkeJsBindFunction name=" + n + " context=" + pointerText(context) +
             " args=" + std::to_string(argumentCount));
         bindings()[n] = Binding{function, context, argumentCount};
-    } catch (...) {
-    }
+    });
 }
 
 void TOVI_ENGINE_CALL wkeDestroyWebWindow(wkeWebView view) {
-    try {
+    guardedExport({kLibrary, "wkeDestroyWebWindow"}, [&] {
         log("wkeDestroyWebWindow");
         if (!view) return;
         view->destroyed = true;
         // The view itself is kept: the script that called us may still be on the stack.
         if (view->hwnd) DestroyWindow(view->hwnd);
-    } catch (...) {
-    }
+    });
 }
 
 void TOVI_ENGINE_CALL wkeResize(wkeWebView view, int width, int height) {
-    try {
+    guardedExport({kLibrary, "wkeResize"}, [&] {
         log("wkeResize w=" + std::to_string(width) + " h=" + std::to_string(height));
         if (view && view->hwnd) SetWindowPos(view->hwnd, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER);
-    } catch (...) {
-    }
+    });
 }
 
 jsValue TOVI_ENGINE_CALL jsArg(jsExecState state, int index) {
-    try {
+    return guardedExport({kLibrary, "jsArg"}, jsValue{-1}, [&]() -> jsValue {
         log("jsArg index=" + std::to_string(index));
         const auto* s = static_cast<ExecState*>(state);
         if (!s || index < 0 || static_cast<std::size_t>(index) >= s->arguments.size()) return -1;
         return index;
-    } catch (...) {
-        return -1;
-    }
+    });
 }
 
 const char* TOVI_ENGINE_CALL jsToString(jsExecState state, jsValue value) {
-    try {
+    return guardedExport({kLibrary, "jsToString"}, "", [&]() -> const char* {
         auto* s = static_cast<ExecState*>(state);
         if (!s) return "";
         s->text = value >= 0 && static_cast<std::size_t>(value) < s->arguments.size()
@@ -385,9 +374,7 @@ const char* TOVI_ENGINE_CALL jsToString(jsExecState state, jsValue value) {
                       : std::string("undefined");
         log("jsToString -> " + s->text);
         return s->text.c_str();
-    } catch (...) {
-        return "";
-    }
+    });
 }
 
 }  // extern "C"

@@ -21,14 +21,16 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <exception>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "common/boundary.h"
 #include "engines/engine_api.h"
 #include "engines/webkitgtk/scripts.h"
 #include "ui/gtk/gtk_native.h"
+
+using tovi::guardedExport;
 
 // The engine's title object handed to title handlers.
 struct toviEngineString {
@@ -82,27 +84,9 @@ EngineState& state() {
     return *s;
 }
 
-void report(const char* where, const char* what) { std::fprintf(stderr, "tovi_webengine: %s: %s\n", where, what); }
+constexpr const char* kLibrary = "tovi_webengine";
 
-// The catch barrier of every entry point.
-template <typename R, typename Fn>
-R guarded(const char* where, R fallback, Fn&& body) noexcept {
-    try {
-        return body();
-    } catch (const std::exception& e) {
-        report(where, e.what());
-    } catch (...) {
-        report(where, "unknown error");
-    }
-    return fallback;
-}
-template <typename Fn>
-void guardedVoid(const char* where, Fn&& body) noexcept {
-    guarded(where, 0, [&] {
-        body();
-        return 0;
-    });
-}
+void report(const char* where, const char* what) { tovi::reportExportFailure({kLibrary, where}, what); }
 
 // The view behind a handle from the client, or null when it is no live view of ours.
 toviEngineView* liveView(wkeWebView view) {
@@ -184,7 +168,7 @@ void callBound(const PageMessage& m) {
 
 gboolean runPageMessage(gpointer data) {
     std::unique_ptr<PageMessage> m(static_cast<PageMessage*>(data));
-    guardedVoid("page message", [&] {
+    guardedExport({kLibrary, "page message"}, [&] {
         if (m->ready) {
             toviEngineView* v = m->view;
             // A document of a destroyed view is not reported.
@@ -197,7 +181,7 @@ gboolean runPageMessage(gpointer data) {
 }
 
 void onScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result, gpointer data) {
-    guardedVoid("script message", [&] {
+    guardedExport({kLibrary, "script message"}, [&] {
         JSCValue* value = webkit_javascript_result_get_js_value(result);
         if (!value || !jsc_value_is_object(value)) return;
         auto m = std::make_unique<PageMessage>();
@@ -218,7 +202,7 @@ void onScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result, 
 }
 
 void onTitle(GObject*, GParamSpec*, gpointer data) {
-    guardedVoid("title", [&] {
+    guardedExport({kLibrary, "title"}, [&] {
         auto* v = static_cast<toviEngineView*>(data);
         if (!v->web) return;
         const gchar* title = webkit_web_view_get_title(v->web);
@@ -240,7 +224,7 @@ void onWebDestroy(GtkWidget*, gpointer data) {
 }
 
 gboolean runLoad(gpointer data) {
-    guardedVoid("load", [&] {
+    guardedExport({kLibrary, "load"}, [&] {
         auto* v = static_cast<toviEngineView*>(data);
         v->loadQueued = false;
         if (v->web) webkit_web_view_load_uri(v->web, v->pendingUrl.c_str());
@@ -249,7 +233,7 @@ gboolean runLoad(gpointer data) {
 }
 
 gboolean runResize(gpointer data) {
-    guardedVoid("resize", [&] {
+    guardedExport({kLibrary, "resize"}, [&] {
         auto* v = static_cast<toviEngineView*>(data);
         v->resizeQueued = false;
         if (v->web) gtk_widget_set_size_request(GTK_WIDGET(v->web), v->pendingWidth, v->pendingHeight);
@@ -272,14 +256,14 @@ constexpr jsValue kUndefined = 0;
 extern "C" {
 
 void TOVI_ENGINE_CALL wkeInitialize(void) {
-    guardedVoid("wkeInitialize", [] {
+    guardedExport({kLibrary, "wkeInitialize"}, [] {
         // The client's windowing layer has initialised GTK already; this only makes sure.
         if (!gtk_init_check(nullptr, nullptr)) report("wkeInitialize", "cannot open the display");
     });
 }
 
 wkeWebView TOVI_ENGINE_CALL wkeCreateWebWindow(int type, void* parent, int x, int y, int width, int height) {
-    return guarded("wkeCreateWebWindow", static_cast<wkeWebView>(nullptr), [&]() -> wkeWebView {
+    return guardedExport({kLibrary, "wkeCreateWebWindow"}, static_cast<wkeWebView>(nullptr), [&]() -> wkeWebView {
         if (type != WKE_WINDOW_TYPE_CONTROL) {
             report("wkeCreateWebWindow", "only child control views (kind 2) are supported");
             return nullptr;
@@ -316,7 +300,7 @@ wkeWebView TOVI_ENGINE_CALL wkeCreateWebWindow(int type, void* parent, int x, in
 }
 
 void TOVI_ENGINE_CALL wkeLoadURL(wkeWebView view, const char* url) {
-    guardedVoid("wkeLoadURL", [&] {
+    guardedExport({kLibrary, "wkeLoadURL"}, [&] {
         toviEngineView* v = liveView(view);
         if (!v) return;
         v->pendingUrl = url && *url ? url : "about:blank";
@@ -334,7 +318,7 @@ void TOVI_ENGINE_CALL wkeSetCspCheckEnable(wkeWebView, int) {
 }
 
 void TOVI_ENGINE_CALL wkeShowWindow(wkeWebView view, int show) {
-    guardedVoid("wkeShowWindow", [&] {
+    guardedExport({kLibrary, "wkeShowWindow"}, [&] {
         if (toviEngineView* v = liveView(view)) {
             if (show) {
                 gtk_widget_show(GTK_WIDGET(v->web));
@@ -346,13 +330,13 @@ void TOVI_ENGINE_CALL wkeShowWindow(wkeWebView view, int show) {
 }
 
 void TOVI_ENGINE_CALL wkeSetFocus(wkeWebView view) {
-    guardedVoid("wkeSetFocus", [&] {
+    guardedExport({kLibrary, "wkeSetFocus"}, [&] {
         if (toviEngineView* v = liveView(view)) gtk_widget_grab_focus(GTK_WIDGET(v->web));
     });
 }
 
 void TOVI_ENGINE_CALL wkeOnDocumentReady(wkeWebView view, wkeDocumentReadyCallback handler, void* context) {
-    guardedVoid("wkeOnDocumentReady", [&] {
+    guardedExport({kLibrary, "wkeOnDocumentReady"}, [&] {
         if (toviEngineView* v = liveView(view)) {
             v->ready = handler;
             v->readyContext = context;
@@ -361,7 +345,7 @@ void TOVI_ENGINE_CALL wkeOnDocumentReady(wkeWebView view, wkeDocumentReadyCallba
 }
 
 void TOVI_ENGINE_CALL wkeOnTitleChanged(wkeWebView view, wkeTitleChangedCallback handler, void* context) {
-    guardedVoid("wkeOnTitleChanged", [&] {
+    guardedExport({kLibrary, "wkeOnTitleChanged"}, [&] {
         if (toviEngineView* v = liveView(view)) {
             v->titleChanged = handler;
             v->titleContext = context;
@@ -370,7 +354,7 @@ void TOVI_ENGINE_CALL wkeOnTitleChanged(wkeWebView view, wkeTitleChangedCallback
 }
 
 const char* TOVI_ENGINE_CALL wkeGetTitle(wkeWebView view) {
-    return guarded("wkeGetTitle", "", [&]() -> const char* {
+    return guardedExport({kLibrary, "wkeGetTitle"}, "", [&]() -> const char* {
         for (toviEngineView* v : state().views) {
             if (v != view) continue;
             if (v->web) {
@@ -386,7 +370,7 @@ const char* TOVI_ENGINE_CALL wkeGetTitle(wkeWebView view) {
 
 void TOVI_ENGINE_CALL wkeJsBindFunction(const char* name, jsNativeFunction function, void* context,
                                         unsigned int argumentCount) {
-    guardedVoid("wkeJsBindFunction", [&] {
+    guardedExport({kLibrary, "wkeJsBindFunction"}, [&] {
         if (!name || !*name || !function || !g_utf8_validate(name, -1, nullptr)) {
             report("wkeJsBindFunction", "a function needs a name in UTF-8 and a native function");
             return;
@@ -407,13 +391,13 @@ void TOVI_ENGINE_CALL wkeJsBindFunction(const char* name, jsNativeFunction funct
 }
 
 void TOVI_ENGINE_CALL wkeDestroyWebWindow(wkeWebView view) {
-    guardedVoid("wkeDestroyWebWindow", [&] {
+    guardedExport({kLibrary, "wkeDestroyWebWindow"}, [&] {
         if (toviEngineView* v = liveView(view)) gtk_widget_destroy(GTK_WIDGET(v->web));
     });
 }
 
 void TOVI_ENGINE_CALL wkeResize(wkeWebView view, int width, int height) {
-    guardedVoid("wkeResize", [&] {
+    guardedExport({kLibrary, "wkeResize"}, [&] {
         toviEngineView* v = liveView(view);
         if (!v) return;
         v->pendingWidth = width < 0 ? 0 : width;
@@ -427,7 +411,7 @@ void TOVI_ENGINE_CALL wkeResize(wkeWebView view, int width, int height) {
 }
 
 jsValue TOVI_ENGINE_CALL jsArg(jsExecState es, int index) {
-    return guarded("jsArg", kUndefined, [&]() -> jsValue {
+    return guardedExport({kLibrary, "jsArg"}, kUndefined, [&]() -> jsValue {
         const CallState* call = liveCall(es);
         if (!call || index < 0 || static_cast<std::size_t>(index) >= call->args.size()) return kUndefined;
         return static_cast<jsValue>(index) + 1;
@@ -435,7 +419,7 @@ jsValue TOVI_ENGINE_CALL jsArg(jsExecState es, int index) {
 }
 
 const char* TOVI_ENGINE_CALL jsToString(jsExecState es, jsValue value) {
-    return guarded("jsToString", "", [&]() -> const char* {
+    return guardedExport({kLibrary, "jsToString"}, "", [&]() -> const char* {
         const CallState* call = liveCall(es);
         if (!call) return "";
         if (value < 1 || static_cast<std::uint64_t>(value) > call->args.size()) return "undefined";

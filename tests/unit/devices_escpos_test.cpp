@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "devices/escpos.h"
+#include "devices/escpos_transcript.h"
 #include "devices/winprint.h"
 
 namespace {

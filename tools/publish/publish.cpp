@@ -13,6 +13,7 @@
 #include "client/updater/manifest.h"
 #include "client/updater/sha1.h"
 #include "client/updater/signature.h"
+#include "common/entry.h"
 #include "common/error.h"
 #include "common/paths.h"
 #include "common/text.h"
@@ -204,7 +205,7 @@ int publishMain(const std::vector<std::string>& args) {
         std::cerr << kUsage;
         return 2;
     }
-    try {
+    return runReportingErrorsOnConsole([&] {
         if (keygenFile) return keygen(*keygenFile);
         const updater::OpenSsl ssl = updater::loadOpenSsl();
         std::optional<Signing> signing;
@@ -225,10 +226,7 @@ int publishMain(const std::vector<std::string>& args) {
         if (signing) std::cout << ", serial " << signing->serial << ", signed";
         std::cout << "\n";
         return 0;
-    } catch (const std::exception&) {
-        std::cerr << unhandledErrorText(std::current_exception());
-        return 1;
-    }
+    });
 }
 
 }  // namespace tovi::publish

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "common/library.h"
-#include "engines/engine_api.h"
+#include "engines/engine_table.h"
 #include "ui/gtk/gtk_native.h"
 #include "ui/gtk/testing/x_display.h"
 #include "ui/ui.h"
@@ -27,22 +27,7 @@ using tovi::ui::testing::pumpFor;
 using tovi::ui::testing::pumpUntil;
 namespace fs = std::filesystem;
 
-struct EngineApi {
-    decltype(&::wkeInitialize) wkeInitialize;
-    decltype(&::wkeCreateWebWindow) wkeCreateWebWindow;
-    decltype(&::wkeLoadURL) wkeLoadURL;
-    decltype(&::wkeSetCspCheckEnable) wkeSetCspCheckEnable;
-    decltype(&::wkeShowWindow) wkeShowWindow;
-    decltype(&::wkeSetFocus) wkeSetFocus;
-    decltype(&::wkeOnDocumentReady) wkeOnDocumentReady;
-    decltype(&::wkeOnTitleChanged) wkeOnTitleChanged;
-    decltype(&::wkeGetTitle) wkeGetTitle;
-    decltype(&::wkeJsBindFunction) wkeJsBindFunction;
-    decltype(&::wkeDestroyWebWindow) wkeDestroyWebWindow;
-    decltype(&::wkeResize) wkeResize;
-    decltype(&::jsArg) jsArg;
-    decltype(&::jsToString) jsToString;
-};
+using tovi::engine::EngineApi;
 
 // Loaded once and kept until exit, like the client keeps its engine.
 const EngineApi* loadEngine() {
@@ -50,25 +35,11 @@ const EngineApi* loadEngine() {
     if (!*library) return nullptr;
     static EngineApi api{};
     bool complete = true;
-    auto bind = [&](auto& slot, const char* name) {
+    tovi::engine::forEachFunction(api, [&](auto& slot, const char* name) {
         void* address = library->find(name);
         complete = complete && address;
-        slot = tovi::symbolAs<std::remove_reference_t<decltype(slot)>>(address);
-    };
-    bind(api.wkeInitialize, "wkeInitialize");
-    bind(api.wkeCreateWebWindow, "wkeCreateWebWindow");
-    bind(api.wkeLoadURL, "wkeLoadURL");
-    bind(api.wkeSetCspCheckEnable, "wkeSetCspCheckEnable");
-    bind(api.wkeShowWindow, "wkeShowWindow");
-    bind(api.wkeSetFocus, "wkeSetFocus");
-    bind(api.wkeOnDocumentReady, "wkeOnDocumentReady");
-    bind(api.wkeOnTitleChanged, "wkeOnTitleChanged");
-    bind(api.wkeGetTitle, "wkeGetTitle");
-    bind(api.wkeJsBindFunction, "wkeJsBindFunction");
-    bind(api.wkeDestroyWebWindow, "wkeDestroyWebWindow");
-    bind(api.wkeResize, "wkeResize");
-    bind(api.jsArg, "jsArg");
-    bind(api.jsToString, "jsToString");
+        tovi::bindSymbol(slot, address);
+    });
     return complete ? &api : nullptr;
 }
 

@@ -1,0 +1,9 @@
+#include <windows.h>
+
+#include "common/handle.h"
+
+namespace tovi {
+
+void Win32FileTraits::close(type h) noexcept { CloseHandle(h); }
+
+}  // namespace tovi
