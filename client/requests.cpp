@@ -6,6 +6,7 @@
 #include <initializer_list>
 #include <vector>
 
+#include "client/log.h"
 #include "common/messages.h"
 #include "common/process.h"
 #include "common/text.h"
@@ -65,6 +66,8 @@ void SystemDeviceHost::writeJobFile(const JobFile& job) {
 
 void SystemDeviceHost::startSupportProgram(const std::string& commandLine) {
     startProgram(desktopWindow(), kSupportProgram, commandLine, kShowNormal);
+    // The command word is the request's kind; the exit code is not waited for here.
+    logDeviceRequest(std::string_view(commandLine).substr(0, commandLine.find(' ')), commandLine, std::nullopt);
 }
 
 }  // namespace tovi::client

@@ -2,9 +2,11 @@
 // platform mains.
 
 #include <memory>
+#include <vector>
 
 #include "client/config.h"
 #include "client/engine.h"
+#include "client/log.h"
 #include "client/requests.h"
 #include "client/shell.h"
 #include "client/splash.h"
@@ -23,6 +25,24 @@
 namespace tovi::client {
 
 namespace {
+
+// Passes the check's reports on, and logs its outcome once it has completed.
+class LoggingStatusSink : public StatusSink {
+public:
+    explicit LoggingStatusSink(StatusSink& next) : next_(next) {}
+    void progress(const std::string& displayName) override {
+        updated_.push_back(displayName);
+        next_.progress(displayName);
+    }
+    void completed() override {
+        logEvent(updateOutcomeText(updated_));
+        next_.completed();
+    }
+
+private:
+    StatusSink& next_;
+    std::vector<std::string> updated_;
+};
 
 int runClient() {
     // 1. The platform libraries come through the import table; OpenSSL is bound by name here
@@ -50,7 +70,13 @@ int runClient() {
     // 5. The update window; its first timer tick starts the check.
     // The OpenSSL table is shared with the worker: a check still running at exit keeps it.
     UpdateCheck check = [ssl](StatusSink& sink, std::atomic<bool>& selfUpdatePending) {
-        updater::runUpdateCheck(*ssl, sink, selfUpdatePending);
+        LoggingStatusSink logged(sink);
+        try {
+            updater::runUpdateCheck(*ssl, logged, selfUpdatePending);
+        } catch (...) {
+            logEvent("update failed: " + errorSummary(std::current_exception()));
+            throw;
+        }
     };
     Splash splash(*app, shell, pool, shared, std::move(check),
                   [] { startProgram(desktopWindow(), kSupportProgram, "update", kShowHidden); });
@@ -59,6 +85,7 @@ int runClient() {
     // 6. The loop, until no top-level window is left. An error that a handler left pending is
     //    reported while the windows are still on screen.
     if (const std::exception_ptr error = app->run()) {
+        logEvent("error: " + errorSummary(error));
         reportUnhandledError(error);
         return 1;
     }
@@ -68,6 +95,18 @@ int runClient() {
 
 }  // namespace
 
-int clientMain() { return runReportingErrors(runClient); }
+int clientMain() {
+    logEvent("start tovipos " TOVI_VERSION);
+    const int status = runReportingErrors([] {
+        try {
+            return runClient();
+        } catch (...) {
+            logEvent("error: " + errorSummary(std::current_exception()));
+            throw;
+        }
+    });
+    logEvent("exit, status " + std::to_string(status));
+    return status;
+}
 
 }  // namespace tovi::client
