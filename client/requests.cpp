@@ -2,12 +2,12 @@
 
 #include <rapidjson/document.h>
 
-#include <fstream>
 #include <initializer_list>
 #include <vector>
 
 #include "client/log.h"
 #include "common/messages.h"
+#include "common/paths.h"
 #include "common/process.h"
 #include "common/text.h"
 
@@ -56,13 +56,7 @@ void carryOut(const DeviceCommand& command, DeviceHost& host) {
     host.startSupportProgram(command.commandLine);
 }
 
-void SystemDeviceHost::writeJobFile(const JobFile& job) {
-    std::ofstream out(job.name, std::ios::binary | std::ios::trunc);
-    if (!out) throw ioError("cannot open: " + job.name);
-    out.write(job.bytes.data(), static_cast<std::streamsize>(job.bytes.size()));
-    out.close();
-    if (!out) throw ioError("cannot write: " + job.name);
-}
+void SystemDeviceHost::writeJobFile(const JobFile& job) { writeFile(job.name, job.bytes); }
 
 void SystemDeviceHost::startSupportProgram(const std::string& commandLine) {
     startProgram(desktopWindow(), kSupportProgram, commandLine, kShowNormal);

@@ -36,6 +36,21 @@ FileKind fileKind(const std::string& path) {
     return FileKind::Regular;
 }
 
+std::vector<std::string> folderNames(const std::string& folder) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAW data{};
+    const HANDLE h = FindFirstFileW(widen(folder + "\\*").c_str(), &data);
+    if (h == INVALID_HANDLE_VALUE) return names;
+    do {
+        const std::string name = narrow(data.cFileName);
+        if (name != "." && name != "..") names.push_back(name);
+    } while (FindNextFileW(h, &data));
+    FindClose(h);
+    return names;
+}
+
+bool createFolder(const std::string& folder) { return CreateDirectoryW(widen(folder).c_str(), nullptr) != 0; }
+
 std::string readFile(const std::string& path) {
     std::unique_ptr<FILE, int (*)(FILE*)> f(_wfopen(widen(path).c_str(), L"rb"), &std::fclose);
     if (!f) throw ioError("cannot open: " + path);
@@ -45,6 +60,14 @@ std::string readFile(const std::string& path) {
     while ((n = std::fread(buf, 1, sizeof buf, f.get())) > 0) data.append(buf, n);
     if (std::ferror(f.get())) throw ioError("cannot read: " + path);
     return data;
+}
+
+void writeFile(const std::string& path, std::string_view bytes) {
+    std::unique_ptr<FILE, int (*)(FILE*)> f(_wfopen(widen(path).c_str(), L"wb"), &std::fclose);
+    if (!f) throw ioError("cannot open: " + path);
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f.get()) == bytes.size();
+    // fclose flushes: its failure is a failed write too.
+    if (std::fclose(f.release()) != 0 || !written) throw ioError("cannot write: " + path);
 }
 
 }  // namespace tovi
