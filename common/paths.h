@@ -1,6 +1,7 @@
 // The program's own location and simple file queries.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,8 +21,12 @@ enum class FileKind { Missing, Regular, Directory, Other };
 FileKind fileKind(const std::string& path);
 inline bool fileExists(const std::string& path) { return fileKind(path) != FileKind::Missing; }
 
-// Names (not paths) of the entries of a folder, "." and ".." left out; empty when it cannot be read.
-std::vector<std::string> folderNames(const std::string& folder);
+// Names (not paths) of the entries of a folder, "." and ".." left out; nothing when it cannot be read.
+std::optional<std::vector<std::string>> folderNames(const std::string& folder);
+
+// The absolute form of an existing path, with "." and ".." resolved (Linux: links too); nothing
+// when it cannot be found.
+std::optional<std::string> absolutePath(const std::string& path);
 
 // Creates one folder; false when that failed (it exists already, or the folder above is missing).
 bool createFolder(const std::string& folder);

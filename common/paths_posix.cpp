@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "common/error.h"
@@ -35,15 +36,21 @@ FileKind fileKind(const std::string& path) {
     return FileKind::Other;
 }
 
-std::vector<std::string> folderNames(const std::string& folder) {
+std::optional<std::vector<std::string>> folderNames(const std::string& folder) {
     std::vector<std::string> names;
     std::unique_ptr<DIR, int (*)(DIR*)> d(::opendir(folder.c_str()), &::closedir);
-    if (!d) return names;
+    if (!d) return std::nullopt;
     while (const dirent* e = ::readdir(d.get())) {
         const std::string name = e->d_name;
         if (name != "." && name != "..") names.push_back(name);
     }
     return names;
+}
+
+std::optional<std::string> absolutePath(const std::string& path) {
+    std::unique_ptr<char, void (*)(void*)> full(::realpath(path.c_str(), nullptr), &std::free);
+    if (!full) return std::nullopt;
+    return std::string(full.get());
 }
 
 bool createFolder(const std::string& folder) { return ::mkdir(folder.c_str(), 0777) == 0; }

@@ -4,10 +4,22 @@
 #include <memory>
 
 #include "common/error.h"
+#include "common/handle.h"
 #include "common/paths.h"
 #include "common/text.h"
 
 namespace tovi {
+
+namespace {
+
+struct FindTraits {
+    using type = HANDLE;
+    static type none() { return INVALID_HANDLE_VALUE; }
+    static void close(type h) { FindClose(h); }
+};
+using UniqueFind = UniqueHandle<FindTraits>;
+
+}  // namespace
 
 std::string programPath() {
     std::wstring buf(MAX_PATH, L'\0');
@@ -36,17 +48,31 @@ FileKind fileKind(const std::string& path) {
     return FileKind::Regular;
 }
 
-std::vector<std::string> folderNames(const std::string& folder) {
+std::optional<std::vector<std::string>> folderNames(const std::string& folder) {
     std::vector<std::string> names;
     WIN32_FIND_DATAW data{};
-    const HANDLE h = FindFirstFileW(widen(folder + "\\*").c_str(), &data);
-    if (h == INVALID_HANDLE_VALUE) return names;
+    const UniqueFind find(FindFirstFileW(widen(folder + "\\*").c_str(), &data));
+    if (!find) return std::nullopt;
     do {
         const std::string name = narrow(data.cFileName);
         if (name != "." && name != "..") names.push_back(name);
-    } while (FindNextFileW(h, &data));
-    FindClose(h);
+    } while (FindNextFileW(find.get(), &data));
     return names;
+}
+
+std::optional<std::string> absolutePath(const std::string& path) {
+    if (!fileExists(path)) return std::nullopt;
+    const std::wstring wide = widen(path);
+    std::wstring buf(MAX_PATH, L'\0');
+    while (true) {
+        const DWORD n = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(buf.size()), buf.data(), nullptr);
+        if (n == 0) return std::nullopt;
+        if (n < buf.size()) {
+            buf.resize(n);
+            return narrow(buf);
+        }
+        buf.resize(n);  // n is the size needed, terminator included
+    }
 }
 
 bool createFolder(const std::string& folder) { return CreateDirectoryW(widen(folder).c_str(), nullptr) != 0; }

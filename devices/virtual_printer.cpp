@@ -62,7 +62,7 @@ StoredJob storeVirtualJob(const std::string& folder, std::string_view bytes) {
         out.result = {WINPRINT_CANNOT_OPEN, "cannot create the virtual printer folder " + folder};
         return out;
     }
-    unsigned long number = nextJobNumber(folderNames(folder));
+    unsigned long number = nextJobNumber(folderNames(folder).value_or(std::vector<std::string>{}));
     // Another run may take the same number between the listing and the creation: go on to the
     // next one. The bound only stops a folder that refuses every name from looping for ever.
     for (int attempt = 0; attempt < 1000 && number <= kMaxJobNumber; ++attempt, ++number) {
