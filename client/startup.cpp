@@ -2,10 +2,12 @@
 // platform mains.
 
 #include <memory>
+#include <vector>
 
 #include "client/config.h"
 #include "client/engine.h"
 #include "client/problem_boxes.h"
+#include "client/log.h"
 #include "client/requests.h"
 #include "client/shell.h"
 #include "client/splash.h"
@@ -25,6 +27,24 @@
 namespace tovi::client {
 
 namespace {
+
+// Passes the check's reports on, and logs its outcome once it has completed.
+class LoggingStatusSink : public StatusSink {
+public:
+    explicit LoggingStatusSink(StatusSink& next) : next_(next) {}
+    void progress(const std::string& displayName) override {
+        updated_.push_back(displayName);
+        next_.progress(displayName);
+    }
+    void completed() override {
+        logEvent(updateOutcomeText(updated_));
+        next_.completed();
+    }
+
+private:
+    StatusSink& next_;
+    std::vector<std::string> updated_;
+};
 
 int runClient() {
     // 1. The platform libraries come through the import table; OpenSSL is bound by name here
@@ -47,14 +67,28 @@ int runClient() {
     // A refused request's box is modal to the main window once it exists; the loop keeps running
     // while the operator reads it.
     ProblemBoxes problems(*app, "系统提示");
-    Shell shell(*app, engine.api, devices, [&problems](const std::string& text) { problems.show(text); });
+    Shell shell(*app, engine.api, devices, [&problems](const std::string& text) { problems.show(text); },
+                [](const FinishedRequest& r) {
+                    if (r.problem.empty()) {
+                        logDeviceRequest(r.kind, r.commandLine, r.exitCode);
+                    } else {
+                        logEvent("device request " + r.kind + ": " + r.commandLine + ", not run: " + r.problem + " [" +
+                                 r.problemKind + "]");
+                    }
+                });
     shell.create([] { return startUrl(loadConfig()); });
     problems.setOwner(&shell.mainFrame());
 
     // 5. The update window; its first timer tick starts the check.
     // The OpenSSL table is shared with the worker: a check still running at exit keeps it.
     UpdateCheck check = [ssl](StatusSink& sink, std::atomic<bool>& selfUpdatePending) {
-        updater::runUpdateCheck(*ssl, sink, selfUpdatePending);
+        LoggingStatusSink logged(sink);
+        try {
+            updater::runUpdateCheck(*ssl, logged, selfUpdatePending);
+        } catch (...) {
+            logEvent("update failed: " + errorSummary(std::current_exception()));
+            throw;
+        }
     };
     Splash splash(*app, shell, pool, shared, std::move(check),
                   [] { startProgram(desktopWindow(), kSupportProgram, protocol::updateCommandLine(), kShowHidden); });
@@ -63,6 +97,7 @@ int runClient() {
     // 6. The loop, until no top-level window is left. An error that a handler left pending is
     //    reported while the windows are still on screen.
     if (const std::exception_ptr error = app->run()) {
+        logEvent("error: " + errorSummary(error));
         reportUnhandledError(error);
         return 1;
     }
@@ -73,6 +108,18 @@ int runClient() {
 
 }  // namespace
 
-int clientMain() { return runReportingErrors(runClient); }
+int clientMain() {
+    logEvent("start tovipos " TOVI_VERSION);
+    const int status = runReportingErrors([] {
+        try {
+            return runClient();
+        } catch (...) {
+            logEvent("error: " + errorSummary(std::current_exception()));
+            throw;
+        }
+    });
+    logEvent("exit, status " + std::to_string(status));
+    return status;
+}
 
 }  // namespace tovi::client

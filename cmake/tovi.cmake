@@ -106,3 +106,14 @@ function(tovi_windows_resources target filename description)
   configure_file(${CMAKE_SOURCE_DIR}/resources/app.rc.in ${rc} @ONLY)
   target_sources(${target} PRIVATE ${rc})
 endfunction()
+
+# The programs and libraries that ship are stripped in Release builds: symbols are more than half
+# of a statically linked MinGW binary. Test programs keep theirs for readable backtraces.
+#   tovi_strip_release(target...)   (targets that this build does not have are skipped)
+function(tovi_strip_release)
+  foreach(t ${ARGN})
+    if(TARGET ${t})
+      target_link_options(${t} PRIVATE $<$<CONFIG:Release>:-s>)
+    endif()
+  endforeach()
+endfunction()

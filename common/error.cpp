@@ -14,18 +14,22 @@ std::string unhandledErrorText(const std::string& message, const std::string& ki
     return "Error: unhandled exception: " + message + " [" + kind + "]\n";
 }
 
-std::string unhandledErrorText(const std::exception_ptr& error) {
+std::string errorSummary(const std::exception_ptr& error) {
     try {
         if (error) std::rethrow_exception(error);
     } catch (const Error& e) {
-        return unhandledErrorText(e.what(), e.kind());
+        return std::string(e.what()) + " [" + e.kind() + "]";
     } catch (const std::bad_alloc&) {
-        return unhandledErrorText("out of memory", "MemoryError");
+        return "out of memory [MemoryError]";
     } catch (const std::exception& e) {
-        return unhandledErrorText(e.what(), "Exception");
+        return std::string(e.what()) + " [Exception]";
     } catch (...) {
     }
-    return unhandledErrorText("unknown error", "Exception");
+    return "unknown error [Exception]";
+}
+
+std::string unhandledErrorText(const std::exception_ptr& error) {
+    return "Error: unhandled exception: " + errorSummary(error) + "\n";
 }
 
 }  // namespace tovi

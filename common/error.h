@@ -25,6 +25,9 @@ Error valueError(const std::string& message);
 // "Error: unhandled exception: " + message + " [" + kind + "]" + LF.
 std::string unhandledErrorText(const std::string& message, const std::string& kind);
 
+// "message [kind]" for any exception, with the kinds below.
+std::string errorSummary(const std::exception_ptr& error);
+
 // The report text for any exception: kind from tovi::Error, "MemoryError" for bad_alloc,
 // "Exception" for anything else; "unknown error" when there is no exception at all.
 std::string unhandledErrorText(const std::exception_ptr& error);

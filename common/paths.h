@@ -1,7 +1,10 @@
 // The program's own location and simple file queries.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace tovi {
 
@@ -18,7 +21,23 @@ enum class FileKind { Missing, Regular, Directory, Other };
 FileKind fileKind(const std::string& path);
 inline bool fileExists(const std::string& path) { return fileKind(path) != FileKind::Missing; }
 
+// Names (not paths) of the entries of a folder, "." and ".." left out; nothing when it cannot be read.
+std::optional<std::vector<std::string>> folderNames(const std::string& folder);
+
+// The absolute form of an existing path, with "." and ".." resolved (Linux: links too); nothing
+// when it cannot be found.
+std::optional<std::string> absolutePath(const std::string& path);
+
+// Creates one folder; false when that failed (it exists already, or the folder above is missing).
+bool createFolder(const std::string& folder);
+// Creates the folder and every missing folder above it. True when it is a folder afterwards.
+bool createFolders(const std::string& folder);
+
 // Reads a whole file as bytes; throws IOError "cannot open: " + path when it cannot be opened.
 std::string readFile(const std::string& path);
+
+// Creates or truncates the file and writes all bytes; throws IOError "cannot open: " + path or
+// "cannot write: " + path.
+void writeFile(const std::string& path, std::string_view bytes);
 
 }  // namespace tovi

@@ -1,7 +1,9 @@
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "common/error.h"
@@ -34,6 +36,25 @@ FileKind fileKind(const std::string& path) {
     return FileKind::Other;
 }
 
+std::optional<std::vector<std::string>> folderNames(const std::string& folder) {
+    std::vector<std::string> names;
+    std::unique_ptr<DIR, int (*)(DIR*)> d(::opendir(folder.c_str()), &::closedir);
+    if (!d) return std::nullopt;
+    while (const dirent* e = ::readdir(d.get())) {
+        const std::string name = e->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    return names;
+}
+
+std::optional<std::string> absolutePath(const std::string& path) {
+    std::unique_ptr<char, void (*)(void*)> full(::realpath(path.c_str(), nullptr), &std::free);
+    if (!full) return std::nullopt;
+    return std::string(full.get());
+}
+
+bool createFolder(const std::string& folder) { return ::mkdir(folder.c_str(), 0777) == 0; }
+
 std::string readFile(const std::string& path) {
     std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "rb"), &std::fclose);
     if (!f) throw ioError("cannot open: " + path);
@@ -43,6 +64,14 @@ std::string readFile(const std::string& path) {
     while ((n = std::fread(buf, 1, sizeof buf, f.get())) > 0) data.append(buf, n);
     if (std::ferror(f.get())) throw ioError("cannot read: " + path);
     return data;
+}
+
+void writeFile(const std::string& path, std::string_view bytes) {
+    std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "wb"), &std::fclose);
+    if (!f) throw ioError("cannot open: " + path);
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f.get()) == bytes.size();
+    // fclose flushes: its failure is a failed write too.
+    if (std::fclose(f.release()) != 0 || !written) throw ioError("cannot write: " + path);
 }
 
 }  // namespace tovi

@@ -4,10 +4,22 @@
 #include <memory>
 
 #include "common/error.h"
+#include "common/handle.h"
 #include "common/paths.h"
 #include "common/text.h"
 
 namespace tovi {
+
+namespace {
+
+struct FindTraits {
+    using type = HANDLE;
+    static type none() { return INVALID_HANDLE_VALUE; }
+    static void close(type h) { FindClose(h); }
+};
+using UniqueFind = UniqueHandle<FindTraits>;
+
+}  // namespace
 
 std::string programPath() {
     std::wstring buf(MAX_PATH, L'\0');
@@ -36,6 +48,35 @@ FileKind fileKind(const std::string& path) {
     return FileKind::Regular;
 }
 
+std::optional<std::vector<std::string>> folderNames(const std::string& folder) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAW data{};
+    const UniqueFind find(FindFirstFileW(widen(folder + "\\*").c_str(), &data));
+    if (!find) return std::nullopt;
+    do {
+        const std::string name = narrow(data.cFileName);
+        if (name != "." && name != "..") names.push_back(name);
+    } while (FindNextFileW(find.get(), &data));
+    return names;
+}
+
+std::optional<std::string> absolutePath(const std::string& path) {
+    if (!fileExists(path)) return std::nullopt;
+    const std::wstring wide = widen(path);
+    std::wstring buf(MAX_PATH, L'\0');
+    while (true) {
+        const DWORD n = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(buf.size()), buf.data(), nullptr);
+        if (n == 0) return std::nullopt;
+        if (n < buf.size()) {
+            buf.resize(n);
+            return narrow(buf);
+        }
+        buf.resize(n);  // n is the size needed, terminator included
+    }
+}
+
+bool createFolder(const std::string& folder) { return CreateDirectoryW(widen(folder).c_str(), nullptr) != 0; }
+
 std::string readFile(const std::string& path) {
     std::unique_ptr<FILE, int (*)(FILE*)> f(_wfopen(widen(path).c_str(), L"rb"), &std::fclose);
     if (!f) throw ioError("cannot open: " + path);
@@ -45,6 +86,14 @@ std::string readFile(const std::string& path) {
     while ((n = std::fread(buf, 1, sizeof buf, f.get())) > 0) data.append(buf, n);
     if (std::ferror(f.get())) throw ioError("cannot read: " + path);
     return data;
+}
+
+void writeFile(const std::string& path, std::string_view bytes) {
+    std::unique_ptr<FILE, int (*)(FILE*)> f(_wfopen(widen(path).c_str(), L"wb"), &std::fclose);
+    if (!f) throw ioError("cannot open: " + path);
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f.get()) == bytes.size();
+    // fclose flushes: its failure is a failed write too.
+    if (std::fclose(f.release()) != 0 || !written) throw ioError("cannot write: " + path);
 }
 
 }  // namespace tovi

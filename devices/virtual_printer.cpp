@@ -1,9 +1,8 @@
 #include "devices/virtual_printer.h"
 
 #include <cstdio>
-#include <filesystem>
-#include <system_error>
 
+#include "common/paths.h"
 #include "devices/escpos_transcript.h"
 
 namespace tovi::devices {
@@ -11,10 +10,6 @@ namespace tovi::devices {
 namespace {
 
 constexpr std::string_view kPrefix = "job-";
-
-std::filesystem::path fsPath(const std::string& utf8) {
-    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
 
 std::string joinPath(const std::string& folder, const std::string& name) {
     if (folder.empty()) return name;
@@ -25,18 +20,6 @@ std::string joinPath(const std::string& folder, const std::string& name) {
 #else
     return folder + "/" + name;
 #endif
-}
-
-// Names in the folder; an unreadable folder gives what could be read (creation then decides).
-std::vector<std::string> listNames(const std::string& folder) {
-    std::vector<std::string> names;
-    std::error_code ec;
-    std::filesystem::directory_iterator it(fsPath(folder), ec), end;
-    for (; !ec && it != end; it.increment(ec)) {
-        const std::u8string n = it->path().filename().u8string();
-        names.emplace_back(n.begin(), n.end());
-    }
-    return names;
 }
 
 // Numbers stay below this so that "highest + 1" and the retries cannot wrap around.
@@ -75,13 +58,11 @@ unsigned long nextJobNumber(const std::vector<std::string>& names) {
 
 StoredJob storeVirtualJob(const std::string& folder, std::string_view bytes) {
     StoredJob out;
-    std::error_code ec;
-    std::filesystem::create_directories(fsPath(folder), ec);
-    if (ec || !std::filesystem::is_directory(fsPath(folder), ec)) {
+    if (!createFolders(folder)) {
         out.result = {WINPRINT_CANNOT_OPEN, "cannot create the virtual printer folder " + folder};
         return out;
     }
-    unsigned long number = nextJobNumber(listNames(folder));
+    unsigned long number = nextJobNumber(folderNames(folder).value_or(std::vector<std::string>{}));
     // Another run may take the same number between the listing and the creation: go on to the
     // next one. The bound only stops a folder that refuses every name from looping for ever.
     for (int attempt = 0; attempt < 1000 && number <= kMaxJobNumber; ++attempt, ++number) {

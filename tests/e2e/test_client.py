@@ -157,6 +157,15 @@ class ClientTest(WineTestCase):
         run.extra = extra
         return run
 
+    def log_texts(self, d):
+        """The event texts of the client's tovipos.log, each line checked for its local timestamp."""
+        with open(os.path.join(d, "tovipos.log"), "rb") as f:
+            lines = f.read().decode("utf-8").splitlines()
+        stamp = re.compile(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d ")
+        for line in lines:
+            self.assertRegex(line, stamp)
+        return [line[26:] for line in lines]
+
     def wait_for_fake(self, d, prefix, timeout=20):
         """Polls the fakes' log (the support program runs beside the client) for a line."""
         path = os.path.join(d, "fake.log")
@@ -328,6 +337,10 @@ class ClientTest(WineTestCase):
                 self.assertEqual(f.read(), body)
         with open(os.path.join(d, "config.ini"), "rb") as f:
             self.assertIn(b"version=new", f.read())
+        texts = self.log_texts(d)
+        self.assertTrue(texts[0].startswith("start tovipos "), texts)
+        self.assertIn("update: 2 files updated: a.dll, b.dll", texts)
+        self.assertEqual(texts[-1], "exit, status 0")
 
     def test_a_new_client_is_handed_to_the_support_program_which_restarts_it(self):
         # The same program with bytes appended: a different digest, and it still runs.
@@ -371,6 +384,9 @@ class ClientTest(WineTestCase):
         self.assertEqual(run.rc, 1)
         self.assertNotIn("wkeShowWindow show=1", run.log)
         self.assertNotIn("log not reached", run.log)
+        texts = self.log_texts(d)
+        self.assertTrue(any(t.startswith("update failed: 404 Not Found [") for t in texts), texts)
+        self.assertEqual(texts[-1], "exit, status 1")
 
     # --- device requests ----------------------------------------------------------------
 
@@ -394,6 +410,7 @@ class ClientTest(WineTestCase):
         body = b"".join(line.encode("gb2312") + b"\n" for line in RECEIPT_TEXT.split("\n"))
         expected = b"\x1b\x40" + b"\x1b\x70\x30\x3c\x78" + body + b"\n" * 3 + b"\x1d\x56\x42\x00"
         self.assertEqual(run.extra, ["winPrint " + hexof(expected)])
+        self.assertIn("device request toviPrint: print PrintOut1.txt USB TRUE TRUE 3, exit code 0", self.log_texts(d))
 
     def test_settlement_report_goes_to_its_own_file(self):
         request = json.dumps({"interface": "USB", "opencash": "FALSE", "cut": "TRUE", "blankrow": "0",

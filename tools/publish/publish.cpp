@@ -4,10 +4,8 @@
 #include <rapidjson/writer.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <ctime>
-#include <filesystem>
-#include <iostream>
-#include <system_error>
 
 #include "client/updater/files.h"
 #include "client/updater/manifest.h"
@@ -20,29 +18,53 @@
 
 namespace tovi::publish {
 
-namespace fs = std::filesystem;
-
 namespace {
 
-fs::path fromUtf8(const std::string& s) { return fs::path(std::u8string(s.begin(), s.end())); }
+// Folders of a release nest at most this deep: a link that leads back up would otherwise be
+// followed for ever.
+constexpr int kMaxDepth = 32;
 
-std::string toUtf8(const fs::path& p) {
-    const std::u8string u = p.generic_u8string();
-    return std::string(u.begin(), u.end());
+std::string join(const std::string& folder, const std::string& relative) {
+    std::string out = folder;
+    if (!out.empty() && out.back() != '/' && out.back() != pathSeparator()) out += pathSeparator();
+    for (const char c : relative) out += c == '/' ? pathSeparator() : c;
+    return out;
 }
 
-std::string nativeUtf8(const fs::path& p) {
-    const std::u8string u = p.u8string();
-    return std::string(u.begin(), u.end());
+// The regular files under folder, as "/"-separated paths relative to it. A folder that cannot be
+// read fails the run: a release published without some of its files would look complete.
+void collectFiles(const std::string& folder, const std::string& relative, int depth, std::vector<std::string>& out) {
+    if (depth > kMaxDepth) throw ioError("folders nested too deep: " + folder);
+    const auto names = folderNames(folder);
+    if (!names) throw ioError("cannot read folder: " + folder);
+    for (const std::string& name : *names) {
+        const std::string path = join(folder, name);
+        const std::string rel = relative.empty() ? name : relative + "/" + name;
+        switch (fileKind(path)) {
+            case FileKind::Directory: collectFiles(path, rel, depth + 1, out); break;
+            case FileKind::Regular: out.push_back(rel); break;
+            default: break;
+        }
+    }
 }
 
-bool isInside(const fs::path& inner, const fs::path& outer) {
-    const auto rel = fs::weakly_canonical(inner).lexically_relative(fs::weakly_canonical(outer));
-    return !rel.empty() && *rel.begin() != "..";
+// Whether the existing folder inner is outer or lies inside it.
+bool isWithin(const std::string& inner, const std::string& outer) {
+    auto a = absolutePath(inner);
+    auto b = absolutePath(outer);
+    if (!a || !b) return false;
+#ifdef _WIN32
+    *a = asciiUpper(*a);  // Windows file names ignore case
+    *b = asciiUpper(*b);
+#endif
+    if (!b->empty() && (b->back() == '/' || b->back() == pathSeparator())) b->pop_back();
+    return a->starts_with(*b) && (a->size() == b->size() || (*a)[b->size()] == '/' || (*a)[b->size()] == pathSeparator());
 }
 
-// Copies from to a temporary name beside to and moves it into place; returns the SHA-1 digest.
-std::string copyInPlace(const updater::OpenSsl& ssl, const std::string& from, const std::string& to) {
+// Copies from to a temporary name beside to and moves it into place; returns the SHA-1 digest and
+// adds the bytes copied to size.
+std::string copyInPlace(const updater::OpenSsl& ssl, const std::string& from, const std::string& to,
+                        unsigned long long* size) {
     updater::InputFile in(from);
     const std::string temp = to + "." + updater::randomTag() + std::string(updater::kTempSuffix);
     updater::OutputFile out(temp);
@@ -52,6 +74,7 @@ std::string copyInPlace(const updater::OpenSsl& ssl, const std::string& from, co
         const std::string_view piece(buf.data(), n);
         out.write(piece);
         digest.update(piece);
+        *size += n;
     }
     out.commit();
     if (!updater::replaceFile(temp, to)) throw ioError("cannot replace " + to);
@@ -103,25 +126,18 @@ std::string manifestText(const std::string& version, const std::vector<Published
 
 std::vector<PublishedFile> publish(const updater::OpenSsl& ssl, const std::string& releaseFolder, const std::string& version,
                                    const std::string& updateFolder, const std::optional<Signing>& signing) {
-    const fs::path release = fromUtf8(releaseFolder);
-    const fs::path update = fromUtf8(updateFolder);
-    std::error_code ec;
-    if (!fs::is_directory(release, ec)) throw ioError("not a folder: " + releaseFolder);
-    fs::create_directories(update, ec);
-    if (!fs::is_directory(update, ec)) throw ioError("cannot create folder: " + updateFolder);
-    if (isInside(update, release) || isInside(release, update) || fs::equivalent(update, release, ec))
+    if (fileKind(releaseFolder) != FileKind::Directory) throw ioError("not a folder: " + releaseFolder);
+    if (!createFolders(updateFolder)) throw ioError("cannot create folder: " + updateFolder);
+    if (isWithin(updateFolder, releaseFolder) || isWithin(releaseFolder, updateFolder))
         throw valueError("the release folder and the update folder must not contain each other");
 
-    std::vector<fs::path> sources;
-    for (const auto& e : fs::recursive_directory_iterator(release)) {
-        if (e.is_regular_file()) sources.push_back(e.path());
-    }
+    std::vector<std::string> sources;
+    collectFiles(releaseFolder, "", 0, sources);
     std::vector<PublishedFile> files;
-    for (const auto& src : sources) {
-        PublishedFile f;
-        f.path = toUtf8(src.lexically_relative(release));
-        if (updater::isTempName(src.filename().string())) continue;  // a leftover of an interrupted copy
-        files.push_back(f);
+    for (const auto& path : sources) {
+        const auto slash = path.rfind('/');
+        if (updater::isTempName(slash == std::string::npos ? path : path.substr(slash + 1))) continue;  // a leftover of an interrupted copy
+        files.push_back({path, "", 0});
     }
     std::sort(files.begin(), files.end(), [](const PublishedFile& a, const PublishedFile& b) { return a.path < b.path; });
     const std::optional<std::uint64_t> serial = signing ? std::optional<std::uint64_t>(signing->serial) : std::nullopt;
@@ -131,17 +147,17 @@ std::vector<PublishedFile> publish(const updater::OpenSsl& ssl, const std::strin
     else (void)manifestText(version, files);
 
     for (auto& f : files) {
-        const fs::path to = update / fromUtf8(f.path + ".txt");
-        fs::create_directories(to.parent_path(), ec);
-        f.sha1 = copyInPlace(ssl, nativeUtf8(release / fromUtf8(f.path)), nativeUtf8(to));
-        f.size = fs::file_size(to);
+        const std::string to = join(updateFolder, f.path + ".txt");
+        const auto slash = f.path.rfind('/');
+        if (slash != std::string::npos) createFolders(join(updateFolder, f.path.substr(0, slash)));
+        f.sha1 = copyInPlace(ssl, join(releaseFolder, f.path), to, &f.size);
     }
     const std::string list = manifestText(version, files, serial);
     if (signing) {
         const updater::Signature sig = sign(ssl.crypto, signing->key, list);
-        writeInPlace(updater::hexText(sig.data(), sig.size()) + "\n", nativeUtf8(update / std::string(updater::kSignatureFile)));
+        writeInPlace(updater::hexText(sig.data(), sig.size()) + "\n", join(updateFolder, std::string(updater::kSignatureFile)));
     }
-    writeInPlace(list, nativeUtf8(update / "list.txt"));
+    writeInPlace(list, join(updateFolder, "list.txt"));
     return files;
 }
 
@@ -171,7 +187,7 @@ int keygen(const std::string& keyFile) {
     const KeySeed seed = generateKey(ssl.crypto);
     const updater::PublicKey pub = publicKeyOf(ssl.crypto, seed);
     writePrivateFile(keyFile, privateKeyPem(seed));
-    std::cout << updater::hexText(pub.data(), pub.size()) << "\n";
+    std::printf("%s\n", updater::hexText(pub.data(), pub.size()).c_str());
     return 0;
 }
 
@@ -202,7 +218,7 @@ int publishMain(const std::vector<std::string>& args) {
     if (keygenFile) bad = bad || keyFile || serial || !positional.empty();
     else bad = bad || positional.size() != 3;
     if (bad) {
-        std::cerr << kUsage;
+        std::fputs(kUsage, stderr);
         return 2;
     }
     return runReportingErrorsOnConsole([&] {
@@ -213,18 +229,18 @@ int publishMain(const std::vector<std::string>& args) {
             signing = Signing{parsePrivateKeyPem(readFile(*keyFile)),
                               serial ? *serial : static_cast<std::uint64_t>(std::time(nullptr))};
         } else if (serial) {
-            std::cerr << "publish: --serial needs --key (an unsigned list has no serial)\n";
+            std::fputs("publish: --serial needs --key (an unsigned list has no serial)\n", stderr);
             return 2;
         }
         const auto files = publish(ssl, positional[0], positional[1], positional[2], signing);
         unsigned long long total = 0;
         for (const auto& f : files) {
-            std::cout << f.sha1 << "  " << f.path << "\n";
+            std::printf("%s  %s\n", f.sha1.c_str(), f.path.c_str());
             total += f.size;
         }
-        std::cout << "published " << files.size() << " files (" << total << " bytes), version " << positional[1];
-        if (signing) std::cout << ", serial " << signing->serial << ", signed";
-        std::cout << "\n";
+        std::printf("published %zu files (%llu bytes), version %s", files.size(), total, positional[1].c_str());
+        if (signing) std::printf(", serial %llu, signed", static_cast<unsigned long long>(signing->serial));
+        std::printf("\n");
         return 0;
     });
 }
