@@ -14,9 +14,11 @@
 #include "client/worker_pool.h"
 #include "common/library.h"
 #include "common/messages.h"
+#include "common/paths.h"
 #include "common/process.h"
 #include "ui/ui.h"
 
+#include "client/updater/handoff.h"
 #include "client/updater/openssl.h"
 #include "client/updater/update_check.h"
 
@@ -25,6 +27,13 @@ namespace tovi::client {
 namespace {
 
 int runClient() {
+    // 0. An update that an earlier run left half-way is finished first: with the hand-off file
+    //    present, the files of the new release are in place but the client is not, and this
+    //    executable must not run next to them.
+    if (updater::handOffPending(programFolder(), programPath(), pathSeparator())) {
+        startProgram(desktopWindow(), kSupportProgram, "update", kShowHidden);
+        return 0;
+    }
     // 1. The platform libraries come through the import table; OpenSSL is bound by name here
     //    (Windows: the -1_1 / -3 DLL names; Linux: libcrypto.so.3, libssl.so.3), although only the
     //    update check uses it: the client does not start without it.
