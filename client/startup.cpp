@@ -12,6 +12,7 @@
 #include "client/splash_image.h"
 #include "client/startup.h"
 #include "client/worker_pool.h"
+#include "common/error.h"
 #include "common/library.h"
 #include "common/messages.h"
 #include "common/paths.h"
@@ -30,7 +31,13 @@ int runClient() {
     // 0. An update that an earlier run left half-way is finished first: with the hand-off file
     //    present, the files of the new release are in place but the client is not, and this
     //    executable must not run next to them.
-    if (updater::handOffPending(programFolder(), programPath(), pathSeparator())) {
+    const std::string folder = programFolder();
+    if (updater::handOffPending(folder, programPath(), pathSeparator())) {
+        // Without the support program every start would end here in silence.
+        if (!fileExists(folder + pathSeparator() + kSupportProgram)) {
+            throw ioError(std::string("an update waits for its hand-off, but ") + kSupportProgram +
+                          " is missing from the program folder");
+        }
         startProgram(desktopWindow(), kSupportProgram, "update", kShowHidden);
         return 0;
     }

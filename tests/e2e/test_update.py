@@ -167,6 +167,11 @@ class UpdateTest(WineTestCase):
         self.assertEqual(read(os.path.join(d, "tovipos.exe")), old)
         self.assertEqual(read(os.path.join(d, "lib", "x.dll")), b"x")
         self.assertNotIn("wkeShowWindow show=1", run.log)
+        # A start without the support program says why it cannot go on.
+        run = self.run_client(d, ["ready", "call toviWinClose"], on_running=lambda r: self.wine.message_box(timeout=40))
+        self.assertEqual(run.extra[1], "Error: unhandled exception: an update waits for its hand-off, but "
+                         "tovipos_print.exe is missing from the program folder [IOError]\n")
+        self.assertEqual(run.rc, 1)
         # The next normal start hands off before anything else; the new client then runs.
         self.copy_to(d, "tovipos_print.exe", os.path.join("fakes", "winprint.dll"), os.path.join("fakes", "api_com.dll"))
         os.remove(os.path.join(d, "engine.log"))
