@@ -353,6 +353,8 @@ def main():
         while done < args.runs and time.monotonic() < deadline:
             done += 1
             soak.one(done)
+            if done % 100 == 0:
+                print("%d runs, %d damaged" % (done, len(soak.damaged)), flush=True)
     finally:
         soak.close()
         shutil.rmtree(work, True)
