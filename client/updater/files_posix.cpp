@@ -76,6 +76,8 @@ void OutputFile::writeNow(std::string_view data) {
 
 void OutputFile::commit() {
     flushBuffer();
+    // A run keeps every committed file until all are moved in: it must not keep their buffers.
+    std::string().swap(buffer_);
     if (::fsync(static_cast<int>(h_)) != 0) throw ioError("cannot write: " + path_);
     const int fd = static_cast<int>(h_);
     h_ = -1;

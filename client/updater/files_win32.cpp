@@ -80,6 +80,8 @@ void OutputFile::writeNow(std::string_view data) {
 
 void OutputFile::commit() {
     flushBuffer();
+    // A run keeps every committed file until all are moved in: it must not keep their buffers.
+    std::string().swap(buffer_);
     if (!FlushFileBuffers(asHandle(h_))) throw ioError("cannot write: " + path_);
     const HANDLE h = asHandle(h_);
     h_ = kInvalid;
