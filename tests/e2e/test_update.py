@@ -137,6 +137,29 @@ class UpdateTest(WineTestCase):
         self.assertEqual([n for n in os.listdir(d) if ".tovi-" in n], [])
         self.assertEqual(read(os.path.join(d, "node.dll")), new)
 
+    def test_a_file_that_cannot_be_replaced_puts_every_file_back(self):
+        self.publish("2.0", {"a.dll": b"new a", "z.dll": b"new z"})
+        d = self.client_folder("1.0")
+        write(os.path.join(d, "a.dll"), b"old a")
+        write(os.path.join(d, "z.dll"), b"old z")
+        # Held open by another program that lets it be read only: it can be neither replaced nor renamed.
+        self.copy_to(d, os.path.join("fakes", "file_holder.exe"))
+        holder = self.wine.spawn(os.path.join(d, "file_holder.exe"), [winpath(os.path.join(d, "z.dll")), "30000", "read"],
+                                 cwd=d)
+        self.addCleanup(holder.kill)
+        deadline = time.time() + 20
+        while time.time() < deadline and not os.path.exists(os.path.join(d, "z.dll.held")):
+            time.sleep(0.05)
+        run = self.run_client(d, ["ready", "wait 8000", "call toviWinClose"],
+                              on_running=lambda r: self.wine.message_box(timeout=40))
+        self.assertEqual(run.extra[1], "Error: unhandled exception: cannot replace: %s [IOError]\n"
+                         % winpath(os.path.join(d, "z.dll")))
+        self.assertEqual(run.rc, 1)
+        self.assertEqual(read(os.path.join(d, "a.dll")), b"old a")  # moved in, then put back
+        self.assertEqual(read(os.path.join(d, "z.dll")), b"old z")
+        self.assertEqual([n for n in os.listdir(d) if ".tovi-" in n], [])
+        self.assertEqual(read(os.path.join(d, "config.ini")).decode(), self.config)
+
     def test_refused_paths_change_nothing(self):
         for path, message in (("CON.txt", "path names a Windows device"),
                               ("lib/Lpt1.dll.txt", "path names a Windows device"),
