@@ -154,6 +154,8 @@ class Soak:
                 # a folder that only this release has
                 "r%d/new/x.dat" % n: b"x%d" % n * 3000,
             }
+            # many small files that all change: a longer stretch of moves for a kill to land in
+            files.update({"many/f%02d.dat" % i: b"%d-%d" % (n, i) * 50 for i in range(20)})
             releases.append(("v%d" % n, files))
         return releases
 
@@ -307,7 +309,7 @@ class Soak:
         self.publish(target)
         self.set_fault(fault, target)
         note = []
-        kill = self.rng.uniform(0, 0.6) if fault == "kill" else None
+        kill = self.rng.uniform(0, 0.8) if fault == "kill" else None
         rc, out = self.start(idle_ms=400 if fault == "stall" else 10000, kill_after=kill)
         completed = rc == 0 and "completed" in out
         if completed and "self-update=1" in out:
