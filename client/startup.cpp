@@ -16,11 +16,14 @@
 #include "client/startup.h"
 #include "client/worker_pool.h"
 #include "common/entry.h"
+#include "common/error.h"
 #include "common/messages.h"
+#include "common/paths.h"
 #include "common/process.h"
 #include "common/support_protocol.h"
 #include "ui/ui.h"
 
+#include "client/updater/handoff.h"
 #include "client/updater/openssl.h"
 #include "client/updater/update_check.h"
 
@@ -47,6 +50,19 @@ private:
 };
 
 int runClient() {
+    // 0. An update that an earlier run left half-way is finished first: with the hand-off file
+    //    present, the files of the new release are in place but the client is not, and this
+    //    executable must not run next to them.
+    const std::string folder = programFolder();
+    if (updater::handOffPending(folder, programPath(), pathSeparator())) {
+        // Without the support program every start would end here in silence.
+        if (!fileExists(folder + pathSeparator() + kSupportProgram)) {
+            throw ioError(std::string("an update waits for its hand-off, but ") + kSupportProgram +
+                          " is missing from the program folder");
+        }
+        startProgram(desktopWindow(), kSupportProgram, protocol::updateCommandLine(), kShowHidden);
+        return 0;
+    }
     // 1. The platform libraries come through the import table; OpenSSL is bound by name here
     //    (Windows: the -1_1 / -3 DLL names; Linux: libcrypto.so.3, libssl.so.3), although only the
     //    update check uses it: the client does not start without it.

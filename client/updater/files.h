@@ -60,6 +60,13 @@ bool replaceFile(const std::string& from, const std::string& to);
 
 bool removeFile(const std::string& path);
 
+// What is at a path, without following a final link (Windows: any reparse point counts as a link).
+enum class EntryKind { Missing, File, Folder, Link, Other };
+EntryKind entryKind(const std::string& path);
+
+// Creates one folder (its parent must exist); false when it cannot be made or already exists.
+bool makeFolder(const std::string& path);
+
 // Names (not paths) of the entries of a folder, "." and ".." excluded; empty when it cannot be read.
 std::vector<std::string> listFolder(const std::string& folder);
 

@@ -76,6 +76,8 @@ void OutputFile::writeNow(std::string_view data) {
 
 void OutputFile::commit() {
     flushBuffer();
+    // A run keeps every committed file until all are moved in: it must not keep their buffers.
+    std::string().swap(buffer_);
     if (::fsync(static_cast<int>(h_)) != 0) throw ioError("cannot write: " + path_);
     const int fd = static_cast<int>(h_);
     h_ = -1;
@@ -96,6 +98,17 @@ bool replaceFile(const std::string& from, const std::string& to) {
 }
 
 bool removeFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+EntryKind entryKind(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return EntryKind::Missing;
+    if (S_ISLNK(st.st_mode)) return EntryKind::Link;
+    if (S_ISDIR(st.st_mode)) return EntryKind::Folder;
+    if (S_ISREG(st.st_mode)) return EntryKind::File;
+    return EntryKind::Other;
+}
+
+bool makeFolder(const std::string& path) { return ::mkdir(path.c_str(), 0755) == 0; }
 
 std::vector<std::string> listFolder(const std::string& folder) {
     std::vector<std::string> names;

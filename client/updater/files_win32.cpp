@@ -80,6 +80,8 @@ void OutputFile::writeNow(std::string_view data) {
 
 void OutputFile::commit() {
     flushBuffer();
+    // A run keeps every committed file until all are moved in: it must not keep their buffers.
+    std::string().swap(buffer_);
     if (!FlushFileBuffers(asHandle(h_))) throw ioError("cannot write: " + path_);
     const HANDLE h = asHandle(h_);
     h_ = kInvalid;
@@ -91,6 +93,18 @@ bool replaceFile(const std::string& from, const std::string& to) {
 }
 
 bool removeFile(const std::string& path) { return DeleteFileW(widen(path).c_str()) != 0; }
+
+EntryKind entryKind(const std::string& path) {
+    const DWORD a = GetFileAttributesW(widen(path).c_str());
+    if (a == INVALID_FILE_ATTRIBUTES) return EntryKind::Missing;
+    // Symbolic links and junctions alike.
+    if (a & FILE_ATTRIBUTE_REPARSE_POINT) return EntryKind::Link;
+    if (a & FILE_ATTRIBUTE_DIRECTORY) return EntryKind::Folder;
+    if (a & FILE_ATTRIBUTE_DEVICE) return EntryKind::Other;
+    return EntryKind::File;
+}
+
+bool makeFolder(const std::string& path) { return CreateDirectoryW(widen(path).c_str(), nullptr) != 0; }
 
 std::vector<std::string> listFolder(const std::string& folder) {
     std::vector<std::string> names;

@@ -103,42 +103,41 @@ std::string dropLastChars(std::string_view utf8, std::size_t n) {
     return std::string(utf8.substr(0, end));
 }
 
-std::string localPathOf(std::string_view utf8Path, const std::string& programFolder, char separator) {
-    if (utf8Path.empty() || utf8Path.front() == '/' || utf8Path.front() == '\\') return {};  // absolute
-    std::vector<std::string_view> parts;
+namespace {
+
+constexpr const char* kLeavesFolder = "path leaves the program folder";
+
+std::vector<std::string> splitAt(std::string_view text, char separator) {
+    std::vector<std::string> parts;
     std::size_t i = 0;
-    while (i < utf8Path.size()) {
-        const auto next = utf8Path.find_first_of("/\\", i);
-        const std::string_view part = utf8Path.substr(i, next == std::string_view::npos ? std::string_view::npos : next - i);
-        if (part.find(':') != std::string_view::npos) return {};  // a drive ("C:"), or a stream name
-        if (part == "..") {
-            if (parts.empty()) return {};  // past the program folder
-            parts.pop_back();
-        } else if (!part.empty() && part != ".") {
-            parts.push_back(part);
-        }
-        if (next == std::string_view::npos) break;
+    while (true) {
+        const auto next = text.find(separator, i);
+        parts.emplace_back(text.substr(i, next == std::string_view::npos ? std::string_view::npos : next - i));
+        if (next == std::string_view::npos) return parts;
         i = next + 1;
     }
-    std::string rel;
-    for (const auto& p : parts) {
-        if (!rel.empty()) rel += separator;
-        rel += p;
-    }
-    // The last four characters go after the join; what is left must still name a file in the folder.
-    rel = dropLastChars(rel, 4);
-    if (rel.empty() || rel.back() == separator) return {};
-    const auto lastSep = rel.rfind(separator);
-    const std::string_view name = std::string_view(rel).substr(lastSep == std::string::npos ? 0 : lastSep + 1);
-    if (name == "." || name == "..") return {};
-    std::string folder = programFolder;
-    if (folder.empty() || folder.back() != separator) folder += separator;
-    return folder + rel;
 }
 
-bool isTempName(std::string_view name) {
-    if (name.size() < kTempSuffix.size() + 9 || name.substr(name.size() - kTempSuffix.size()) != kTempSuffix) return false;
-    const std::string_view tag = name.substr(name.size() - kTempSuffix.size() - 9, 9);
+std::string joined(const std::vector<std::string>& parts, char separator) {
+    std::string out;
+    for (const auto& p : parts) {
+        if (!out.empty()) out += separator;
+        out += p;
+    }
+    return out;
+}
+
+char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+
+// Characters that no Windows file name may hold; "*" and "?" would also turn a folder listing into
+// a pattern.
+bool forbiddenInName(char c) {
+    return static_cast<unsigned char>(c) < 0x20 || std::string_view("<>\"|?*").find(c) != std::string_view::npos;
+}
+
+bool isNameOrSuffixed(std::string_view name, std::string_view suffix) {
+    if (name.size() < suffix.size() + 9 || name.substr(name.size() - suffix.size()) != suffix) return false;
+    const std::string_view tag = name.substr(name.size() - suffix.size() - 9, 9);
     if (tag[0] != '.') return false;
     for (std::size_t i = 1; i < 9; ++i) {
         if (!isHex(tag[i])) return false;
@@ -146,20 +145,108 @@ bool isTempName(std::string_view name) {
     return true;
 }
 
+}  // namespace
+
+bool sameFileName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
+    }
+    return true;
+}
+
+bool isDeviceName(std::string_view component) {
+    std::string_view base = component.substr(0, component.find('.'));
+    while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
+    for (const char* device : {"con", "prn", "aux", "nul", "conin$", "conout$"}) {
+        if (sameFileName(base, device)) return true;
+    }
+    if (base.size() < 4) return false;
+    const std::string_view stem = base.substr(0, 3);
+    if (!sameFileName(stem, "com") && !sameFileName(stem, "lpt")) return false;
+    const std::string_view digit = base.substr(3);
+    // Windows also counts the superscript digits one, two and three.
+    return (digit.size() == 1 && digit[0] >= '1' && digit[0] <= '9') || digit == "\xC2\xB9" || digit == "\xC2\xB2" ||
+           digit == "\xC2\xB3";
+}
+
+RelativePath relativePathOf(std::string_view utf8Path) {
+    RelativePath out;
+    auto refuse = [&out](const char* why) {
+        out.parts.clear();
+        out.problem = why;
+        return out;
+    };
+    if (utf8Path.empty() || utf8Path.front() == '/' || utf8Path.front() == '\\') return refuse(kLeavesFolder);  // absolute
+    std::vector<std::string> parts;
+    std::size_t i = 0;
+    while (i < utf8Path.size()) {
+        const auto next = utf8Path.find_first_of("/\\", i);
+        const std::string_view part = utf8Path.substr(i, next == std::string_view::npos ? std::string_view::npos : next - i);
+        if (part.find(':') != std::string_view::npos) return refuse(kLeavesFolder);  // a drive ("C:"), or a stream name
+        if (part == "..") {
+            if (parts.empty()) return refuse(kLeavesFolder);  // past the program folder
+            parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.emplace_back(part);
+        }
+        if (next == std::string_view::npos) break;
+        i = next + 1;
+    }
+    // The last four characters go after the join; what is left must still name a file in the folder.
+    const std::string rel = dropLastChars(joined(parts, '/'), 4);
+    if (rel.empty() || rel.back() == '/') return refuse(kLeavesFolder);
+    out.parts = splitAt(rel, '/');
+    if (out.parts.back() == "." || out.parts.back() == "..") return refuse(kLeavesFolder);
+    for (const auto& part : out.parts) {
+        // Windows drops a trailing dot or blank, so "a.dll." would be written as "a.dll": another
+        // name than the one listed, and on other systems a third one.
+        if (part.back() == '.' || part.back() == ' ') return refuse("path has a name ending in a dot or a blank");
+        if (isDeviceName(part)) return refuse("path names a Windows device");
+        for (const char c : part) {
+            if (forbiddenInName(c)) return refuse("path has a character that file names cannot hold");
+        }
+    }
+    return out;
+}
+
+std::string localPathOf(std::string_view utf8Path, const std::string& programFolder, char separator) {
+    const RelativePath rel = relativePathOf(utf8Path);
+    if (!rel.problem.empty()) return {};
+    std::string folder = programFolder;
+    if (folder.empty() || folder.back() != separator) folder += separator;
+    return folder + joined(rel.parts, separator);
+}
+
+bool isTempName(std::string_view name) { return isNameOrSuffixed(name, kTempSuffix) || isNameOrSuffixed(name, kAsideSuffix); }
+
+bool isAsideName(std::string_view name) { return isNameOrSuffixed(name, kAsideSuffix); }
+
 EntryNames entryNames(const ManifestEntry& entry, const std::string& updateUrl, const std::string& programFolder, char separator) {
     EntryNames n;
     n.utf8Path = gb2312ToUtf8(entry.path);
     n.url = updateUrl + n.utf8Path;
     n.displayName = dropLastChars(n.utf8Path, 4);
-    n.localPath = localPathOf(n.utf8Path, programFolder, separator);
-    if (n.localPath.empty()) throw valueError("list.txt: path leaves the program folder: " + n.utf8Path);
-    const auto lastSep = n.localPath.rfind(separator);
-    if (isTempName(n.localPath.substr(lastSep + 1)))
-        throw valueError("list.txt: path has the form of a temporary download file: " + n.utf8Path);
-    n.selfUpdate = entry.path == kSelfUpdatePath;
+    const RelativePath rel = relativePathOf(n.utf8Path);
+    if (!rel.problem.empty()) throw valueError("list.txt: " + rel.problem + ": " + n.utf8Path);
+    const std::string& name = rel.parts.back();
+    if (isTempName(name)) throw valueError("list.txt: path has the form of a temporary file: " + n.utf8Path);
+    const bool topLevel = rel.parts.size() == 1;
+    // Written by the update, moved by the hand-off: never a file of the release itself.
+    if (topLevel && sameFileName(name, kSelfUpdatePath)) throw valueError("list.txt: path names the hand-off file: " + n.utf8Path);
+    // File names on Windows ignore letter case, so "TOVIPOS.EXE.txt" and "x/../tovipos.exe.txt"
+    // replace the running client just as "tovipos.exe.txt" does.
+    n.selfUpdate = topLevel && sameFileName(name, kClientExecutable);
     std::string folder = programFolder;
     if (folder.empty() || folder.back() != separator) folder += separator;
+    n.localPath = folder + (n.selfUpdate ? std::string(kClientExecutable) : joined(rel.parts, separator));
     n.target = n.selfUpdate ? folder + std::string(kSelfUpdatePath) : n.localPath;
+    std::string inner = programFolder;
+    for (std::size_t i = 0; i + 1 < rel.parts.size(); ++i) {
+        if (inner.empty() || inner.back() != separator) inner += separator;
+        inner += rel.parts[i];
+        n.folders.push_back(inner);
+    }
     return n;
 }
 

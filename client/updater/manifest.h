@@ -48,8 +48,13 @@ const std::vector<ManifestEntry>& manifestEntries(const Manifest& m);
 std::string_view trimWhite(std::string_view s);
 
 inline constexpr std::string_view kSelfUpdatePath = protocol::kHandOffFile;
+// The client's executable as the manifest names it locally (kSelfUpdatePath less ".txt").
+inline constexpr std::string_view kClientExecutable = "tovipos.exe";
 // Suffix of temporary download files: "<target>.<8 hex digits>.tovi-part".
 inline constexpr std::string_view kTempSuffix = ".tovi-part";
+// Suffix of a replaced file kept aside until it can be removed (a loaded library cannot be deleted
+// on Windows, but it can be renamed): "<target>.<8 hex digits>.tovi-old".
+inline constexpr std::string_view kAsideSuffix = ".tovi-old";
 
 // Names of one entry.
 struct EntryNames {
@@ -58,23 +63,44 @@ struct EntryNames {
     std::string localPath;    // inside the program folder, the last four characters removed
     std::string displayName;  // utf8Path without its last four characters (empty if it has <= 4)
     std::string target;       // where the download is stored (the self-update keeps ".txt")
+    // The folders between the program folder and the target, outermost first (full paths).
+    std::vector<std::string> folders;
     bool selfUpdate = false;
 };
 
 // Builds the names of an entry. Throws ValueError naming the path when the local path would not be
-// a file strictly inside the program folder: an absolute path, a drive, ".." past the program
-// folder, or nothing left once the four characters are gone. separator is "\" on Windows.
+// a file strictly inside the program folder (an absolute path, a drive, ".." past the program
+// folder, or nothing left once the four characters are gone), when a component ends in a dot or a
+// blank or is a Windows device name, or when it names the hand-off file or one of our temporary
+// files. Every alias of the client's executable (letter case, "./", "x/..") is the self-update.
+// separator is "\" on Windows.
 EntryNames entryNames(const ManifestEntry& entry, const std::string& updateUrl, const std::string& programFolder, char separator);
 
-// The local path of a manifest path (UTF-8) inside programFolder: "/" and "\" both separate, runs of
-// separators count as one, "." is dropped, ".." removes the component before it; then the last
-// four characters are removed. Empty when the result would leave the folder or name no file in it.
+// The components of a manifest path (UTF-8) relative to the program folder: "/" and "\" both
+// separate, runs of separators count as one, "." is dropped, ".." removes the component before it;
+// then the last four characters are removed. On refusal, problem says why and parts is empty.
+struct RelativePath {
+    std::vector<std::string> parts;
+    std::string problem;
+};
+RelativePath relativePathOf(std::string_view utf8Path);
+
+// programFolder joined with relativePathOf(utf8Path); empty when that is refused.
 std::string localPathOf(std::string_view utf8Path, const std::string& programFolder, char separator);
+
+// Names that Windows takes for a device in any folder, with or without an extension: CON, PRN,
+// AUX, NUL, COM1-9, LPT1-9 (any letter case; blanks before the extension do not matter).
+bool isDeviceName(std::string_view component);
 
 // The text without its last n characters (UTF-8 code points); empty when it has n or fewer.
 std::string dropLastChars(std::string_view utf8, std::size_t n);
 
-// Whether a file name is one of our temporary download names ("x.dll.0A1B2C3D.tovi-part").
+// Whether a file name is one of our temporary names: a download ("x.dll.0A1B2C3D.tovi-part") or a
+// replaced file kept aside ("x.dll.0A1B2C3D.tovi-old").
 bool isTempName(std::string_view name);
+bool isAsideName(std::string_view name);
+
+// ASCII letters folded to lower case: how Windows compares file names for the names we care about.
+bool sameFileName(std::string_view a, std::string_view b);
 
 }  // namespace tovi::updater

@@ -1,5 +1,8 @@
 #include "client/updater/update_check.h"
 
+#include <algorithm>
+#include <map>
+#include <memory>
 #include <set>
 #include <thread>
 
@@ -12,6 +15,7 @@
 #include "common/error.h"
 #include "common/ini.h"
 #include "common/paths.h"
+#include "common/process.h"
 
 #ifndef TOVI_DEFAULT_HOST
 #error "TOVI_DEFAULT_HOST must name the host of the default update address"
@@ -46,6 +50,13 @@ std::string folderOf(const std::string& path) {
     return pos == 0 ? path.substr(0, 1) : path.substr(0, pos);
 }
 
+std::string foldedCase(std::string s) {
+    for (char& c : s) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    }
+    return s;
+}
+
 std::string tempNameFor(const std::string& target) { return target + "." + randomTag() + std::string(kTempSuffix); }
 
 // Temporary files that an interrupted run left behind in the folders this run writes to. They
@@ -57,6 +68,31 @@ void removeLeftovers(const std::set<std::string>& folders) {
         }
     }
 }
+
+// Creates the folders that lead from the program folder to a target. An existing one must be a
+// plain folder: a link (or junction) could lead the write anywhere on the disk.
+void makeFolders(const EntryNames& names) {
+    for (const auto& folder : names.folders) {
+        switch (entryKind(folder)) {
+            case EntryKind::Folder: continue;
+            case EntryKind::Missing:
+                // Another process may have made it meanwhile: only the result counts.
+                if (makeFolder(folder) || entryKind(folder) == EntryKind::Folder) continue;
+                throw ioError("cannot create folder: " + folder);
+            case EntryKind::Link: throw ioError("folder is a link, not written through: " + folder);
+            default: throw ioError("not a folder: " + folder);
+        }
+    }
+}
+
+// A verified download waiting to be moved into place, and what the move did.
+struct Staged {
+    std::unique_ptr<OutputFile> file;  // removes the temporary file unless released
+    std::string target;
+    std::string aside;  // where the file it replaced was put; empty when there was none
+    bool placed = false;
+    bool selfUpdate = false;
+};
 
 class Run {
 public:
@@ -96,23 +132,52 @@ public:
         // Every entry is checked before anything is written: a bad manifest changes no file.
         const auto& entries = manifestEntries(manifest);
         std::vector<EntryNames> names;
+        std::vector<bool> repeated(entries.size(), false);
         names.reserve(entries.size());
+        std::map<std::string, std::size_t> byTarget;  // letter case folded: one file on Windows
         std::set<std::string> folders{folderOf(settings_.configPath)};
-        for (const auto& e : entries) {
-            names.push_back(entryNames(e, updateUrl, settings_.programFolder, pathSeparator()));
-            folders.insert(folderOf(names.back().target));
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            names.push_back(entryNames(entries[i], updateUrl, settings_.programFolder, pathSeparator()));
+            const auto [it, fresh] = byTarget.emplace(foldedCase(names.back().target), i);
+            if (!fresh) {
+                // Two different contents for one file: whichever came last would win, silently.
+                if (!sameDigest(entries[it->second].sha1, entries[i].sha1))
+                    throw valueError("list.txt: path listed twice with different contents: " + names.back().utf8Path);
+                repeated[i] = true;
+            }
+            // Only through plain folders: never clean up behind a link.
+            const auto& path = names.back().folders;
+            if (std::all_of(path.begin(), path.end(), [](const std::string& f) { return entryKind(f) == EntryKind::Folder; }))
+                folders.insert(folderOf(names.back().target));
         }
         removeLeftovers(folders);
 
+        // 1. Every out-of-date file is downloaded and verified into a temporary file beside its
+        //    target. A failure here changes no file.
+        const std::string client = settings_.programFolder + pathSeparator() + kClientProgram;
+        std::vector<Staged> staged;
+        bool selfUpdate = false;
         for (std::size_t i = 0; i < entries.size(); ++i) {
-            const std::string local = sha1OfFile(ssl_.crypto, names[i].localPath);
+            if (repeated[i]) continue;
+            const EntryNames& n = names[i];
+            const std::string local = sha1OfFile(ssl_.crypto, n.selfUpdate ? client : n.localPath);
             if (sameDigest(local, entries[i].sha1)) continue;
-            download(entries[i], names[i]);
+            if (entryKind(n.target) == EntryKind::Folder) throw ioError("Unable to open file");
+            makeFolders(n);
+            staged.push_back(download(entries[i], n));
+            selfUpdate = selfUpdate || n.selfUpdate;
         }
-
+        // 2. All of them are moved into place; the new client last, so that the hand-off file only
+        //    ever appears next to a complete release: whoever finds it (the next start included)
+        //    completes the hand-off.
+        std::stable_partition(staged.begin(), staged.end(), [](const Staged& s) { return !s.selfUpdate; });
+        placeAll(staged);
+        // 3. The version last: a run that ends before this point is walked again at the next start,
+        //    and finds in place whatever it had already moved.
         config.set("base", "version", manifest.version);
         if (isSigned) config.set("base", "serial", std::to_string(serial));
         writeConfig(config.text());
+        if (selfUpdate) selfUpdatePending_ = true;
         sink_.completed();
     }
 
@@ -159,26 +224,67 @@ private:
         }
     }
 
-    void download(const ManifestEntry& entry, const EntryNames& names) {
+    Staged download(const ManifestEntry& entry, const EntryNames& names) {
         sink_.progress(names.displayName);
         const std::string temp = tempNameFor(names.target);
-        std::optional<OutputFile> file;  // opened at the first byte of a successful response
+        Staged staged;
+        staged.target = names.target;
+        staged.selfUpdate = names.selfUpdate;
         Sha1 digest(ssl_.crypto);
         http_.get(names.url, [&](std::string_view piece) {
-            if (!file) file.emplace(temp);
-            file->write(piece);
+            // Opened at the first byte of a successful response.
+            if (!staged.file) staged.file = std::make_unique<OutputFile>(temp);
+            staged.file->write(piece);
             digest.update(piece);
         });
-        if (!file) file.emplace(temp);  // an empty file
-        file->commit();
+        if (!staged.file) staged.file = std::make_unique<OutputFile>(temp);  // an empty file
+        staged.file->commit();
         const std::string got = digest.hexDigest();
         if (!entry.sha1.empty() && !sameDigest(got, entry.sha1)) {
             throw ioError("downloaded file does not match list.txt: " + names.utf8Path + " (expected " + entry.sha1 +
                           ", received " + got + ")");
         }
-        if (!replaceFile(temp, names.target)) throw ioError("Unable to open file");
-        file->release();
-        if (names.selfUpdate) selfUpdatePending_ = true;
+        return staged;
+    }
+
+    // Moves every verified file into place. The file each one replaces is renamed aside first (a
+    // library the client has loaded cannot be overwritten on Windows, but it can be renamed), so
+    // that a failed move can put every file back as it was.
+    static void placeAll(std::vector<Staged>& staged) {
+        for (auto& s : staged) {
+            if (entryKind(s.target) != EntryKind::Missing) {
+                s.aside = s.target + "." + randomTag() + std::string(kAsideSuffix);
+                if (!replaceFile(s.target, s.aside)) {
+                    s.aside.clear();
+                    putBack(staged);
+                    throw ioError("cannot replace: " + s.target);
+                }
+            }
+            if (!replaceFile(s.file->path(), s.target)) {
+                putBack(staged);
+                throw ioError("cannot replace: " + s.target);
+            }
+            s.file->release();
+            s.placed = true;
+        }
+        // The replaced files can go now. A loaded library cannot be deleted on Windows: it stays
+        // aside until the next start removes it.
+        for (const auto& s : staged) {
+            if (!s.aside.empty()) removeFile(s.aside);
+        }
+    }
+
+    static void putBack(std::vector<Staged>& staged) {
+        for (auto it = staged.rbegin(); it != staged.rend(); ++it) {
+            if (it->placed) {
+                it->placed = false;
+                if (it->aside.empty()) {
+                    removeFile(it->target);
+                    continue;
+                }
+            }
+            if (!it->aside.empty()) replaceFile(it->aside, it->target);
+        }
     }
 
     void writeConfig(const std::string& text) {

@@ -103,9 +103,7 @@ class UpdateTest(WineTestCase):
         self.publish("2.0", {"lib/first.dll": first, "字体/宋体.ttf": second},
                      routes={"lib/first.dll": Route("slow", first, piece=2500, interval=0.1),
                              "字体/宋体.ttf": Route("slow", second, piece=2560, interval=0.1)})
-        d = self.client_folder("1.0")
-        os.makedirs(os.path.join(d, "lib"))
-        os.makedirs(os.path.join(d, "字体"))
+        d = self.client_folder("1.0")  # neither folder exists yet: the update makes them
         run = self.run_client(d, ["ready", "wait 2000", "probe first", "wait 4000", "probe second", "wait 5000",
                                   "probe after", "call toviWinClose"])
         self.assertEqual(run.rc, 0, run.stderr)
@@ -135,16 +133,43 @@ class UpdateTest(WineTestCase):
         self.assertEqual(read(os.path.join(d, "keep.dll")), write_old)
         self.assertEqual(read(os.path.join(d, "config.ini")).decode(), self.config)
 
-    def test_the_loaded_engine_library_cannot_be_replaced(self):
+    def test_the_loaded_engine_library_is_replaced_and_used_at_the_next_start(self):
         engine = read(os.path.join(self.bin, "testengine", "node.dll"))
-        self.publish("2.0", {"node.dll": engine + b"\0changed"})
+        new = engine + b"\0changed"  # trailing bytes: the same working library, another digest
+        self.publish("2.0", {"node.dll": new})
         d = self.client_folder("1.0")
+        run = self.run_client(d, ["ready", "wait 2000", "call toviWinClose"])
+        self.assertEqual(run.rc, 0, run.stderr)
+        self.assertEqual(read(os.path.join(d, "node.dll")), new)
+        self.assertEqual(read(os.path.join(d, "config.ini")).decode(), self.config.replace("version=1.0", "version=2.0"))
+        # the next start loads the new file, and removes the one that was kept aside
+        run = self.run_client(d, ["ready", "call toviWinClose"])
+        self.assertEqual(run.rc, 0, run.stderr)
+        self.assertIn("wkeInitialize", run.log)
+        self.assertEqual([n for n in os.listdir(d) if ".tovi-" in n], [])
+        self.assertEqual(read(os.path.join(d, "node.dll")), new)
+
+    def test_a_file_that_cannot_be_replaced_puts_every_file_back(self):
+        self.publish("2.0", {"a.dll": b"new a", "z.dll": b"new z"})
+        d = self.client_folder("1.0")
+        write(os.path.join(d, "a.dll"), b"old a")
+        write(os.path.join(d, "z.dll"), b"old z")
+        # Held open by another program that lets it be read only: it can be neither replaced nor renamed.
+        self.copy_to(d, os.path.join("fakes", "file_holder.exe"))
+        holder = self.wine.spawn(os.path.join(d, "file_holder.exe"), [winpath(os.path.join(d, "z.dll")), "30000", "read"],
+                                 cwd=d)
+        self.addCleanup(holder.kill)
+        deadline = time.time() + 20
+        while time.time() < deadline and not os.path.exists(os.path.join(d, "z.dll.held")):
+            time.sleep(0.05)
         run = self.run_client(d, ["ready", "wait 8000", "call toviWinClose"],
                               on_running=lambda r: self.wine.message_box(timeout=40))
-        if run.rc == 0:
-            self.skipTest("this Wine lets a loaded library be replaced")
-        self.assertEqual(run.extra[1], "Error: unhandled exception: Unable to open file [IOError]\n")
-        self.assertEqual(read(os.path.join(d, "node.dll")), engine)
+        self.assertEqual(run.extra[1], "Error: unhandled exception: cannot replace: %s [IOError]\n"
+                         % winpath(os.path.join(d, "z.dll")))
+        self.assertEqual(run.rc, 1)
+        self.assertEqual(read(os.path.join(d, "a.dll")), b"old a")  # moved in, then put back
+        self.assertEqual(read(os.path.join(d, "z.dll")), b"old z")
+        self.assertEqual([n for n in os.listdir(d) if ".tovi-" in n], [])
         self.assertEqual(read(os.path.join(d, "config.ini")).decode(), self.config)
 
     def test_signed_update_applied(self):
@@ -187,6 +212,58 @@ class UpdateTest(WineTestCase):
                 self.assertEqual(read(os.path.join(d, "lib.dll")), b"old")
                 self.assertEqual(read(os.path.join(d, "config.ini")).decode(), self.config)
                 self.assertNotIn("/update/lib.dll.txt", [p for p, _ in self.server.requests])
+
+    def test_refused_paths_change_nothing(self):
+        for path, message in (("CON.txt", "path names a Windows device"),
+                              ("lib/Lpt1.dll.txt", "path names a Windows device"),
+                              ("node.dll..txt", "path has a name ending in a dot or a blank")):
+            with self.subTest(path):
+                write(os.path.join(self.site, "update", "list.txt"),
+                      manifest_bytes("2.0", [("first.dll.txt", sha1_upper(b"x")), (path, sha1_upper(b"x"))]))
+                d = self.client_folder("1.0")
+                before = sorted(os.listdir(d))
+                run = self.run_client(d, ["ready", "wait 8000", "call toviWinClose"],
+                                      on_running=lambda r: self.wine.message_box(timeout=40))
+                self.assertEqual(run.extra[1], "Error: unhandled exception: list.txt: %s: %s [ValueError]\n"
+                                 % (message, path))
+                self.assertEqual(run.rc, 1)
+                self.assertEqual(sorted(n for n in os.listdir(d) if n not in ("page.txt", "engine.log")), before)
+                self.assertEqual(read(os.path.join(d, "config.ini")).decode(), self.config)
+
+    def test_an_unfinished_hand_off_is_completed_at_the_next_start(self):
+        old = read(os.path.join(self.bin, "tovipos.exe"))
+        new = old + b"\0release 2"
+        # An alias of the client's name is the client all the same.
+        self.publish("2.0", {"./TOVIPOS.exe": new, "lib/x.dll": b"x"})
+        d = self.client_folder("1.0")
+        # No support program: the hand-off cannot happen, as when it is stopped or the power goes.
+        run = self.run_client(d, ["wait 4000", "ready", "call toviWinClose"])
+        self.assertEqual(run.rc, 0, run.stderr)
+        self.assertEqual(read(os.path.join(d, "tovipos.exe.txt")), new)
+        self.assertEqual(read(os.path.join(d, "tovipos.exe")), old)
+        self.assertEqual(read(os.path.join(d, "lib", "x.dll")), b"x")
+        self.assertNotIn("wkeShowWindow show=1", run.log)
+        # A start without the support program says why it cannot go on.
+        run = self.run_client(d, ["ready", "call toviWinClose"], on_running=lambda r: self.wine.message_box(timeout=40))
+        self.assertEqual(run.extra[1], "Error: unhandled exception: an update waits for its hand-off, but "
+                         "tovipos_print.exe is missing from the program folder [IOError]\n")
+        self.assertEqual(run.rc, 1)
+        # The next normal start hands off before anything else; the new client then runs.
+        self.copy_to(d, "tovipos_print.exe", os.path.join("fakes", "winprint.dll"), os.path.join("fakes", "api_com.dll"))
+        os.remove(os.path.join(d, "engine.log"))
+        run = self.run_client(d, ["ready", "wait 1000", "call toviWinClose"])
+        self.assertEqual(run.rc, 0, run.stderr)
+        self.assertEqual(run.log, [])  # that client bound no engine, it only handed off
+        log = os.path.join(d, "engine.log")
+        deadline = time.time() + 60
+        while time.time() < deadline and not (os.path.exists(log) and b"call toviWinClose" in read(log)):
+            time.sleep(0.3)
+        time.sleep(1)
+        self.assertEqual(read(os.path.join(d, "tovipos.exe")), new)
+        self.assertFalse(os.path.exists(os.path.join(d, "tovipos.exe.txt")))
+        lines = read(log).decode("utf-8", "replace").splitlines()
+        self.assertIn("wkeShowWindow show=1", lines)
+        self.assertEqual(read(os.path.join(d, "config.ini")).decode(), self.config.replace("version=1.0", "version=2.0"))
 
     def test_self_update_hands_over_to_the_support_program(self):
         old = read(os.path.join(self.bin, "tovipos.exe"))

@@ -8,6 +8,7 @@ the unhandled-error text on standard error with status 1.
 
 import json
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -82,8 +83,8 @@ class UpdaterTest(unittest.TestCase):
         entries.extend(extra)
         write(os.path.join(self.upd, "list.txt"), manifest_bytes(version, entries))
 
-    def run_check(self, idle_ms=5000, timeout=60, env=None, keys=None):
-        args = [RUNNER, "--config", self.cfg, "--folder", self.app, "--idle-ms", str(idle_ms)]
+    def run_check(self, idle_ms=5000, timeout=60, env=None, keys=None, start=False):
+        args = [RUNNER, "--config", self.cfg, "--folder", self.app, "--idle-ms", str(idle_ms), "--start", "01"[start]]
         if keys:
             args += ["--keys", keys]
         e = dict(os.environ)
@@ -242,11 +243,37 @@ class UpdaterTest(unittest.TestCase):
     def test_self_update_skipped_when_current(self):
         self.server()
         same = b"MZ client"
-        write(os.path.join(self.app, "tovipos.exe"), same)
+        write(os.path.join(self.app, "tovipos"), same)  # the client as this platform names it
         self.publish("5", {"tovipos.exe": same})
         self.config("4")
         self.assertCompleted(self.run_check(), self_update=0)
         self.assertFalse(os.path.exists(os.path.join(self.app, "tovipos.exe.txt")))
+
+    def test_start_completes_an_unfinished_hand_off_first(self):
+        s = self.server()
+        self.publish("5", {})
+        self.config("4")
+        write(os.path.join(self.app, "tovipos"), b"old client")
+        aside = os.path.join(self.app, "node.dll.0123ABCD.tovi-old")
+        write(aside, b"replaced library")
+        write(os.path.join(self.app, "keep.0123ABCD.tovi-part"), b"another run's download")
+        for content, pending in ((b"new client", True), (b"old client", False)):
+            with self.subTest(pending=pending):
+                s.requests.clear()
+                write(os.path.join(self.app, "tovipos.exe.txt"), content)
+                rc, out, err = self.run_check(start=True)
+                self.assertEqual(rc, 0, err)
+                self.assertFalse(os.path.exists(aside))
+                self.assertTrue(os.path.exists(os.path.join(self.app, "keep.0123ABCD.tovi-part")))
+                if pending:
+                    # nothing else happens before the hand-off: not even the manifest is asked for
+                    self.assertEqual(out, "hand-off pending\n")
+                    self.assertEqual(s.paths(), [])
+                    self.assertEqual(read(os.path.join(self.app, "tovipos.exe.txt")), content)
+                else:
+                    # the running client's own bytes: stale, removed, and the start goes on
+                    self.assertEqual(out, "completed self-update=0\n")
+                    self.assertFalse(os.path.exists(os.path.join(self.app, "tovipos.exe.txt")))
 
     # --- refused manifests and paths -----------------------------------------------------------
 
@@ -277,10 +304,17 @@ class UpdaterTest(unittest.TestCase):
         self.config("1")
         self.assertCompleted(self.run_check())
 
-    def test_paths_leaving_the_program_folder_are_refused(self):
+    def test_refused_paths_change_nothing(self):
         s = self.server()
-        for path in ("../evil.dll.txt", "a/../../evil.dll.txt", "/etc/evil.txt", "\\evil.txt", "C:/evil.dll.txt",
-                     "c:evil.dll.txt", "abc", "sub/.txt", "x.dll.txt/.."):
+        leaves = "path leaves the program folder"
+        cases = [(p, leaves) for p in ("../evil.dll.txt", "a/../../evil.dll.txt", "/etc/evil.txt", "\\evil.txt",
+                                       "C:/evil.dll.txt", "c:evil.dll.txt", "abc", "sub/.txt", "x.dll.txt/..")]
+        cases += [("evil.dll..txt", "path has a name ending in a dot or a blank"),
+                  ("sub /evil.dll.txt", "path has a name ending in a dot or a blank"),
+                  ("CON.txt", "path names a Windows device"), ("lib/com1.dll.txt", "path names a Windows device"),
+                  ("tovipos.exe.txt.txt", "path names the hand-off file"),
+                  ("evil.dll.0123ABCD.tovi-old.txt", "path has the form of a temporary file")]
+        for path, reason in cases:
             with self.subTest(path):
                 good = b"good"
                 write(os.path.join(self.upd, "good.dll.txt"), good)
@@ -288,21 +322,46 @@ class UpdaterTest(unittest.TestCase):
                       manifest_bytes("2", [("good.dll.txt", sha1_upper(good)), (path, "")]))
                 before = self.config("1")
                 s.requests.clear()
-                self.assertFailed(self.run_check(), "list.txt: path leaves the program folder: " + path, "ValueError")
+                self.assertFailed(self.run_check(), "list.txt: %s: %s" % (reason, path), "ValueError")
                 # nothing written, nothing downloaded, not even the good entry before it
                 self.assertFalse(os.path.exists(os.path.join(self.app, "good.dll")))
                 self.assertFalse(os.path.exists(os.path.join(self.dir, "evil.dll")))
                 self.assertEqual(s.paths(), ["/update/list.txt"])
                 self.assertEqual(read(self.cfg).decode(), before)
+                self.assertEqual(sorted(os.listdir(self.app)), ["cacert.pem"])
 
-    def test_missing_folder_is_unable_to_open_file(self):
+    def test_one_file_listed_twice(self):
         self.server()
-        self.publish("2", {"first.dll": b"1", "nofolder/x.dll": b"2"})
-        before = self.config("1")
-        self.assertFailed(self.run_check(), "Unable to open file")
-        self.assertEqual(read(os.path.join(self.app, "first.dll")), b"1")  # earlier downloads stay
-        self.assertEqual(read(self.cfg).decode(), before)
-        self.assertEqual(self.temp_files(), [])
+        write(os.path.join(self.upd, "a.dll.txt"), b"a")
+        same = [("a.dll.txt", sha1_upper(b"a")), ("A.DLL.txt", sha1_upper(b"a"))]
+        write(os.path.join(self.upd, "list.txt"), manifest_bytes("2", same))
+        self.config("1")
+        out = self.assertCompleted(self.run_check())
+        self.assertEqual(out.count("progress"), 1)
+        write(os.path.join(self.upd, "list.txt"), manifest_bytes("3", same[:1] + [("./A.dll.txt", sha1_upper(b"b"))]))
+        self.assertFailed(self.run_check(), "list.txt: path listed twice with different contents: ./A.dll.txt",
+                          "ValueError")
+
+    def test_new_folders_are_made_but_never_through_a_link(self):
+        self.server()
+        self.publish("2", {"first.dll": b"1", "new/deeper/x.dll": b"2"})
+        self.config("1")
+        self.assertCompleted(self.run_check())
+        self.assertEqual(read(os.path.join(self.app, "new", "deeper", "x.dll")), b"2")
+        # a folder of the program folder that links elsewhere is not written through
+        outside = os.path.join(self.dir, "outside")
+        os.makedirs(outside)
+        os.symlink(outside, os.path.join(self.app, "linked"))
+        write(os.path.join(self.app, "plain"), b"a file")
+        for path, message in (("linked/x.dll", "folder is a link, not written through: " + os.path.join(self.app, "linked")),
+                              ("plain/x.dll", "not a folder: " + os.path.join(self.app, "plain"))):
+            with self.subTest(path):
+                self.publish("3-" + path, {"first.dll": b"one", path: b"3"})
+                before = self.config("2")
+                self.assertFailed(self.run_check(), message)
+                self.assertEqual(os.listdir(outside), [])
+                self.assertEqual(read(os.path.join(self.app, "first.dll")), b"1")
+                self.assertEqual(read(self.cfg).decode(), before)
 
     def test_target_that_is_a_folder_is_unable_to_open_file(self):
         self.server()
@@ -321,11 +380,15 @@ class UpdaterTest(unittest.TestCase):
                                (300, "Multiple Choices")):
             with self.subTest(status):
                 write(os.path.join(self.app, "keep.dll"), b"old")
-                self.publish("2", {"keep.dll": b"new"})
+                write(os.path.join(self.app, "before.dll"), b"old")
+                # a file fetched before the failure is not moved in either: all or nothing
+                self.publish("2", {"before.dll": b"new", "new/x.dll": b"new", "keep.dll": b"new"})
                 s.routes["/update/keep.dll.txt"] = Route("status", b"error page", status, reason)
                 before = self.config("1")
                 self.assertFailed(self.run_check(), "%d %s" % (status, reason))
                 self.assertEqual(read(os.path.join(self.app, "keep.dll")), b"old")
+                self.assertEqual(read(os.path.join(self.app, "before.dll")), b"old")
+                self.assertFalse(os.path.exists(os.path.join(self.app, "new", "x.dll")))
                 self.assertEqual(read(self.cfg).decode(), before)
                 self.assertEqual(self.temp_files(), [])
 
@@ -651,7 +714,7 @@ class UpdaterTest(unittest.TestCase):
 
     # --- interruption --------------------------------------------------------------------------
 
-    def test_killed_mid_download_leaves_old_or_new(self):
+    def test_killed_mid_download_changes_nothing(self):
         s = self.server()
         for name, content in (("one.dll", b"old one"), ("two.dll", b"old two")):
             write(os.path.join(self.app, name), content)
@@ -668,16 +731,17 @@ class UpdaterTest(unittest.TestCase):
         self.assertTrue(self.temp_files(), "the download of two.dll never started")
         p.send_signal(signal.SIGKILL)
         p.communicate(timeout=10)
-        self.assertEqual(read(os.path.join(self.app, "one.dll")), b"new one")
+        self.assertEqual(read(os.path.join(self.app, "one.dll")), b"old one")
         self.assertEqual(read(os.path.join(self.app, "two.dll")), b"old two")
         self.assertEqual(read(self.cfg).decode(), before)
         leftovers = self.temp_files()
-        self.assertEqual(len(leftovers), 1)
-        self.assertRegex(os.path.basename(leftovers[0]), r"^two\.dll\.[0-9A-F]{8}\.tovi-part$")
-        # the next run finishes the job and clears the leftover
+        self.assertEqual(sorted(re.sub(r"\.[0-9A-F]{8}\.", ".*.", os.path.basename(p)) for p in leftovers),
+                         ["one.dll.*.tovi-part", "two.dll.*.tovi-part"])
+        # the next run finishes the job and clears the leftovers
         del s.routes["/update/two.dll.txt"]
         out = self.assertCompleted(self.run_check())
-        self.assertEqual(out.splitlines()[:-1], ["progress two.dll"])
+        self.assertEqual(out.splitlines()[:-1], ["progress one.dll", "progress two.dll"])
+        self.assertEqual(read(os.path.join(self.app, "one.dll")), b"new one")
         self.assertEqual(read(os.path.join(self.app, "two.dll")), new_two)
         self.assertEqual(self.temp_files(), [])
 

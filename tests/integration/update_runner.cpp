@@ -4,17 +4,21 @@
 //   completed self-update=<0|1>
 // A failure prints the unhandled-error text on standard error and exits with status 1.
 //
-//   update_runner [--config FILE] [--folder PROGRAM_FOLDER] [--idle-ms N] [--keys HEX;HEX...]
+//   update_runner [--config FILE] [--folder PROGRAM_FOLDER] [--idle-ms N] [--keys HEX;HEX...] [--start 1]
 // Without options: config.ini in the current folder, the runner's own folder, 60 s, and the keys
 // built in (as the client has them); with options, only the keys that --keys gives.
+// With --start 1 it first does what the client does at start: when an unfinished hand-off is
+// found it prints "hand-off pending" and ends with status 0 instead of checking.
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <string>
 
+#include "client/updater/handoff.h"
 #include "client/updater/update_check.h"
 #include "common/error.h"
 #include "common/paths.h"
+#include "common/process.h"
 
 namespace {
 
@@ -35,6 +39,7 @@ int main(int argc, char** argv) {
         tovi::updater::UpdateSettings settings;
         settings.programFolder = tovi::programFolder();
         bool custom = false;
+        bool start = false;
         for (int i = 1; i + 1 < argc; i += 2) {
             const std::string opt = argv[i];
             const std::string value = argv[i + 1];
@@ -42,11 +47,18 @@ int main(int argc, char** argv) {
             else if (opt == "--folder") settings.programFolder = value;
             else if (opt == "--idle-ms") settings.idleTimeout = std::chrono::milliseconds(std::stol(value));
             else if (opt == "--keys") settings.updateKeys = tovi::updater::parseUpdateKeys(value);
+            else if (opt == "--start") start = value == "1";
             else {
                 std::cerr << "unknown option " << opt << "\n";
                 return 2;
             }
             custom = true;
+        }
+        const char sep = tovi::pathSeparator();
+        if (start && tovi::updater::handOffPending(settings.programFolder,
+                                                   settings.programFolder + sep + tovi::kClientProgram, sep)) {
+            std::cout << "hand-off pending" << std::endl;
+            return 0;
         }
         const tovi::updater::OpenSsl ssl = tovi::updater::loadOpenSsl();
         std::atomic<bool> selfUpdatePending{false};

@@ -127,6 +127,27 @@ TEST(UpdaterManifest, LocalPaths) {
         {"x.dll.txt/..", "", ""},
         {"a/...txt", "", ""},  // "a\..." less four characters leaves "a\" + nothing
         {"..txt", "", ""},
+        // Windows would write these under another name, or open a device
+        {"a.dll..txt", "", ""},
+        {"a.dll .txt", "", ""},
+        {"sub./a.dll.txt", "", ""},
+        {"sub /a.dll.txt", "", ""},
+        {"con.txt", "", ""},
+        {"NUL.dll.txt", "", ""},
+        {"sub/Aux .log.txt", "", ""},
+        {"com1/a.dll.txt", "", ""},
+        {"lpt9.txt", "", ""},
+        {"COM\xC2\xB9.txt", "", ""},
+        {"conout$.txt", "", ""},
+        {"a<b.txt", "", ""},
+        {"a*.dll.txt", "", ""},
+        {"a\x01.dll.txt", "", ""},
+        // near misses that are ordinary names
+        {"com10.txt", "C:\\app\\com10", "/opt/app/com10"},
+        {"com0.txt", "C:\\app\\com0", "/opt/app/com0"},
+        {"console.dll.txt", "C:\\app\\console.dll", "/opt/app/console.dll"},
+        {"nul/../a.dll.txt", "C:\\app\\a.dll", "/opt/app/a.dll"},
+        {".hidden.txt", "C:\\app\\.hidden", "/opt/app/.hidden"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path);
@@ -155,13 +176,30 @@ TEST(UpdaterManifest, EntryNames) {
         EXPECT_EQ(n.target, "C:\\app\\tovipos.exe.txt");
         EXPECT_EQ(n.displayName, "tovipos.exe");
     }
-    for (const char* notSelf : {"Tovipos.exe.txt", "./tovipos.exe.txt", "bin/tovipos.exe.txt", "tovipos.exe.TXT"}) {
-        EXPECT_FALSE(entryNames({"X", notSelf}, url, "/app", '/').selfUpdate) << notSelf;
+    // Aliases name the same file on Windows: each one is the client, stored for the hand-off.
+    for (const char* alias : {"Tovipos.exe.txt", "TOVIPOS.EXE.txt", "./tovipos.exe.txt", "x/../tovipos.exe.txt",
+                              "tovipos.exe.TXT", ".\\tovipos.exe.txt"}) {
+        const EntryNames n = entryNames({"X", alias}, url, "C:\\app", '\\');
+        EXPECT_TRUE(n.selfUpdate) << alias;
+        EXPECT_EQ(n.target, "C:\\app\\tovipos.exe.txt") << alias;
+        EXPECT_EQ(n.localPath, "C:\\app\\tovipos.exe") << alias;
     }
-    EXPECT_EQ(errorOf([&] { entryNames({"", "../up.dll.txt"}, url, "/app", '/'); }),
-              "list.txt: path leaves the program folder: ../up.dll.txt [ValueError]");
-    EXPECT_EQ(errorOf([&] { entryNames({"", "x.0123ABCD.tovi-part.txt"}, url, "/app", '/'); }),
-              "list.txt: path has the form of a temporary download file: x.0123ABCD.tovi-part.txt [ValueError]");
+    EXPECT_FALSE(entryNames({"X", "bin/tovipos.exe.txt"}, url, "/app", '/').selfUpdate);
+    EXPECT_EQ(entryNames({"X", "a/b/c.dll.txt"}, url, "/app", '/').folders, (std::vector<std::string>{"/app/a", "/app/a/b"}));
+    EXPECT_EQ(entryNames({"X", "a/../c.dll.txt"}, url, "C:\\app\\", '\\').folders, std::vector<std::string>{});
+    const struct {
+        const char* path;
+        const char* error;
+    } refused[] = {
+        {"../up.dll.txt", "list.txt: path leaves the program folder: ../up.dll.txt [ValueError]"},
+        {"x.0123ABCD.tovi-part.txt", "list.txt: path has the form of a temporary file: x.0123ABCD.tovi-part.txt [ValueError]"},
+        {"node.dll.0123ABCD.tovi-old.txt", "list.txt: path has the form of a temporary file: node.dll.0123ABCD.tovi-old.txt [ValueError]"},
+        {"Tovipos.exe.txt.txt", "list.txt: path names the hand-off file: Tovipos.exe.txt.txt [ValueError]"},
+        {"tovipos.exe..txt", "list.txt: path has a name ending in a dot or a blank: tovipos.exe..txt [ValueError]"},
+        {"drivers/PRN.sys.txt", "list.txt: path names a Windows device: drivers/PRN.sys.txt [ValueError]"},
+        {"a|b.txt", "list.txt: path has a character that file names cannot hold: a|b.txt [ValueError]"},
+    };
+    for (const auto& r : refused) EXPECT_EQ(errorOf([&] { entryNames({"", r.path}, url, "/app", '/'); }), r.error);
 }
 
 TEST(UpdaterManifest, DisplayNamesAndCharacterCounting) {
@@ -179,7 +217,13 @@ TEST(UpdaterManifest, TrimsTheSixWhiteSpaceCharacters) {
 }
 
 TEST(UpdaterManifest, TemporaryNames) {
-    for (const char* yes : {"a.dll.0123ABCD.tovi-part", ".00000000.tovi-part", "x.abcdef12.tovi-part"}) EXPECT_TRUE(isTempName(yes)) << yes;
+    for (const char* yes : {"a.dll.0123ABCD.tovi-part", ".00000000.tovi-part", "x.abcdef12.tovi-part"}) {
+        EXPECT_TRUE(isTempName(yes)) << yes;
+        EXPECT_FALSE(isAsideName(yes)) << yes;  // only replaced files are removed at start
+    }
+    EXPECT_TRUE(isTempName("node.dll.0123ABCD.tovi-old"));
+    EXPECT_TRUE(isAsideName("node.dll.0123ABCD.tovi-old"));
+    EXPECT_FALSE(isAsideName("node.dll.0123ABCD.tovi-old.txt"));
     for (const char* no : {"a.dll", "a.dll.tovi-part", "a.0123ABC.tovi-part", "a.0123ABCG.tovi-part", "a_0123ABCD.tovi-part",
                            "a.0123ABCD.tovi-part.txt"})
         EXPECT_FALSE(isTempName(no)) << no;

@@ -1,0 +1,370 @@
+#!/usr/bin/env python3
+"""Update soak: update after update against a local fault-injecting HTTPS server on 127.0.0.1.
+
+Each run publishes one of a few releases (a new client in some of them, a folder that only that
+release has, a changed library), then starts an update with one fault: a connection dropped in the
+middle of a body, a stall, wrong bytes, 404 or 500, the manifest failing, or the updater or the
+support program killed at a random moment. After that run every listed file must hold the whole
+bytes of one release (or be missing), and after a run that completed, exactly the published
+release. Then a normal start (the start step, the hand-off through the support program when one is
+pending, the check) must work and leave exactly the published release in place.
+
+  scripts/soak-update.py --bin BUILD/bin [--runs N] [--minutes M] [--seed S] [--wine]
+
+Natively it runs bin/update_runner and bin/tovipos_print; with --wine the Windows build's
+bin/testhelpers/update_runner.exe and bin/tovipos_print.exe under Wine (TOVI_BIN, TOVI_WINE_ROOT and
+TOVI_OPENSSL_DIR as for the end-to-end tests). Prints one line per damaged run and a summary;
+exits 1 when any run left a damaged install.
+"""
+
+import argparse
+import hashlib
+import os
+import random
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "integration"))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
+from test_updater_server import Route, UpdateServer, make_pki, manifest_bytes  # noqa: E402
+
+RELEASES = 5
+FAULTS = ("none", "drop", "stall", "wrong", "404", "500", "manifest", "kill", "kill", "kill-support")
+
+
+def sha1_upper(data):
+    return hashlib.sha1(data).hexdigest().upper()
+
+
+def write(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+class Native:
+    client = "tovipos"
+
+    def __init__(self, bin_dir, work):
+        self.bin = bin_dir
+        self.runner = os.path.join(bin_dir, "update_runner")
+        self.standin = os.path.join(bin_dir, "fakes", "standin", "tovipos")
+
+    def install_support(self, app):
+        shutil.copy2(os.path.join(self.bin, "tovipos_print"), app)
+        for lib in ("libwinprint.so", "libapi_com.so"):
+            shutil.copy2(os.path.join(self.bin, "fakes", lib), app)
+
+    def path(self, p):
+        return p
+
+    def spawn(self, argv, cwd, out, err):
+        return subprocess.Popen(argv, cwd=cwd, stdout=out, stderr=err, stdin=subprocess.DEVNULL,
+                                start_new_session=True)
+
+    def runner_argv(self):
+        return [self.runner]
+
+    def support_argv(self, app):
+        return [os.path.join(app, "tovipos_print"), "update"]
+
+
+class OnWine(Native):
+    client = "tovipos.exe"
+
+    def __init__(self, bin_dir, work):
+        from wineenv import Wine
+        self.wine = Wine(bin_dir=bin_dir).start()
+        self.bin = bin_dir
+        self.standin = os.path.join(bin_dir, "fakes", "standin", "tovipos.exe")
+        # The runner with the OpenSSL DLLs beside it, in a folder of its own.
+        folder = os.path.join(work, "runner")
+        os.makedirs(folder)
+        shutil.copy2(os.path.join(bin_dir, "testhelpers", "update_runner.exe"), folder)
+        ssl = os.environ.get("TOVI_OPENSSL_DIR", "")
+        if not os.path.isdir(ssl):
+            raise SystemExit("set TOVI_OPENSSL_DIR to the folder of the preset's OpenSSL DLLs")
+        for name in os.listdir(ssl):
+            if name.endswith(".dll"):
+                shutil.copy2(os.path.join(ssl, name), folder)
+        self.runner = os.path.join(folder, "update_runner.exe")
+
+    def install_support(self, app):
+        shutil.copy2(os.path.join(self.bin, "tovipos_print.exe"), app)
+        for lib in ("winprint.dll", "api_com.dll"):
+            shutil.copy2(os.path.join(self.bin, "fakes", lib), app)
+
+    def path(self, p):
+        return "Z:" + os.path.abspath(p).replace("/", "\\")
+
+    def spawn(self, argv, cwd, out, err):
+        return subprocess.Popen([self.wine.loader] + argv, cwd=cwd, stdout=out, stderr=err, env=self.wine.env(),
+                                stdin=subprocess.DEVNULL, start_new_session=True)
+
+    def runner_argv(self):
+        return [self.runner]
+
+    def support_argv(self, app):
+        return [os.path.join(app, "tovipos_print.exe"), "update"]
+
+
+class Soak:
+    def __init__(self, platform, work, seed):
+        self.p = platform
+        self.work = work
+        self.rng = random.Random(seed)
+        self.pki = make_pki(os.path.join(work, "pki"))
+        self.srv = os.path.join(work, "srv")
+        self.upd = os.path.join(self.srv, "update")
+        os.makedirs(self.upd)
+        self.server = UpdateServer(self.srv, self.pki).__enter__()
+        self.releases = self.make_releases()
+        self.counts = {}
+        self.damaged = []
+        self.app = None
+
+    def close(self):
+        self.server.__exit__(None, None, None)
+
+    # --- releases ----------------------------------------------------------------------------
+
+    def make_releases(self):
+        standin = read(self.p.standin)
+        releases = []
+        for n in range(RELEASES):
+            r = self.rng
+            files = {
+                # trailing bytes keep the stand-in runnable and give each client its own digest;
+                # the client changes in every other release only
+                "tovipos.exe": standin + b"\0client-%d" % (n // 2),
+                "node.dll": bytes(r.getrandbits(8) for _ in range(1000)) * r.randint(60, 300),
+                "lib/a.dll": b"a-%d" % (n // 3) * 20000,
+                "字体/宋体.ttf": b"font" * 5000,
+                # a folder that only this release has
+                "r%d/new/x.dat" % n: b"x%d" % n * 3000,
+            }
+            # many small files that all change: a longer stretch of moves for a kill to land in
+            files.update({"many/f%02d.dat" % i: b"%d-%d" % (n, i) * 50 for i in range(20)})
+            releases.append(("v%d" % n, files))
+        return releases
+
+    def names(self):
+        """Every local name any release lists (the client as the platform names it)."""
+        out = set()
+        for _, files in self.releases:
+            out.update(files)
+        return out
+
+    def local(self, name):
+        if name == "tovipos.exe":
+            name = self.p.client
+        return os.path.join(self.app, *name.split("/"))
+
+    def publish(self, index):
+        version, files = self.releases[index]
+        shutil.rmtree(self.upd)
+        entries = []
+        for path, data in files.items():
+            write(os.path.join(self.upd, *(path + ".txt").split("/")), data)
+            entries.append((path + ".txt", sha1_upper(data)))
+        write(os.path.join(self.upd, "list.txt"), manifest_bytes(version, entries))
+
+    # --- one installation --------------------------------------------------------------------
+
+    def new_install(self):
+        if self.app:
+            shutil.rmtree(os.path.dirname(self.app), True)
+        base = tempfile.mkdtemp(prefix="till-", dir=self.work)
+        self.app = os.path.join(base, "app")
+        os.makedirs(self.app)
+        shutil.copy(os.path.join(self.pki, "ca.pem"), os.path.join(self.app, "cacert.pem"))
+        self.p.install_support(self.app)
+        # release 0 installed by hand, as a setup program would
+        version, files = self.releases[0]
+        for name, data in files.items():
+            write(self.local(name), data)
+        os.chmod(self.local("tovipos.exe"), 0o755)
+        write(os.path.join(self.app, "config.ini"),
+              ("[base]\r\nurl=about:blank\r\nupdateUrl=%s\r\nversion=%s\r\n" % (self.server.url("/update/"), version))
+              .encode())
+        self.installed = 0
+
+    def run(self, argv, kill_after=None, timeout=120):
+        """(rc or None when killed, stdout)."""
+        out_path = os.path.join(self.work, "out")
+        with open(out_path, "wb") as out, open(os.path.join(self.work, "err"), "wb") as err:
+            proc = self.p.spawn(argv, self.app, out, err)
+            try:
+                proc.wait(timeout=kill_after if kill_after is not None else timeout)
+            except subprocess.TimeoutExpired:
+                os.killpg(proc.pid, signal.SIGKILL)
+                proc.wait()
+                if kill_after is None:
+                    raise
+                return None, read(out_path).decode("utf-8", "replace")
+        return proc.returncode, read(out_path).decode("utf-8", "replace")
+
+    def start(self, idle_ms=10000, kill_after=None):
+        argv = self.p.runner_argv() + ["--config", self.p.path(os.path.join(self.app, "config.ini")),
+                                       "--folder", self.p.path(self.app), "--idle-ms", str(idle_ms), "--start", "1"]
+        return self.run(argv, kill_after)
+
+    def hand_off(self, kill_after=None):
+        rc, _ = self.run(self.p.support_argv(self.app), kill_after)
+        return rc
+
+    # --- checks ------------------------------------------------------------------------------
+
+    def mixed_files(self):
+        """Files whose bytes are no whole release's bytes for that name."""
+        bad = []
+        for name in sorted(self.names()):
+            path = self.local(name)
+            if not os.path.exists(path):
+                continue
+            data = read(path)
+            if not any(files.get(name) == data for _, files in self.releases):
+                bad.append(name)
+        handoff = os.path.join(self.app, "tovipos.exe.txt")
+        if os.path.exists(handoff) and not any(files["tovipos.exe"] == read(handoff) for _, files in self.releases):
+            bad.append("tovipos.exe.txt")
+        return bad
+
+    def differences(self, index):
+        """How the installation differs from release index, exactly."""
+        version, files = self.releases[index]
+        diff = []
+        for name, data in files.items():
+            path = self.local(name)
+            if not os.path.exists(path) or read(path) != data:
+                diff.append(name)
+        if os.path.exists(os.path.join(self.app, "tovipos.exe.txt")):
+            diff.append("tovipos.exe.txt left")
+        config = read(os.path.join(self.app, "config.ini")).decode("utf-8", "replace")
+        if not re.search(r'(?m)^version\s*=\s*"?%s"?\r?$' % re.escape(version), config):
+            diff.append("config.ini version")
+        for root, _, names in os.walk(self.app):
+            diff += [os.path.join(root, n) for n in names if n.endswith((".tovi-part", ".tovi-old"))]
+        return diff
+
+    # --- runs ----------------------------------------------------------------------------------
+
+    def set_fault(self, fault, target):
+        self.server.routes.clear()
+        version, files = self.releases[target]
+        # a file that changes between the installed release and this one, so it is downloaded
+        changing = [n for n in files if self.releases[self.installed][1].get(n) != files[n]] or list(files)
+        victim = "/update/" + self.rng.choice(changing) + ".txt"
+        body = files[victim[len("/update/"):-len(".txt")]]
+        if fault == "drop":
+            self.server.routes[victim] = Route("drop", body, after=self.rng.randint(0, len(body) - 1))
+        elif fault == "stall":
+            self.server.routes[victim] = Route("stall", body, after=self.rng.randint(0, len(body) - 1))
+        elif fault == "wrong":
+            tampered = bytearray(body or b"\0")
+            tampered[self.rng.randrange(len(tampered))] ^= 0x55
+            self.server.routes[victim] = Route("status", bytes(tampered))
+        elif fault in ("404", "500"):
+            self.server.routes[victim] = Route("status", b"error", int(fault), "Not Found" if fault == "404" else "Error")
+        elif fault == "manifest":
+            self.server.routes["/update/list.txt"] = Route("status", b"", 500, "Internal Server Error")
+        elif fault == "kill":
+            # Slow answers widen the windows that a kill can land in.
+            for name, data in files.items():
+                if self.rng.random() < 0.5:
+                    self.server.routes["/update/" + name + ".txt"] = Route("slow", data, piece=max(1, len(data) // 4),
+                                                                           interval=0.02)
+
+    def normal_start(self, target, note):
+        """Starts until a check completes without a pending hand-off; False when a start fails."""
+        for _ in range(4):
+            rc, out = self.start()
+            if rc != 0:
+                note.append("normal start failed (%r): %s" % (rc, read(os.path.join(self.work, "err"))[-300:]))
+                return False
+            if out.startswith("hand-off pending") or "self-update=1" in out:
+                if self.hand_off() != 0:
+                    note.append("hand-off failed")
+                    return False
+                continue
+            return True
+        note.append("no start completed in 4 tries")
+        return False
+
+    def one(self, number):
+        target = self.rng.choice([i for i in range(RELEASES) if i != self.installed])
+        fault = self.rng.choice(FAULTS)
+        self.counts[fault] = self.counts.get(fault, 0) + 1
+        self.publish(target)
+        self.set_fault(fault, target)
+        note = []
+        kill = self.rng.uniform(0, 0.8) if fault == "kill" else None
+        rc, out = self.start(idle_ms=400 if fault == "stall" else 10000, kill_after=kill)
+        completed = rc == 0 and "completed" in out
+        if completed and "self-update=1" in out:
+            if fault == "kill-support":
+                self.hand_off(kill_after=self.rng.uniform(0, 2.0))
+                completed = False  # the hand-off may not have happened: the next start finishes it
+            else:
+                self.hand_off()
+        mixed = self.mixed_files()
+        if mixed:
+            note.append("after the faulty run, files of no release: %s" % mixed)
+        if completed and self.differences(target):
+            note.append("completed run left a mix: %s" % self.differences(target))
+        self.server.routes.clear()
+        if self.normal_start(target, note):
+            diff = self.differences(target)
+            if diff:
+                note.append("after the normal start: %s" % diff)
+        if note:
+            self.damaged.append(number)
+            print("run %d (fault %s, release %d): DAMAGED %s" % (number, fault, target, "; ".join(note)), flush=True)
+            self.new_install()  # go on from a clean till
+        else:
+            self.installed = target
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    ap.add_argument("--bin", default=os.environ.get("TOVI_BIN", ""))
+    ap.add_argument("--runs", type=int, default=20)
+    ap.add_argument("--minutes", type=float, default=60, help="stop after this long even if runs are left")
+    ap.add_argument("--seed", type=int, default=None)
+    ap.add_argument("--wine", action="store_true")
+    args = ap.parse_args()
+    seed = args.seed if args.seed is not None else random.randrange(1 << 30)
+    work = tempfile.mkdtemp(prefix="tovi-soak-")
+    platform = (OnWine if args.wine else Native)(os.path.abspath(args.bin), work)
+    soak = Soak(platform, work, seed)
+    deadline = time.monotonic() + args.minutes * 60
+    done = 0
+    try:
+        soak.new_install()
+        while done < args.runs and time.monotonic() < deadline:
+            done += 1
+            soak.one(done)
+            if done % 100 == 0:
+                print("%d runs, %d damaged" % (done, len(soak.damaged)), flush=True)
+    finally:
+        soak.close()
+        shutil.rmtree(work, True)
+    print("soak (%s, seed %d): %d runs, %d damaged installs; faults %s"
+          % ("wine" if args.wine else "native", seed, done, len(soak.damaged),
+             ", ".join("%s %d" % kv for kv in sorted(soak.counts.items()))))
+    return 1 if soak.damaged else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
