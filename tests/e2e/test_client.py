@@ -505,9 +505,10 @@ class ClientTest(WineTestCase):
         self.assertEqual(run.rc, 0)
         with open(os.path.join(d, "config.ini"), "rb") as f:
             self.assertEqual(f.read(), config)
-        # Nothing created but the engine's log and the next request's job in the virtual printer.
+        # Nothing created but the engine's and the client's logs and the next request's job in the
+        # virtual printer.
         created = set(self.all_files(d)) - set(before)
-        self.assertEqual({c for c in created if not c.startswith("virtual_printer")}, {"engine.log"})
+        self.assertEqual({c for c in created if not c.startswith("virtual_printer")}, {"engine.log", "tovipos.log"})
         self.assertEqual(jobs, [b"\x1b\x40\x1b\x70\x30\x3c\x78"])
 
     def test_two_receipts_in_one_turn_print_each_exactly_once_in_order(self):
