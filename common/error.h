@@ -32,4 +32,13 @@ std::string errorSummary(const std::exception_ptr& error);
 // "Exception" for anything else; "unknown error" when there is no exception at all.
 std::string unhandledErrorText(const std::exception_ptr& error);
 
+// The system's text for an error code (Windows: a GetLastError/WSAGetLastError code, as
+// FormatMessageW words it; POSIX: an errno value, as strerror words it), without the trailing line
+// break and blanks; "error N" when the system has no text for it. error_win32.cpp / error_posix.cpp.
+std::string systemErrorText(unsigned long code);
+
+// The same text exactly as the system gives it, trailing CR LF included ("" when it has none):
+// for messages that keep the system's own layout.
+std::string systemErrorMessage(unsigned long code);
+
 }  // namespace tovi

@@ -2,6 +2,7 @@
 #include <objbase.h>
 #include <shellapi.h>
 
+#include "common/error.h"
 #include "common/handle.h"
 #include "common/process.h"
 #include "common/text.h"
@@ -15,22 +16,6 @@ struct ProcessTraits {
     static type none() { return nullptr; }
     static void close(type h) { CloseHandle(h); }
 };
-
-// The system's text for an error code, without the trailing line break.
-std::string systemErrorText(DWORD code) {
-    wchar_t* buffer = nullptr;
-    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::string text;
-    if (buffer) {
-        text = narrow(std::wstring_view(buffer, n));
-        LocalFree(buffer);
-    }
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
-    if (text.empty()) text = "error " + std::to_string(code);
-    return text;
-}
 
 }  // namespace
 

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "common/error.h"
 #include "common/handle.h"
 #include "common/text.h"
 #include "devices/devio.h"
@@ -9,16 +10,9 @@
 namespace tovi::devices {
 
 std::string systemErrorText(unsigned long e) {
-    wchar_t* text = nullptr;
-    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, e, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     std::string out = "error " + std::to_string(e);
-    if (n && text) {
-        std::wstring w(text, n);
-        while (!w.empty() && (w.back() == L'\n' || w.back() == L'\r' || w.back() == L' ')) w.pop_back();
-        out += " (" + narrow(w) + ")";
-    }
-    if (text) LocalFree(text);
+    const std::string text = tovi::systemErrorText(e);
+    if (text != out) out += " (" + text + ")";
     return out;
 }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <thread>
 
+#include "common/error.h"
 #include "common/handle.h"
 #include "common/process.h"
 #include "support/system.h"
@@ -17,7 +18,7 @@ namespace {
 MoveResult failure(int error) {
     MoveResult r;
     r.status = (error == EBUSY || error == ETXTBSY || error == EACCES) ? MoveStatus::InUse : MoveStatus::Failed;
-    r.systemText = std::strerror(error);
+    r.systemText = systemErrorMessage(static_cast<unsigned long>(error));
     return r;
 }
 

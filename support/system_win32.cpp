@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "common/error.h"
 #include "common/process.h"
 #include "common/text.h"
 #include "support/system.h"
@@ -7,21 +8,6 @@
 namespace tovi::support {
 
 namespace {
-
-// The system's text for an error code, as FormatMessageW gives it (usually ending in CR LF).
-std::string systemErrorText(DWORD code) {
-    wchar_t* buffer = nullptr;
-    // 0x1300: allocate the buffer, text from the system table, ignore inserts; language 0.
-    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::string text;
-    if (buffer) {
-        text = narrow(std::wstring_view(buffer, n));
-        LocalFree(buffer);
-    }
-    return text;
-}
 
 class WindowsSystem final : public SupportSystem {
 public:
@@ -45,7 +31,7 @@ public:
         // image, sharing violation for a file open without sharing.
         r.status = (code == ERROR_SHARING_VIOLATION || code == ERROR_ACCESS_DENIED) ? MoveStatus::InUse
                                                                                    : MoveStatus::Failed;
-        r.systemText = systemErrorText(code);
+        r.systemText = systemErrorMessage(code);
         return r;
     }
 

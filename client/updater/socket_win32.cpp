@@ -61,15 +61,7 @@ int connectWithin(SOCKET s, const sockaddr* addr, int len, std::chrono::millisec
     return err;
 }
 
-std::string errorText(int code) {
-    wchar_t* buf = nullptr;
-    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&buf), 0, nullptr);
-    std::wstring text = n && buf ? std::wstring(buf, n) : std::wstring();
-    if (buf) LocalFree(buf);
-    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) text.pop_back();
-    return text.empty() ? "error " + std::to_string(code) : narrow(text);
-}
+std::string errorText(int code) { return systemErrorText(static_cast<unsigned long>(code)); }
 
 }  // namespace
 
