@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "common/net.h"
+#include "common/net_addrinfo.h"
 
 namespace tovi::net {
 
@@ -58,24 +59,15 @@ SocketLibrary::SocketLibrary() = default;
 SocketLibrary::~SocketLibrary() = default;
 
 std::vector<Endpoint> resolve(const std::string& host, int port, bool numeric, std::string* reason) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_protocol = IPPROTO_TCP;
-    hints.ai_flags = AI_NUMERICSERV | (numeric ? AI_NUMERICHOST : 0);
+    const addrinfo hints = tcpHints<addrinfo>(numeric);
     addrinfo* list = nullptr;
     const int r = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list);
-    std::vector<Endpoint> out;
     if (r != 0) {
         *reason = r == EAI_SYSTEM ? std::strerror(errno) : ::gai_strerror(r);
-        return out;
+        return {};
     }
-    for (const addrinfo* a = list; a; a = a->ai_next) {
-        const auto* bytes = reinterpret_cast<const unsigned char*>(a->ai_addr);
-        out.push_back({a->ai_family, std::vector<unsigned char>(bytes, bytes + a->ai_addrlen)});
-    }
+    std::vector<Endpoint> out = endpointsOf(list, reason);
     ::freeaddrinfo(list);
-    if (out.empty()) *reason = "no address";
     return out;
 }
 

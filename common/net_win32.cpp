@@ -6,6 +6,7 @@
 
 #include "common/error.h"
 #include "common/net.h"
+#include "common/net_addrinfo.h"
 #include "common/text.h"
 
 namespace tovi::net {
@@ -74,26 +75,16 @@ SocketLibrary::~SocketLibrary() {
 }
 
 std::vector<Endpoint> resolve(const std::string& host, int port, bool numeric, std::string* reason) {
-    ADDRINFOW hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_protocol = IPPROTO_TCP;
-    hints.ai_flags = AI_NUMERICSERV | (numeric ? AI_NUMERICHOST : 0);
+    const ADDRINFOW hints = tcpHints<ADDRINFOW>(numeric);
     ADDRINFOW* raw = nullptr;
     // The wide call: a host name is UTF-8 here, never the ANSI code page.
     const int r = ::GetAddrInfoW(widen(host).c_str(), std::to_wstring(port).c_str(), &hints, &raw);
-    std::vector<Endpoint> out;
     if (r != 0) {
         *reason = errorText(r);
-        return out;
+        return {};
     }
-    std::unique_ptr<ADDRINFOW, AddrInfoFree> list(raw);
-    for (const ADDRINFOW* a = list.get(); a; a = a->ai_next) {
-        const auto* bytes = reinterpret_cast<const unsigned char*>(a->ai_addr);
-        out.push_back({a->ai_family, std::vector<unsigned char>(bytes, bytes + a->ai_addrlen)});
-    }
-    if (out.empty()) *reason = "no address";
-    return out;
+    const std::unique_ptr<ADDRINFOW, AddrInfoFree> list(raw);
+    return endpointsOf(list.get(), reason);
 }
 
 UniqueSocket startConnect(const Endpoint& endpoint, std::string* reason) {

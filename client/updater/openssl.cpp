@@ -73,19 +73,21 @@ std::vector<std::string> namesOf(const std::vector<Candidate>& candidates) {
 
 // Binds one table entry: name, else its older name; a required function missing from both is
 // refused under its current name.
-void bindEntry(const Library& lib, auto& slot, const char* name, const char* older, Need need) {
+void bindEntry(const Library& lib, auto& slot, const char* name, const char* older, bool required) {
     void* p = lib.find(name);
     if (!p && older) p = lib.find(older);
-    if (!p && need == Need::Required) throw BindError(couldNotImportText(name), true);
+    if (!p && required) throw BindError(couldNotImportText(name), true);
     bindSymbol(slot, p);
 }
 
-#define TOVI_OSSL_BIND(name, older, need) bindEntry(lib.library, lib.name, #name, older, Need::need);
+#define TOVI_OSSL_REQUIRED(name) bindEntry(lib.library, lib.name, #name, nullptr, true);
+#define TOVI_OSSL_RENAMED(name, older) bindEntry(lib.library, lib.name, #name, older, true);
+#define TOVI_OSSL_OPTIONAL(name) bindEntry(lib.library, lib.name, #name, nullptr, false);
 
-void bindCrypto(LibCrypto& lib) { TOVI_LIBCRYPTO_FUNCTIONS(TOVI_OSSL_BIND) }
+void bindCrypto(LibCrypto& lib) { TOVI_LIBCRYPTO_FUNCTIONS(TOVI_OSSL_REQUIRED, TOVI_OSSL_RENAMED, TOVI_OSSL_OPTIONAL) }
 
 void bindSsl(LibSsl& lib, const LibCrypto& crypto) {
-    TOVI_LIBSSL_FUNCTIONS(TOVI_OSSL_BIND)
+    TOVI_LIBSSL_FUNCTIONS(TOVI_OSSL_REQUIRED, TOVI_OSSL_RENAMED, TOVI_OSSL_OPTIONAL)
     // Host-name verification is not optional: one of the two ways must exist.
     if (!lib.SSL_set1_host && !crypto.X509_VERIFY_PARAM_set1_host) throw BindError(couldNotImportText("SSL_set1_host"), true);
     // 1.0.x must be initialised by hand.
@@ -93,7 +95,9 @@ void bindSsl(LibSsl& lib, const LibCrypto& crypto) {
     if (lib.SSL_load_error_strings) lib.SSL_load_error_strings();
 }
 
-#undef TOVI_OSSL_BIND
+#undef TOVI_OSSL_OPTIONAL
+#undef TOVI_OSSL_RENAMED
+#undef TOVI_OSSL_REQUIRED
 
 }  // namespace
 

@@ -97,77 +97,47 @@ inline constexpr int kSslErrorZeroReturn = 6;
 inline constexpr long kX509VOk = 0;
 inline constexpr int kEvpPkeyEd25519 = 1087;  // NID_ED25519
 
-// Whether a library without the function (nor its older name) is refused.
-enum class Need { Required, Optional };
+// The bound functions of each library, in binding order and grouped by use: REQUIRED(function),
+// RENAMED(function, "its 1.0.x or 1.1.x name"; one of the two is required) and OPTIONAL(function),
+// which stays null when missing: before 1.1.1 the Ed25519 functions (such a library cannot check or
+// make update signatures), SSL_CTX_set_ciphersuites and RAND_bytes; before 1.1.0 SSL_set1_host and
+// X509_VERIFY_PARAM_set1_host (one of the two must exist); since 1.1.0 the two initialisers (macros
+// there: the library initialises itself).
+#define TOVI_LIBCRYPTO_FUNCTIONS(REQUIRED, RENAMED, OPTIONAL)                                                \
+    RENAMED(OpenSSL_version_num, "SSLeay")                                                                   \
+    REQUIRED(ERR_get_error) REQUIRED(ERR_clear_error) REQUIRED(ERR_error_string_n)                           \
+    REQUIRED(X509_verify_cert_error_string) REQUIRED(X509_free)                                              \
+    REQUIRED(X509_VERIFY_PARAM_set1_ip_asc) OPTIONAL(X509_VERIFY_PARAM_set1_host)                            \
+    RENAMED(EVP_MD_CTX_new, "EVP_MD_CTX_create") RENAMED(EVP_MD_CTX_free, "EVP_MD_CTX_destroy")              \
+    REQUIRED(EVP_sha1) REQUIRED(EVP_DigestInit_ex) REQUIRED(EVP_DigestUpdate) REQUIRED(EVP_DigestFinal_ex)    \
+    OPTIONAL(EVP_PKEY_new_raw_public_key) OPTIONAL(EVP_PKEY_new_raw_private_key)                             \
+    OPTIONAL(EVP_PKEY_get_raw_public_key) OPTIONAL(EVP_PKEY_free)                                            \
+    OPTIONAL(EVP_DigestVerifyInit) OPTIONAL(EVP_DigestVerify) OPTIONAL(EVP_DigestSignInit)                   \
+    OPTIONAL(EVP_DigestSign) OPTIONAL(RAND_bytes)
 
-// The bound functions of each library: X(function, older name or nullptr, Need), in binding order.
-// A function is looked up by its name, then by its older name; the error names the current one.
-// Optional ones stay null when missing: before 1.1.1 the Ed25519 ones (such a library cannot check
-// or make update signatures), SSL_CTX_set_ciphersuites, RAND_bytes; before 1.1.0 SSL_set1_host and
-// X509_VERIFY_PARAM_set1_host (one of the two must exist); since 1.1.0 the two
-// initialisers (macros there: the library initialises itself).
-#define TOVI_LIBCRYPTO_FUNCTIONS(X)                                    \
-    X(OpenSSL_version_num, "SSLeay", Required)                         \
-    X(ERR_get_error, nullptr, Required)                                \
-    X(ERR_clear_error, nullptr, Required)                              \
-    X(ERR_error_string_n, nullptr, Required)                           \
-    X(X509_verify_cert_error_string, nullptr, Required)                \
-    X(X509_free, nullptr, Required)                                    \
-    X(X509_VERIFY_PARAM_set1_ip_asc, nullptr, Required)                \
-    X(X509_VERIFY_PARAM_set1_host, nullptr, Optional)                  \
-    X(EVP_MD_CTX_new, "EVP_MD_CTX_create", Required)                   \
-    X(EVP_MD_CTX_free, "EVP_MD_CTX_destroy", Required)                 \
-    X(EVP_sha1, nullptr, Required)                                     \
-    X(EVP_DigestInit_ex, nullptr, Required)                            \
-    X(EVP_DigestUpdate, nullptr, Required)                             \
-    X(EVP_DigestFinal_ex, nullptr, Required)                           \
-    X(EVP_PKEY_new_raw_public_key, nullptr, Optional)                  \
-    X(EVP_PKEY_new_raw_private_key, nullptr, Optional)                 \
-    X(EVP_PKEY_get_raw_public_key, nullptr, Optional)                  \
-    X(EVP_PKEY_free, nullptr, Optional)                                \
-    X(EVP_DigestVerifyInit, nullptr, Optional)                         \
-    X(EVP_DigestVerify, nullptr, Optional)                             \
-    X(EVP_DigestSignInit, nullptr, Optional)                           \
-    X(EVP_DigestSign, nullptr, Optional)                               \
-    X(RAND_bytes, nullptr, Optional)
+#define TOVI_LIBSSL_FUNCTIONS(REQUIRED, RENAMED, OPTIONAL)                                                   \
+    RENAMED(TLS_client_method, "SSLv23_client_method")                                                       \
+    REQUIRED(SSL_CTX_new) REQUIRED(SSL_CTX_free) REQUIRED(SSL_CTX_set_verify) REQUIRED(SSL_CTX_set_cipher_list) \
+    OPTIONAL(SSL_CTX_set_ciphersuites) REQUIRED(SSL_CTX_load_verify_locations) REQUIRED(SSL_CTX_ctrl)        \
+    REQUIRED(SSL_new) REQUIRED(SSL_free) REQUIRED(SSL_set_fd) REQUIRED(SSL_ctrl)                             \
+    OPTIONAL(SSL_set1_host) REQUIRED(SSL_get0_param)                                                         \
+    REQUIRED(SSL_connect) REQUIRED(SSL_read) REQUIRED(SSL_write) REQUIRED(SSL_get_error)                     \
+    REQUIRED(SSL_get_verify_result) REQUIRED(SSL_shutdown)                                                   \
+    RENAMED(SSL_get1_peer_certificate, "SSL_get_peer_certificate")                                           \
+    OPTIONAL(SSL_library_init) OPTIONAL(SSL_load_error_strings)
 
-#define TOVI_LIBSSL_FUNCTIONS(X)                                                 \
-    X(TLS_client_method, "SSLv23_client_method", Required)                       \
-    X(SSL_CTX_new, nullptr, Required)                                            \
-    X(SSL_CTX_free, nullptr, Required)                                           \
-    X(SSL_CTX_set_verify, nullptr, Required)                                     \
-    X(SSL_CTX_set_cipher_list, nullptr, Required)                                \
-    X(SSL_CTX_set_ciphersuites, nullptr, Optional)                               \
-    X(SSL_CTX_load_verify_locations, nullptr, Required)                          \
-    X(SSL_CTX_ctrl, nullptr, Required)                                           \
-    X(SSL_new, nullptr, Required)                                                \
-    X(SSL_free, nullptr, Required)                                               \
-    X(SSL_set_fd, nullptr, Required)                                             \
-    X(SSL_ctrl, nullptr, Required)                                               \
-    X(SSL_set1_host, nullptr, Optional)                                          \
-    X(SSL_get0_param, nullptr, Required)                                         \
-    X(SSL_connect, nullptr, Required)                                            \
-    X(SSL_read, nullptr, Required)                                               \
-    X(SSL_write, nullptr, Required)                                              \
-    X(SSL_get_error, nullptr, Required)                                          \
-    X(SSL_get_verify_result, nullptr, Required)                                  \
-    X(SSL_shutdown, nullptr, Required)                                           \
-    X(SSL_get1_peer_certificate, "SSL_get_peer_certificate", Required)           \
-    X(SSL_library_init, nullptr, Optional)                                       \
-    X(SSL_load_error_strings, nullptr, Optional)
-
-#define TOVI_OSSL_SLOT(name, older, need) decltype(&ossl::name) name = nullptr;
+#define TOVI_OSSL_SLOT(name, ...) decltype(&ossl::name) name = nullptr;
 
 struct LibCrypto {
     Library library;
     std::string fileName;
-    TOVI_LIBCRYPTO_FUNCTIONS(TOVI_OSSL_SLOT)
+    TOVI_LIBCRYPTO_FUNCTIONS(TOVI_OSSL_SLOT, TOVI_OSSL_SLOT, TOVI_OSSL_SLOT)
 };
 
 struct LibSsl {
     Library library;
     std::string fileName;
-    TOVI_LIBSSL_FUNCTIONS(TOVI_OSSL_SLOT)
+    TOVI_LIBSSL_FUNCTIONS(TOVI_OSSL_SLOT, TOVI_OSSL_SLOT, TOVI_OSSL_SLOT)
 };
 
 #undef TOVI_OSSL_SLOT
