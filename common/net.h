@@ -1,7 +1,7 @@
 // The socket primitives of every network client here (the device library's network printer and the
 // updater's HTTP client), over BSD sockets or Winsock: net_posix.cpp / net_win32.cpp, with the
 // portable pieces in net.cpp. Sockets start non-blocking; makeBlocking turns a connected one into a
-// blocking socket with idle time-outs for callers (OpenSSL) that read and write without waiting.
+// blocking socket with idle time-outs, for callers that block in recv and send (OpenSSL does).
 #pragma once
 
 #include <cstddef>

@@ -17,9 +17,10 @@ namespace {
 }  // namespace
 
 Socket Socket::connect(const std::string& host, std::uint16_t port, std::chrono::milliseconds idleTimeout) {
-    // Winsock stays started for the life of the process (it counts its users).
-    static const net::SocketLibrary sockets;
-    if (!sockets.ok()) throw ioError("cannot start Windows Sockets");
+    // Winsock stays started for the life of the process, never cleaned up at exit: a check may
+    // still be reading on its worker thread then.
+    static const net::SocketLibrary* const sockets = new net::SocketLibrary;
+    if (!sockets->ok()) throw ioError("cannot start Windows Sockets");
     std::string reason;
     const std::vector<net::Endpoint> endpoints = net::resolve(host, port, false, &reason);
     if (endpoints.empty()) throw ioError("cannot resolve host " + host + ": " + reason);
