@@ -232,7 +232,7 @@ class DevicesTest(WineTestCase):
         printer = Printer(self)
         kitchen = Printer(self, socket.AF_INET6 if ipv6_loopback() else socket.AF_INET)
         self.put("devices.ini", ("[printer]\naddress = %s\n[ports]\nKITCHEN = tcp://%s\n"
-                                   % (printer.address, kitchen.address)).encode())
+                                 % (printer.address, kitchen.address)).encode())
         lines = ["商品    数量   金额", "合计 12.50"]
         self.put("PrintOut1.txt", "\r\n".join(lines).encode("gb2312"))
         rc, box, err = self.support("print", "PrintOut1.txt", "USB", "TRUE", "TRUE", "3", box=False)

@@ -9,6 +9,7 @@ Wine (tests/e2e). Each run mixes SupportCases into its test case and supplies wh
     CLIENT            the client's file name; FAKES the folder of the recording libraries
     NOT_FOUND         a pattern of the system's text for a missing file
     started(path)     a pattern of the stand-in client's start line for that program file
+    STDERR_SHOWS_MESSAGES  whether a line on standard error reads as a message (native, no desktop)
 
 setUp makes self.dir holding the program and both recording libraries; self.log is calls.txt
 there, the record the libraries append to.
