@@ -499,11 +499,6 @@ bool post(NativeHandle window, std::function<void()> fn) {
     return false;
 }
 
-bool postAppMessage(NativeHandle window, unsigned message, std::uintptr_t first, std::intptr_t second) {
-    return window && PostMessageW(static_cast<HWND>(window), WM_APP + message, static_cast<WPARAM>(first),
-                                  static_cast<LPARAM>(second));
-}
-
 }  // namespace tovi::ui
 
 namespace tovi {
