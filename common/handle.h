@@ -64,29 +64,29 @@ struct Win32FileTraits {
 };
 using UniqueWin32File = UniqueHandle<Win32FileTraits>;
 
-// A printer HANDLE from OpenPrinterW: none is null. Closed in devices/printraw_win32.cpp, the only
-// piece that links the spooler.
-struct Win32PrinterTraits {
+// The Win32 kinds below whose none is null; each declares its own close.
+struct Win32NullNone {
     using type = void*;
     static type none() noexcept { return nullptr; }
+};
+
+// A printer HANDLE from OpenPrinterW. Closed in devices/printraw_win32.cpp, the only piece that
+// links the spooler.
+struct Win32PrinterTraits : Win32NullNone {
     static void close(type h) noexcept;
 };
 using UniqueWin32Printer = UniqueHandle<Win32PrinterTraits>;
 
 // A kernel object HANDLE whose none is null (a process from ShellExecuteExW, a thread, an event):
 // never mixed with UniqueWin32File, whose none is INVALID_HANDLE_VALUE. handle_win32.cpp.
-struct Win32KernelTraits {
-    using type = void*;
-    static type none() noexcept { return nullptr; }
+struct Win32KernelTraits : Win32NullNone {
     static void close(type h) noexcept;
 };
 using UniqueWin32Handle = UniqueHandle<Win32KernelTraits>;
 
-// A GDI object (bitmap, font, brush): none is null. Closed (DeleteObject) in ui/win32/ui_win32.cpp,
-// the only piece that links GDI.
-struct Win32GdiObjectTraits {
-    using type = void*;
-    static type none() noexcept { return nullptr; }
+// A GDI object (bitmap, font, brush). Closed (DeleteObject) in ui/win32/ui_win32.cpp, the only
+// piece that links GDI.
+struct Win32GdiObjectTraits : Win32NullNone {
     static void close(type h) noexcept;
 };
 using UniqueGdiObject = UniqueHandle<Win32GdiObjectTraits>;
