@@ -5,5 +5,6 @@
 namespace tovi {
 
 void Win32FileTraits::close(type h) noexcept { CloseHandle(h); }
+void Win32KernelTraits::close(type h) noexcept { CloseHandle(h); }
 
 }  // namespace tovi
