@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "common/boundary.h"
+#include "common/text.h"
 #include "engines/engine_api.h"
 
 struct toviEngineView {
@@ -56,22 +57,6 @@ std::map<std::string, Binding>& bindings() {
     return b;
 }
 
-std::string utf8(const std::wstring& w) {
-    if (w.empty()) return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), out.data(), n, nullptr, nullptr);
-    return out;
-}
-
-std::wstring wide(const std::string& s) {
-    if (s.empty()) return {};
-    const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), out.data(), n);
-    return out;
-}
-
 void log(const std::string& line) {
     wchar_t path[1024];
     const DWORD n = GetEnvironmentVariableW(L"TOVI_ENGINE_LOG", path, 1024);
@@ -86,7 +71,7 @@ void log(const std::string& line) {
 std::string classOf(HWND h) {
     wchar_t cls[128] = {};
     if (h) GetClassNameW(h, cls, 128);
-    return utf8(cls);
+    return tovi::narrow(cls);
 }
 
 std::string textOf(HWND h) {
@@ -94,7 +79,7 @@ std::string textOf(HWND h) {
     std::wstring w(static_cast<std::size_t>(n) + 1, L'\0');
     GetWindowTextW(h, w.data(), n + 1);
     w.resize(static_cast<std::size_t>(n));
-    return utf8(w);
+    return tovi::narrow(w);
 }
 
 std::string rectOf(HWND h) {
@@ -261,7 +246,7 @@ void TOVI_ENGINE_CALL wkeLoadURL(wkeWebView view, const char* url) {
         log("wkeLoadURL url=" + u);
         if (!view) return;
         if (u.rfind("file:///", 0) == 0) u = u.substr(8);
-        FILE* f = _wfopen(wide(u).c_str(), L"rb");
+        FILE* f = _wfopen(tovi::widen(u).c_str(), L"rb");
         if (!f) {
             log("load failed " + u);
             return;

@@ -11,15 +11,9 @@
 #include <cstdlib>
 #include <string>
 
-namespace {
+#include "common/text.h"
 
-std::string utf8(const std::wstring& w) {
-    if (w.empty()) return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), out.data(), n, nullptr, nullptr);
-    return out;
-}
+namespace {
 
 std::string jsonString(const std::string& s) {
     std::string out = "\"";
@@ -73,8 +67,8 @@ int main(int argc, char** argv) {
     if (!label) label = GetDlgItem(box, 100);
     wchar_t caption[512] = {};
     GetWindowTextW(box, caption, 512);
-    const std::string json = "{\"caption\":" + jsonString(utf8(caption)) +
-                             ",\"text\":" + jsonString(label ? utf8(textOf(label)) : std::string()) + "}\n";
+    const std::string json = "{\"caption\":" + jsonString(tovi::narrow(caption)) +
+                             ",\"text\":" + jsonString(label ? tovi::narrow(textOf(label)) : std::string()) + "}\n";
     std::fwrite(json.data(), 1, json.size(), stdout);
     std::fflush(stdout);
     PostMessageW(box, WM_COMMAND, IDOK, 0);
