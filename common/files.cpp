@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <random>
+#include <utility>
 
 #include "common/error.h"
 
@@ -17,7 +18,10 @@ std::size_t InputFile::read(char* buf, std::size_t size) {
     return *n;
 }
 
-OutputFile::OutputFile(const std::string& path) : path_(path), file_(fileio::createNew(path)) {
+OutputFile::OutputFile(const std::string& path) : OutputFile(path, fileio::createNew(path)) {}
+
+OutputFile::OutputFile(std::string path, UniqueFile file) : path_(std::move(path)), file_(std::move(file)) {
+    // Thrown before construction completes: a file that was never ours is not removed.
     if (!file_) throw ioError("Unable to open file");
 }
 

@@ -38,6 +38,9 @@ private:
 class OutputFile {
 public:
     explicit OutputFile(const std::string& path);
+    // Takes over a file that the caller has just created exclusively at path (for other access
+    // rights than createNew gives).
+    OutputFile(std::string path, UniqueFile file);
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
