@@ -18,9 +18,9 @@ set(TOVI_SANITIZE_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -
 
 # A static library from one source list. On the native build a twin "<name>_asan" is built from the
 # same list under ASan/UBSan for the sanitized test runs.
-#   tovi_library(name SOURCES ... [LIBS ...] [INCLUDES ...])
+#   tovi_library(name SOURCES ... [LIBS ...] [INCLUDES ...] [DEFINITIONS <private compile definitions>])
 function(tovi_library name)
-  cmake_parse_arguments(A "" "" "SOURCES;LIBS;INCLUDES" ${ARGN})
+  cmake_parse_arguments(A "" "" "SOURCES;LIBS;INCLUDES;DEFINITIONS" ${ARGN})
   set(variants ${name})
   if(NOT WIN32)
     list(APPEND variants ${name}_asan)
@@ -30,6 +30,7 @@ function(tovi_library name)
     tovi_warnings(${v})
     target_include_directories(${v} PUBLIC ${CMAKE_SOURCE_DIR} ${A_INCLUDES})
     target_include_directories(${v} SYSTEM PUBLIC ${RAPIDJSON_INCLUDE_DIR})
+    target_compile_definitions(${v} PRIVATE ${A_DEFINITIONS})
     set(libs ${A_LIBS})
     if(v MATCHES "_asan$")
       target_compile_options(${v} PUBLIC ${TOVI_SANITIZE_FLAGS})

@@ -30,9 +30,55 @@ std::string trimRight(std::string_view s) {
     return std::string(s.substr(0, n));
 }
 
-std::string unquotedValue(std::string_view rest) {
+// One entry's value and where the entry's text ends (before its line break; a """ value may end
+// lines later).
+struct Value {
+    std::string text;
+    std::size_t end;
+    bool unclosed = false;  // a """ value that runs to the end of the text
+};
+
+// Plain: up to a comment, trailing blanks dropped.
+std::string plainValue(std::string_view rest) {
     const std::size_t stop = rest.find_first_of("#;");
     return trimRight(rest.substr(0, stop == std::string_view::npos ? rest.size() : stop));
+}
+
+// "...": up to the first quote no backslash escapes (\" and \\ stand for " and \); whatever
+// follows on the line is ignored.
+std::string quotedValue(std::string_view rest) {
+    std::string value;
+    for (std::size_t k = 1; k < rest.size() && rest[k] != '"'; ++k) {
+        if (rest[k] == '\\' && k + 1 < rest.size() && (rest[k + 1] == '"' || rest[k + 1] == '\\')) ++k;
+        value += rest[k];
+    }
+    return value;
+}
+
+bool isRawStart(std::string_view s) { return s.size() >= 2 && (s[0] == 'r' || s[0] == 'R') && s[1] == '"'; }
+
+// r"...": the text as it stands, up to a comment, without the quotes; no escapes.
+std::string rawValue(std::string_view rest) {
+    std::string raw = plainValue(rest).substr(2);
+    if (!raw.empty() && raw.back() == '"') raw.pop_back();
+    return raw;
+}
+
+// """...""" starting at v: runs to the next three quotes, across lines; the rest of the closing
+// line is ignored. Unclosed, it runs to the end of the text.
+Value tripleQuotedValue(std::string_view t, std::size_t v) {
+    const std::size_t close = t.find("\"\"\"", v + 3);
+    if (close == std::string_view::npos) return {std::string(t.substr(v + 3)), t.size(), true};
+    return {std::string(t.substr(v + 3, close - v - 3)), lineEnd(t, close + 3)};
+}
+
+// The value starting at v on the line that ends at end.
+Value readValue(std::string_view t, std::size_t v, std::size_t end) {
+    const std::string_view rest = t.substr(v, end - v);
+    if (rest.substr(0, 3) == "\"\"\"") return tripleQuotedValue(t, v);
+    if (!rest.empty() && rest[0] == '"') return {quotedValue(rest), end};
+    if (isRawStart(rest)) return {rawValue(rest), end};
+    return {plainValue(rest), end};
 }
 
 // The line break the file uses most visibly: its first one, CR LF when it has none.
@@ -73,10 +119,10 @@ void IniFile::reparse() {
     std::size_t pos = 0;
     while (pos < t.size()) {
         const std::size_t begin = pos;
-        std::size_t end = lineEnd(t, pos);
+        const std::size_t end = lineEnd(t, pos);
         std::size_t i = pos;
         while (i < end && isBlank(t[i])) ++i;
-        std::size_t next = skipBreak(t, end);
+        const std::size_t next = skipBreak(t, end);
         if (i == end || t[i] == '#' || t[i] == ';') {
             pos = next;
             continue;
@@ -102,37 +148,12 @@ void IniFile::reparse() {
         e.key = trimRight(t.substr(i, sep));
         std::size_t v = i + sep + 1;
         while (v < end && isBlank(t[v])) ++v;
-        const std::string_view rest = t.substr(v, end - v);
-        if (rest.substr(0, 3) == "\"\"\"") {
-            // Triple quotes run to the next three quotes, across lines.
-            const std::size_t close = t.find("\"\"\"", v + 3);
-            if (close == std::string_view::npos) {
-                e.value = std::string(t.substr(v + 3));
-                end = t.size();
-                openTriple_ = true;
-            } else {
-                e.value = std::string(t.substr(v + 3, close - v - 3));
-                end = lineEnd(t, close + 3);
-            }
-            next = skipBreak(t, end);
-        } else if (!rest.empty() && rest[0] == '"') {
-            std::size_t k = 1;
-            for (; k < rest.size() && rest[k] != '"'; ++k) {
-                if (rest[k] == '\\' && k + 1 < rest.size() && (rest[k + 1] == '"' || rest[k + 1] == '\\')) {
-                    ++k;
-                }
-                e.value += rest[k];
-            }
-        } else if (rest.size() >= 2 && (rest[0] == 'r' || rest[0] == 'R') && rest[1] == '"') {
-            std::string raw = unquotedValue(rest).substr(2);
-            if (!raw.empty() && raw.back() == '"') raw.pop_back();
-            e.value = std::move(raw);
-        } else {
-            e.value = unquotedValue(rest);
-        }
+        Value value = readValue(t, v, end);
+        e.value = std::move(value.text);
+        openTriple_ = openTriple_ || value.unclosed;
         entries_.push_back(std::move(e));
-        spans_.push_back({begin, end});
-        pos = next;
+        spans_.push_back({begin, value.end});
+        pos = skipBreak(t, value.end);
     }
 }
 
@@ -158,7 +179,7 @@ std::string IniFile::formatEntry(std::string_view key, std::string_view value) {
     }
     const bool needsQuotes = value.find_first_of("#;\"\\") != std::string_view::npos ||
                              (!value.empty() && (isBlank(value.front()) || isBlank(value.back()))) ||
-                             (value.size() >= 2 && (value[0] == 'r' || value[0] == 'R') && value[1] == '"');
+                             isRawStart(value);
     if (!needsQuotes) return std::string(key) + "=" + std::string(value);
     std::string out = std::string(key) + "=\"";
     for (char c : value) {

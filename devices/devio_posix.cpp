@@ -1,7 +1,5 @@
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -12,9 +10,10 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 
 #include "common/handle.h"
+#include "common/sigpipe.h"
+#include "common/write_all.h"
 #include "devices/devio.h"
 
 extern char** environ;
@@ -27,41 +26,6 @@ std::string errnoText(int e) { return std::strerror(e); }
 
 // A missing device: the node is absent, or present without a device behind it (printer unplugged).
 bool isMissingDevice(int e) { return e == ENOENT || e == ENXIO || e == ENODEV || e == ENOTDIR; }
-
-long long nowMs() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
-// Writes every byte to a descriptor that may be non-blocking, waiting at most timeoutMs in all
-// for it to take more. Returns the number written; errno tells why it stopped short.
-std::size_t writeAll(int fd, std::string_view bytes, int timeoutMs) {
-    const long long deadline = nowMs() + timeoutMs;
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n > 0) {
-            done += static_cast<std::size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return done;
-        const long long left = deadline - nowMs();
-        if (left <= 0) {
-            errno = ETIMEDOUT;
-            return done;
-        }
-        pollfd p{fd, POLLOUT, 0};
-        const int r = ::poll(&p, 1, static_cast<int>(left));
-        if (r < 0 && errno != EINTR) return done;
-        if (r > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)) && !(p.revents & POLLOUT)) {
-            errno = EIO;
-            return done;
-        }
-    }
-    return done;
-}
 
 void anchor() {}
 
@@ -95,10 +59,10 @@ IoResult writeToPath(const std::string& path, bool mustExist, std::string_view b
         if (device && isMissingDevice(e)) return {WINPRINT_NO_PRINTER, "no device " + path + ": " + errnoText(e)};
         return {WINPRINT_CANNOT_OPEN, "cannot open " + path + ": " + errnoText(e)};
     }
-    const std::size_t done = writeAll(fd.get(), bytes, timeoutMs);
-    if (done < bytes.size())
-        return {WINPRINT_SHORT_WRITE, "wrote " + std::to_string(done) + " of " + std::to_string(bytes.size()) +
-                                          " bytes to " + path + ": " + errnoText(errno)};
+    const WriteResult w = writeAll(fd.get(), bytes, timeoutMs, WriteWait::Overall);
+    if (w.stop != WriteStop::Done)
+        return {WINPRINT_SHORT_WRITE, "wrote " + std::to_string(w.done) + " of " + std::to_string(bytes.size()) +
+                                          " bytes to " + path + ": " + errnoText(w.error)};
     if (::isatty(fd.get())) ::tcdrain(fd.get());
     if (::close(fd.release()) != 0)
         return {WINPRINT_SHORT_WRITE, "writing " + path + " failed on close: " + errnoText(errno)};
@@ -112,10 +76,10 @@ CreateOutcome createNewFile(const std::string& path, std::string_view bytes, std
         if (reason) *reason = "cannot create " + path + ": " + errnoText(errno);
         return CreateOutcome::Failed;
     }
-    const std::size_t done = writeAll(fd.get(), bytes, 0);
+    const WriteResult w = writeAll(fd.get(), bytes, 0, WriteWait::Overall);
     const bool closed = ::close(fd.release()) == 0;
-    if (done < bytes.size() || !closed) {
-        if (reason) *reason = "cannot write " + path + ": " + errnoText(errno);
+    if (w.stop != WriteStop::Done || !closed) {
+        if (reason) *reason = "cannot write " + path + ": " + errnoText(w.stop != WriteStop::Done ? w.error : errno);
         ::unlink(path.c_str());
         return CreateOutcome::Failed;
     }
@@ -142,26 +106,20 @@ IoResult printRaw(const std::string& queue, std::string_view bytes) {
     readEnd.reset();
     if (spawned != 0) return {WINPRINT_NO_PRINTER, "cannot run lp for queue " + queue + ": " + errnoText(spawned)};
 
-    // A dying lp must not take the caller down with SIGPIPE: block it for this thread while
-    // writing and swallow the one our write may raise.
-    sigset_t pipeSet, oldSet;
-    sigemptyset(&pipeSet);
-    sigaddset(&pipeSet, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipeSet, &oldSet);
-    const std::size_t done = writeAll(writeEnd.get(), bytes, 60000);
-    const int writeErr = errno;
-    writeEnd.reset();
-    const timespec zero{0, 0};
-    while (sigtimedwait(&pipeSet, nullptr, &zero) > 0) {
+    WriteResult w;
+    {
+        // A dying lp must not take the caller down with SIGPIPE.
+        NoSigpipe guard;
+        w = writeAll(writeEnd.get(), bytes, 60000, WriteWait::Overall);
+        writeEnd.reset();
     }
-    pthread_sigmask(SIG_SETMASK, &oldSet, nullptr);
 
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    if (done < bytes.size())
-        return {WINPRINT_SHORT_WRITE, "lp took " + std::to_string(done) + " of " + std::to_string(bytes.size()) +
-                                          " bytes for queue " + queue + ": " + errnoText(writeErr)};
+    if (w.stop != WriteStop::Done)
+        return {WINPRINT_SHORT_WRITE, "lp took " + std::to_string(w.done) + " of " + std::to_string(bytes.size()) +
+                                          " bytes for queue " + queue + ": " + errnoText(w.error)};
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         return {WINPRINT_CANNOT_OPEN, "lp refused the job for queue " + queue};
     return {};

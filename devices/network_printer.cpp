@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
-#include "devices/socket.h"
+#include "common/net.h"
 
 namespace tovi::devices {
 
@@ -22,18 +22,12 @@ int msLeft(long long deadline) { return static_cast<int>(std::max(0LL, deadline 
 UniqueSocket connectAny(const std::vector<Endpoint>& endpoints, int timeoutMs, std::string* reason) {
     const long long deadline = nowMs() + timeoutMs;
     for (const Endpoint& e : endpoints) {
-        UniqueSocket s = startConnect(e, reason);
-        if (!s) continue;
-        switch (waitWritable(s.get(), msLeft(deadline), reason)) {
-        case Wait::Ready:
-            *reason = connectError(s.get());
-            if (reason->empty()) return s;
-            break;
-        case Wait::TimedOut:
+        bool timedOut = false;
+        UniqueSocket s = connectTo(e, msLeft(deadline), reason, &timedOut);
+        if (s) return s;
+        if (timedOut) {
             *reason = "no answer within " + std::to_string(timeoutMs) + " ms";
             return {};
-        case Wait::Failed:
-            break;
         }
     }
     return {};

@@ -1,5 +1,4 @@
 #include <fcntl.h>
-#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -8,6 +7,7 @@
 
 #include "common/error.h"
 #include "common/handle.h"
+#include "common/write_all.h"
 #include "devices/serial.h"
 
 namespace tovi::devices {
@@ -77,21 +77,17 @@ SerialPort SerialPort::open(const DeviceSettings& settings, int port, int baud) 
 
 void SerialPort::send(std::string_view bytes) {
     const int fd = impl_->fd.get();
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n > 0) {
-            done += static_cast<std::size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) throw ioError("cannot write to " + name_ + ": " + errnoText());
-        pollfd p{fd, POLLOUT, 0};
-        const int r = ::poll(&p, 1, impl_->writeTimeoutMs);
-        if (r == 0)
-            throw ioError(name_ + " took " + std::to_string(done) + " of " + std::to_string(bytes.size()) +
-                          " bytes in " + std::to_string(impl_->writeTimeoutMs) + " ms");
-        if (r < 0 && errno != EINTR) throw ioError("cannot wait for " + name_ + ": " + errnoText());
+    const WriteResult w = writeAll(fd, bytes, impl_->writeTimeoutMs, WriteWait::PerStall);
+    switch (w.stop) {
+    case WriteStop::Done:
+        break;
+    case WriteStop::WriteFailed:
+        throw ioError("cannot write to " + name_ + ": " + std::strerror(w.error));
+    case WriteStop::WaitFailed:
+        throw ioError("cannot wait for " + name_ + ": " + std::strerror(w.error));
+    case WriteStop::TimedOut:
+        throw ioError(name_ + " took " + std::to_string(w.done) + " of " + std::to_string(bytes.size()) + " bytes in " +
+                      std::to_string(impl_->writeTimeoutMs) + " ms");
     }
     if (::tcdrain(fd) != 0) throw ioError("cannot drain " + name_ + ": " + errnoText());
 }

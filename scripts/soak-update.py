@@ -18,7 +18,6 @@ exits 1 when any run left a damaged install.
 """
 
 import argparse
-import hashlib
 import os
 import random
 import re
@@ -32,25 +31,12 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "integration"))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
-from test_updater_server import Route, UpdateServer, make_pki, manifest_bytes  # noqa: E402
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "helpers"))
+from test_updater_server import Route, UpdateServer, make_pki, manifest_bytes, sha1_upper  # noqa: E402
+from testfiles import read, write  # noqa: E402
 
 RELEASES = 5
 FAULTS = ("none", "drop", "stall", "wrong", "404", "500", "manifest", "kill", "kill", "kill-support")
-
-
-def sha1_upper(data):
-    return hashlib.sha1(data).hexdigest().upper()
-
-
-def write(path, data):
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as f:
-        f.write(data)
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
 
 
 class Native:

@@ -71,87 +71,33 @@ std::vector<std::string> namesOf(const std::vector<Candidate>& candidates) {
     return names;
 }
 
-template <typename Fn>
-void bind(const Library& lib, Fn& slot, const char* name) {
-    slot = symbolAs<Fn>(findOrThrow(lib, name));
-}
-
-// The first of two names that the library exports; the error names the first (current) one.
-template <typename Fn>
-void bindEither(const Library& lib, Fn& slot, const char* name, const char* oldName) {
+// Binds one table entry: name, else its older name; a required function missing from both is
+// refused under its current name.
+void bindEntry(const Library& lib, auto& slot, const char* name, const char* older, bool required) {
     void* p = lib.find(name);
-    if (!p) p = lib.find(oldName);
-    if (!p) throw BindError(couldNotImportText(name), true);
-    slot = symbolAs<Fn>(p);
+    if (!p && older) p = lib.find(older);
+    if (!p && required) throw BindError(couldNotImportText(name), true);
+    bindSymbol(slot, p);
 }
 
-template <typename Fn>
-void bindOptional(const Library& lib, Fn& slot, const char* name) {
-    slot = symbolAs<Fn>(lib.find(name));
-}
+#define TOVI_OSSL_REQUIRED(name) bindEntry(lib.library, lib.name, #name, nullptr, true);
+#define TOVI_OSSL_RENAMED(name, older) bindEntry(lib.library, lib.name, #name, older, true);
+#define TOVI_OSSL_OPTIONAL(name) bindEntry(lib.library, lib.name, #name, nullptr, false);
 
-void bindCrypto(LibCrypto& c) {
-    const Library& l = c.library;
-    bindEither(l, c.OpenSSL_version_num, "OpenSSL_version_num", "SSLeay");
-    bind(l, c.ERR_get_error, "ERR_get_error");
-    bind(l, c.ERR_clear_error, "ERR_clear_error");
-    bind(l, c.ERR_error_string_n, "ERR_error_string_n");
-    bind(l, c.X509_verify_cert_error_string, "X509_verify_cert_error_string");
-    bind(l, c.X509_free, "X509_free");
-    bind(l, c.X509_VERIFY_PARAM_set1_ip_asc, "X509_VERIFY_PARAM_set1_ip_asc");
-    bindOptional(l, c.X509_VERIFY_PARAM_set1_host, "X509_VERIFY_PARAM_set1_host");
-    bindEither(l, c.EVP_MD_CTX_new, "EVP_MD_CTX_new", "EVP_MD_CTX_create");
-    bindEither(l, c.EVP_MD_CTX_free, "EVP_MD_CTX_free", "EVP_MD_CTX_destroy");
-    bind(l, c.EVP_sha1, "EVP_sha1");
-    bind(l, c.EVP_DigestInit_ex, "EVP_DigestInit_ex");
-    bind(l, c.EVP_DigestUpdate, "EVP_DigestUpdate");
-    bind(l, c.EVP_DigestFinal_ex, "EVP_DigestFinal_ex");
-    bindOptional(l, c.EVP_PKEY_new_raw_public_key, "EVP_PKEY_new_raw_public_key");
-    bindOptional(l, c.EVP_PKEY_new_raw_private_key, "EVP_PKEY_new_raw_private_key");
-    bindOptional(l, c.EVP_PKEY_get_raw_public_key, "EVP_PKEY_get_raw_public_key");
-    bindOptional(l, c.EVP_PKEY_free, "EVP_PKEY_free");
-    bindOptional(l, c.EVP_DigestVerifyInit, "EVP_DigestVerifyInit");
-    bindOptional(l, c.EVP_DigestVerify, "EVP_DigestVerify");
-    bindOptional(l, c.EVP_DigestSignInit, "EVP_DigestSignInit");
-    bindOptional(l, c.EVP_DigestSign, "EVP_DigestSign");
-    bindOptional(l, c.RAND_bytes, "RAND_bytes");
-}
+void bindCrypto(LibCrypto& lib) { TOVI_LIBCRYPTO_FUNCTIONS(TOVI_OSSL_REQUIRED, TOVI_OSSL_RENAMED, TOVI_OSSL_OPTIONAL) }
 
-void bindSsl(LibSsl& s, const LibCrypto& c) {
-    const Library& l = s.library;
-    bindEither(l, s.TLS_client_method, "TLS_client_method", "SSLv23_client_method");
-    bind(l, s.SSL_CTX_new, "SSL_CTX_new");
-    bind(l, s.SSL_CTX_free, "SSL_CTX_free");
-    bind(l, s.SSL_CTX_set_verify, "SSL_CTX_set_verify");
-    bind(l, s.SSL_CTX_set_cipher_list, "SSL_CTX_set_cipher_list");
-    bindOptional(l, s.SSL_CTX_set_ciphersuites, "SSL_CTX_set_ciphersuites");
-    bind(l, s.SSL_CTX_load_verify_locations, "SSL_CTX_load_verify_locations");
-    bind(l, s.SSL_CTX_ctrl, "SSL_CTX_ctrl");
-    bind(l, s.SSL_new, "SSL_new");
-    bind(l, s.SSL_free, "SSL_free");
-    bind(l, s.SSL_set_fd, "SSL_set_fd");
-    bind(l, s.SSL_ctrl, "SSL_ctrl");
-    bindOptional(l, s.SSL_set1_host, "SSL_set1_host");
-    bind(l, s.SSL_get0_param, "SSL_get0_param");
-    bind(l, s.SSL_connect, "SSL_connect");
-    bind(l, s.SSL_read, "SSL_read");
-    bind(l, s.SSL_write, "SSL_write");
-    bind(l, s.SSL_get_error, "SSL_get_error");
-    bind(l, s.SSL_get_verify_result, "SSL_get_verify_result");
-    bind(l, s.SSL_shutdown, "SSL_shutdown");
-    bindEither(l, s.SSL_get1_peer_certificate, "SSL_get1_peer_certificate", "SSL_get_peer_certificate");
+void bindSsl(LibSsl& lib, const LibCrypto& crypto) {
+    TOVI_LIBSSL_FUNCTIONS(TOVI_OSSL_REQUIRED, TOVI_OSSL_RENAMED, TOVI_OSSL_OPTIONAL)
     // Host-name verification is not optional: one of the two ways must exist.
-    if (!s.SSL_set1_host && !c.X509_VERIFY_PARAM_set1_host) throw BindError(couldNotImportText("SSL_set1_host"), true);
-
-    // 1.0.x must be initialised by hand; since 1.1.0 these are macros and the library initialises
-    // itself.
-    decltype(&ossl::SSL_library_init) libraryInit = nullptr;
-    decltype(&ossl::SSL_load_error_strings) loadErrorStrings = nullptr;
-    bindOptional(l, libraryInit, "SSL_library_init");
-    bindOptional(l, loadErrorStrings, "SSL_load_error_strings");
-    if (libraryInit) libraryInit();
-    if (loadErrorStrings) loadErrorStrings();
+    if (!lib.SSL_set1_host && !crypto.X509_VERIFY_PARAM_set1_host) throw BindError(couldNotImportText("SSL_set1_host"), true);
+    // 1.0.x must be initialised by hand.
+    if (lib.SSL_library_init) lib.SSL_library_init();
+    if (lib.SSL_load_error_strings) lib.SSL_load_error_strings();
 }
+
+#undef TOVI_OSSL_OPTIONAL
+#undef TOVI_OSSL_RENAMED
+#undef TOVI_OSSL_REQUIRED
 
 }  // namespace
 

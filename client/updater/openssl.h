@@ -34,7 +34,6 @@ struct EVP_PKEY_CTX;
 
 // libcrypto
 unsigned long OpenSSL_version_num(void);
-unsigned long SSLeay(void);  // the 1.0.x name of OpenSSL_version_num
 unsigned long ERR_get_error(void);
 void ERR_clear_error(void);
 void ERR_error_string_n(unsigned long e, char* buf, std::size_t len);
@@ -42,8 +41,8 @@ const char* X509_verify_cert_error_string(long n);
 void X509_free(X509* x);
 int X509_VERIFY_PARAM_set1_host(X509_VERIFY_PARAM* param, const char* name, std::size_t namelen);
 int X509_VERIFY_PARAM_set1_ip_asc(X509_VERIFY_PARAM* param, const char* ipasc);
-EVP_MD_CTX* EVP_MD_CTX_new(void);  // 1.0.x: EVP_MD_CTX_create
-void EVP_MD_CTX_free(EVP_MD_CTX* ctx);  // 1.0.x: EVP_MD_CTX_destroy
+EVP_MD_CTX* EVP_MD_CTX_new(void);
+void EVP_MD_CTX_free(EVP_MD_CTX* ctx);
 const EVP_MD* EVP_sha1(void);
 int EVP_DigestInit_ex(EVP_MD_CTX* ctx, const EVP_MD* type, ENGINE* impl);
 int EVP_DigestUpdate(EVP_MD_CTX* ctx, const void* d, std::size_t cnt);
@@ -62,7 +61,7 @@ int RAND_bytes(unsigned char* buf, int num);
 // libssl
 int SSL_library_init(void);  // 1.0.x only; a macro since 1.1.0
 void SSL_load_error_strings(void);  // 1.0.x only
-const SSL_METHOD* TLS_client_method(void);  // 1.0.x: SSLv23_client_method
+const SSL_METHOD* TLS_client_method(void);
 SSL_CTX* SSL_CTX_new(const SSL_METHOD* method);
 void SSL_CTX_free(SSL_CTX* ctx);
 void SSL_CTX_set_verify(SSL_CTX* ctx, int mode, int (*callback)(int, X509_STORE_CTX*));
@@ -82,7 +81,7 @@ int SSL_write(SSL* ssl, const void* buf, int num);
 int SSL_get_error(const SSL* ssl, int ret);
 long SSL_get_verify_result(const SSL* ssl);
 int SSL_shutdown(SSL* ssl);
-X509* SSL_get1_peer_certificate(const SSL* ssl);  // 1.1.x: SSL_get_peer_certificate
+X509* SSL_get1_peer_certificate(const SSL* ssl);
 }
 }  // namespace ossl
 
@@ -98,60 +97,50 @@ inline constexpr int kSslErrorZeroReturn = 6;
 inline constexpr long kX509VOk = 0;
 inline constexpr int kEvpPkeyEd25519 = 1087;  // NID_ED25519
 
+// The bound functions of each library, in binding order and grouped by use: REQUIRED(function),
+// RENAMED(function, "its 1.0.x or 1.1.x name"; one of the two is required) and OPTIONAL(function),
+// which stays null when missing: before 1.1.1 the Ed25519 functions (such a library cannot check or
+// make update signatures), SSL_CTX_set_ciphersuites and RAND_bytes; before 1.1.0 SSL_set1_host and
+// X509_VERIFY_PARAM_set1_host (one of the two must exist); since 1.1.0 the two initialisers (macros
+// there: the library initialises itself).
+#define TOVI_LIBCRYPTO_FUNCTIONS(REQUIRED, RENAMED, OPTIONAL)                                                \
+    RENAMED(OpenSSL_version_num, "SSLeay")                                                                   \
+    REQUIRED(ERR_get_error) REQUIRED(ERR_clear_error) REQUIRED(ERR_error_string_n)                           \
+    REQUIRED(X509_verify_cert_error_string) REQUIRED(X509_free)                                              \
+    REQUIRED(X509_VERIFY_PARAM_set1_ip_asc) OPTIONAL(X509_VERIFY_PARAM_set1_host)                            \
+    RENAMED(EVP_MD_CTX_new, "EVP_MD_CTX_create") RENAMED(EVP_MD_CTX_free, "EVP_MD_CTX_destroy")              \
+    REQUIRED(EVP_sha1) REQUIRED(EVP_DigestInit_ex) REQUIRED(EVP_DigestUpdate) REQUIRED(EVP_DigestFinal_ex)    \
+    OPTIONAL(EVP_PKEY_new_raw_public_key) OPTIONAL(EVP_PKEY_new_raw_private_key)                             \
+    OPTIONAL(EVP_PKEY_get_raw_public_key) OPTIONAL(EVP_PKEY_free)                                            \
+    OPTIONAL(EVP_DigestVerifyInit) OPTIONAL(EVP_DigestVerify) OPTIONAL(EVP_DigestSignInit)                   \
+    OPTIONAL(EVP_DigestSign) OPTIONAL(RAND_bytes)
+
+#define TOVI_LIBSSL_FUNCTIONS(REQUIRED, RENAMED, OPTIONAL)                                                   \
+    RENAMED(TLS_client_method, "SSLv23_client_method")                                                       \
+    REQUIRED(SSL_CTX_new) REQUIRED(SSL_CTX_free) REQUIRED(SSL_CTX_set_verify) REQUIRED(SSL_CTX_set_cipher_list) \
+    OPTIONAL(SSL_CTX_set_ciphersuites) REQUIRED(SSL_CTX_load_verify_locations) REQUIRED(SSL_CTX_ctrl)        \
+    REQUIRED(SSL_new) REQUIRED(SSL_free) REQUIRED(SSL_set_fd) REQUIRED(SSL_ctrl)                             \
+    OPTIONAL(SSL_set1_host) REQUIRED(SSL_get0_param)                                                         \
+    REQUIRED(SSL_connect) REQUIRED(SSL_read) REQUIRED(SSL_write) REQUIRED(SSL_get_error)                     \
+    REQUIRED(SSL_get_verify_result) REQUIRED(SSL_shutdown)                                                   \
+    RENAMED(SSL_get1_peer_certificate, "SSL_get_peer_certificate")                                           \
+    OPTIONAL(SSL_library_init) OPTIONAL(SSL_load_error_strings)
+
+#define TOVI_OSSL_SLOT(name, ...) decltype(&ossl::name) name = nullptr;
+
 struct LibCrypto {
     Library library;
     std::string fileName;
-    decltype(&ossl::OpenSSL_version_num) OpenSSL_version_num = nullptr;  // or SSLeay
-    decltype(&ossl::ERR_get_error) ERR_get_error = nullptr;
-    decltype(&ossl::ERR_clear_error) ERR_clear_error = nullptr;
-    decltype(&ossl::ERR_error_string_n) ERR_error_string_n = nullptr;
-    decltype(&ossl::X509_verify_cert_error_string) X509_verify_cert_error_string = nullptr;
-    decltype(&ossl::X509_free) X509_free = nullptr;
-    decltype(&ossl::X509_VERIFY_PARAM_set1_host) X509_VERIFY_PARAM_set1_host = nullptr;
-    decltype(&ossl::X509_VERIFY_PARAM_set1_ip_asc) X509_VERIFY_PARAM_set1_ip_asc = nullptr;
-    decltype(&ossl::EVP_MD_CTX_new) EVP_MD_CTX_new = nullptr;  // or EVP_MD_CTX_create
-    decltype(&ossl::EVP_MD_CTX_free) EVP_MD_CTX_free = nullptr;  // or EVP_MD_CTX_destroy
-    decltype(&ossl::EVP_sha1) EVP_sha1 = nullptr;
-    decltype(&ossl::EVP_DigestInit_ex) EVP_DigestInit_ex = nullptr;
-    decltype(&ossl::EVP_DigestUpdate) EVP_DigestUpdate = nullptr;
-    decltype(&ossl::EVP_DigestFinal_ex) EVP_DigestFinal_ex = nullptr;
-    // Null before 1.1.1: such a library cannot check or make update signatures.
-    decltype(&ossl::EVP_PKEY_new_raw_public_key) EVP_PKEY_new_raw_public_key = nullptr;
-    decltype(&ossl::EVP_PKEY_new_raw_private_key) EVP_PKEY_new_raw_private_key = nullptr;
-    decltype(&ossl::EVP_PKEY_get_raw_public_key) EVP_PKEY_get_raw_public_key = nullptr;
-    decltype(&ossl::EVP_PKEY_free) EVP_PKEY_free = nullptr;
-    decltype(&ossl::EVP_DigestVerifyInit) EVP_DigestVerifyInit = nullptr;
-    decltype(&ossl::EVP_DigestVerify) EVP_DigestVerify = nullptr;
-    decltype(&ossl::EVP_DigestSignInit) EVP_DigestSignInit = nullptr;
-    decltype(&ossl::EVP_DigestSign) EVP_DigestSign = nullptr;
-    decltype(&ossl::RAND_bytes) RAND_bytes = nullptr;
+    TOVI_LIBCRYPTO_FUNCTIONS(TOVI_OSSL_SLOT, TOVI_OSSL_SLOT, TOVI_OSSL_SLOT)
 };
 
 struct LibSsl {
     Library library;
     std::string fileName;
-    decltype(&ossl::TLS_client_method) TLS_client_method = nullptr;  // or SSLv23_client_method
-    decltype(&ossl::SSL_CTX_new) SSL_CTX_new = nullptr;
-    decltype(&ossl::SSL_CTX_free) SSL_CTX_free = nullptr;
-    decltype(&ossl::SSL_CTX_set_verify) SSL_CTX_set_verify = nullptr;
-    decltype(&ossl::SSL_CTX_set_cipher_list) SSL_CTX_set_cipher_list = nullptr;
-    decltype(&ossl::SSL_CTX_set_ciphersuites) SSL_CTX_set_ciphersuites = nullptr;  // null before 1.1.1
-    decltype(&ossl::SSL_CTX_load_verify_locations) SSL_CTX_load_verify_locations = nullptr;
-    decltype(&ossl::SSL_CTX_ctrl) SSL_CTX_ctrl = nullptr;
-    decltype(&ossl::SSL_new) SSL_new = nullptr;
-    decltype(&ossl::SSL_free) SSL_free = nullptr;
-    decltype(&ossl::SSL_set_fd) SSL_set_fd = nullptr;
-    decltype(&ossl::SSL_ctrl) SSL_ctrl = nullptr;
-    decltype(&ossl::SSL_set1_host) SSL_set1_host = nullptr;  // null before 1.1.0
-    decltype(&ossl::SSL_get0_param) SSL_get0_param = nullptr;
-    decltype(&ossl::SSL_connect) SSL_connect = nullptr;
-    decltype(&ossl::SSL_read) SSL_read = nullptr;
-    decltype(&ossl::SSL_write) SSL_write = nullptr;
-    decltype(&ossl::SSL_get_error) SSL_get_error = nullptr;
-    decltype(&ossl::SSL_get_verify_result) SSL_get_verify_result = nullptr;
-    decltype(&ossl::SSL_shutdown) SSL_shutdown = nullptr;
-    decltype(&ossl::SSL_get1_peer_certificate) SSL_get1_peer_certificate = nullptr;  // or SSL_get_peer_certificate
+    TOVI_LIBSSL_FUNCTIONS(TOVI_OSSL_SLOT, TOVI_OSSL_SLOT, TOVI_OSSL_SLOT)
 };
+
+#undef TOVI_OSSL_SLOT
 
 // Both libraries, bound. Move-only; the function pointers stay valid as long as the object lives.
 struct OpenSsl {

@@ -4,7 +4,9 @@
 
 #include "client/updater/url.h"
 #include "common/error.h"
+#include "common/net.h"
 #include "common/paths.h"
+#include "common/sigpipe.h"
 #include "common/text.h"
 
 namespace tovi::updater {
@@ -146,10 +148,10 @@ TlsStream::~TlsStream() {
 void TlsStream::fail(const char* what, int ret) {
     const int code = s_ && ret <= 0 ? ssl_.ssl.SSL_get_error(s_, ret) : 0;
     const bool timedOut = code == kSslErrorWantRead || code == kSslErrorWantWrite ||
-                          (code == kSslErrorSyscall && Socket::lastErrorWasTimeout());
+                          (code == kSslErrorSyscall && net::lastErrorWasTimeout());
     std::string detail = ssl_.takeErrors();
     if (timedOut) throw ioError(idleTimeoutText(host_, idleTimeout_));
-    if (detail.empty() && code == kSslErrorSyscall) detail = ret == 0 ? "connection closed" : Socket::lastErrorText();
+    if (detail.empty() && code == kSslErrorSyscall) detail = ret == 0 ? "connection closed" : net::lastErrorText();
     if (detail.empty()) detail = "error " + std::to_string(code);
     throw ioError(std::string(what) + " with " + host_ + " failed: " + detail);
 }

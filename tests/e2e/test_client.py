@@ -13,7 +13,7 @@ import sys
 import time
 import unittest
 
-from wineenv import WineTestCase
+from wineenv import WineTestCase, winpath
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "integration"))
@@ -37,10 +37,6 @@ def openssl_folder():
     out = subprocess.run(["sh", os.path.join(SOURCE, "scripts", "openssl-windows.sh"), PRESET],
                          check=True, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=1800)
     return out.stdout.decode().strip().splitlines()[-1]
-
-
-def winpath(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 def hexof(data):
@@ -101,12 +97,20 @@ class Run:
         return out
 
 
-class ClientTest(WineTestCase):
+class ClientTestCase(WineTestCase):
+    """The client's tests: the OpenSSL DLLs (cls.ssl) and a test CA (cls.pki) for the update server."""
+
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
         cls.ssl = openssl_folder()
         cls.pki = make_pki(cls.wine.tmpdir("pki"))
+
+
+class ClientTest(ClientTestCase):
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
         cls.site = cls.wine.tmpdir("site")
         with open(os.path.join(cls.site, "list.txt"), "wb") as f:
             f.write(manifest_bytes(VERSION, []))

@@ -5,7 +5,6 @@ winPrint without a printer, network printers (a loopback listener), and the road
 into the virtual printer folder."""
 
 import os
-import shutil
 import socket
 import struct
 import subprocess
@@ -18,6 +17,7 @@ from wineenv import WineTestCase
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "helpers"))
 from network_printer import Printer, ipv6_loopback  # noqa: E402
+from testfiles import read, write  # noqa: E402
 
 CAPTION = "系统提示"
 RESET = bytes([0x1B, 0x40])
@@ -31,11 +31,6 @@ def find_file(folder, name):
         if entry.lower() == name.lower():
             return os.path.join(folder, entry)
     return None
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
 
 
 def pe_tables(path):
@@ -75,14 +70,11 @@ def pe_tables(path):
 
 class DevicesTest(WineTestCase):
     def setUp(self):
-        self.dir = self.wine.tmpdir("devices")
-        self.addCleanup(shutil.rmtree, self.dir, True)
-        self.copy_to(self.dir, "tovipos_print.exe", "winprint.dll", "api_com.dll")
+        self.dir = self.folder_with("devices", "tovipos_print.exe", "winprint.dll", "api_com.dll")
         self.exe = os.path.join(self.dir, "tovipos_print.exe")
 
-    def write(self, name, data):
-        with open(os.path.join(self.dir, name), "wb") as f:
-            f.write(data)
+    def put(self, name, data):
+        write(os.path.join(self.dir, name), data)
 
     def support(self, *args, box=True):
         """Runs the program; returns (exit code, (caption, text) of its box or None, stderr)."""
@@ -170,8 +162,8 @@ class DevicesTest(WineTestCase):
 
     def test_write_file_gets_the_exact_bytes(self):
         # [ports] targets are relative to the current folder, as the support program's job file.
-        self.write("devices.ini", b"[ports]\nOUT = out.bin\nDRAWER = drawer.bin\n")
-        self.write("job.txt", "合计 12.50\r\n".encode("gb2312"))
+        self.put("devices.ini", b"[ports]\nOUT = out.bin\nDRAWER = drawer.bin\n")
+        self.put("job.txt", "合计 12.50\r\n".encode("gb2312"))
         rc, box, err = self.support("print", "job.txt", "out", "TRUE", "TRUE", "2", box=False)
         self.assertEqual((rc, box), (0, None), err)
         out = find_file(self.dir, "out.bin")
@@ -185,10 +177,10 @@ class DevicesTest(WineTestCase):
         # A page's "interface" that names a file is no port: refused before anything is opened, so
         # config.ini stays as it is and nothing new appears. A listed target that cannot be
         # opened fails as before.
-        self.write("devices.ini", b"[ports]\nNOWHERE = no\\such\\out.bin\n")
+        self.put("devices.ini", b"[ports]\nNOWHERE = no\\such\\out.bin\n")
         config = b"[base]\nurl=https://pos.example/\nversion=7\n"
-        self.write("config.ini", config)
-        self.write("job.txt", b"\n[base]\nupdateUrl=http://evil.example/\n")
+        self.put("config.ini", config)
+        self.put("job.txt", b"\n[base]\nupdateUrl=http://evil.example/\n")
         before = sorted(os.listdir(self.dir))
         cases = [
             (["print", "job.txt", "config.ini"], "打印小票出错", b"winprint: winWriteFile: \"CONFIG.INI\" is no port"),
@@ -208,7 +200,7 @@ class DevicesTest(WineTestCase):
 
     def test_no_printer_installed(self):
         # Without devices.ini winPrint takes the system's default printer; the prefix has none.
-        self.write("job.txt", b"A")
+        self.put("job.txt", b"A")
         rc, box, err = self.support("print", "job.txt", "USB", "F", "T", "0")
         self.assertEqual((rc, box), (0, (CAPTION, "打印小票出错")))
         self.assertIn(b"winprint: ", err)
@@ -217,9 +209,9 @@ class DevicesTest(WineTestCase):
 
     def test_receipt_reaches_the_virtual_printer(self):
         # The folder wins over a network printer (nothing listens on port 1: it would fail).
-        self.write("devices.ini", b"[printer]\nfolder = virtual_printer\naddress = 127.0.0.1:1\n")
+        self.put("devices.ini", b"[printer]\nfolder = virtual_printer\naddress = 127.0.0.1:1\n")
         lines = ["商品    数量   金额", "矿泉水     2   3.00", "合计 12.50"]
-        self.write("PrintOut1.txt", "\r\n".join(lines).encode("gb2312") + b"\r\n")
+        self.put("PrintOut1.txt", "\r\n".join(lines).encode("gb2312") + b"\r\n")
         rc, box, err = self.support("print", "PrintOut1.txt", "USB", "TRUE", "TRUE", "3", box=False)
         self.assertEqual((rc, box), (0, None), err)
         rc, box, err = self.support("opencash", "USB", box=False)
@@ -239,10 +231,10 @@ class DevicesTest(WineTestCase):
         # The second printer on ::1 where the machine has it: a bracketed address through [ports].
         printer = Printer(self)
         kitchen = Printer(self, socket.AF_INET6 if ipv6_loopback() else socket.AF_INET)
-        self.write("devices.ini", ("[printer]\naddress = %s\n[ports]\nKITCHEN = tcp://%s\n"
-                                   % (printer.address, kitchen.address)).encode())
+        self.put("devices.ini", ("[printer]\naddress = %s\n[ports]\nKITCHEN = tcp://%s\n"
+                                 % (printer.address, kitchen.address)).encode())
         lines = ["商品    数量   金额", "合计 12.50"]
-        self.write("PrintOut1.txt", "\r\n".join(lines).encode("gb2312"))
+        self.put("PrintOut1.txt", "\r\n".join(lines).encode("gb2312"))
         rc, box, err = self.support("print", "PrintOut1.txt", "USB", "TRUE", "TRUE", "3", box=False)
         self.assertEqual((rc, box), (0, None), err)
         rc, box, err = self.support("opencash", "kitchen", box=False)
@@ -253,14 +245,14 @@ class DevicesTest(WineTestCase):
 
     def test_network_printer_failures_show_the_box(self):
         refusing, stuck = Printer(self, listening=False), Printer(self, reading=False)
-        self.write("big.txt", b"A" * (16 << 20))  # beyond what both socket buffers hold
+        self.put("big.txt", b"A" * (16 << 20))  # beyond what both socket buffers hold
         cases = [
             ("refused connection", refusing.address, "opencash", "打开钱箱出错", b"cannot connect to printer"),
             ("printer that stops reading", stuck.address, "print", "打印小票出错", b"bytes: it stopped taking bytes"),
         ]
         for name, address, command, text, why in cases:
             with self.subTest(name):
-                self.write("devices.ini", ("[printer]\naddress = %s\nwrite_timeout = 300\n" % address).encode())
+                self.put("devices.ini", ("[printer]\naddress = %s\nwrite_timeout = 300\n" % address).encode())
                 args = ["print", "big.txt", "USB", "F", "F", "0"] if command == "print" else ["opencash", "USB"]
                 rc, box, err = self.support(*args)
                 self.assertEqual((rc, box), (0, (CAPTION, text)))

@@ -13,9 +13,9 @@ import time
 import unittest
 import zipfile
 
-from test_client import VERSION, WIN64, winpath
+from test_client import VERSION, WIN64
 from test_updater_server import UpdateServer, make_pki, manifest_bytes
-from wineenv import WineTestCase
+from wineenv import WineTestCase, winpath
 
 PACKAGE_DIR = os.environ.get("TOVI_PACKAGE_DIR", "")
 SSL_NAMES = ["libcrypto-3-x64.dll", "libssl-3-x64.dll"] if WIN64 else ["libcrypto-3.dll", "libssl-3.dll"]

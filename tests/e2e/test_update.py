@@ -12,36 +12,21 @@ import sys
 import time
 import unittest
 
-from wineenv import WineTestCase
+from wineenv import winpath
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "integration"))
-from test_updater_server import Route, UpdateServer, make_key, make_pki, manifest_bytes, sha1_upper, sign_hex  # noqa: E402
-from test_client import Run, openssl_folder, winpath  # noqa: E402
+sys.path.insert(0, os.path.join(HERE, "..", "helpers"))
+from test_updater_server import Route, UpdateServer, make_key, manifest_bytes, sha1_upper, sign_hex  # noqa: E402
+from test_client import ClientTestCase, Run  # noqa: E402
+from testfiles import read, write  # noqa: E402
 
 TEST_KEY = os.path.join(HERE, "update_test_key.pem")
 LOADING = "正在加载，请稍候……"
 UPDATING = "正在更新 "
 
 
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
-
-
-def write(path, data):
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as f:
-        f.write(data)
-
-
-class UpdateTest(WineTestCase):
-    @classmethod
-    def setUpClass(cls):
-        super().setUpClass()
-        cls.ssl = openssl_folder()
-        cls.pki = make_pki(cls.wine.tmpdir("pki"))
-
+class UpdateTest(ClientTestCase):
     def setUp(self):
         self.site = self.wine.tmpdir("site")
         self.server = UpdateServer(self.site, self.pki).__enter__()

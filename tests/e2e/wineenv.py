@@ -56,6 +56,11 @@ def pick_loader(arch=None):
     return WINE64_LOADER, None
 
 
+def winpath(path):
+    """A Unix path as Wine's Z: drive shows it."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
 def _root_from_env():
     root = os.environ.get("TOVI_WINE_ROOT")
     if root:
@@ -284,6 +289,12 @@ class WineTestCase(unittest.TestCase):
             WineTestCase._wine = Wine().start()
         cls.wine = WineTestCase._wine
         cls.bin = cls.wine.bin
+
+    def folder_with(self, name, *paths):
+        """A fresh folder for this test, removed after it, holding copies of paths (as copy_to)."""
+        folder = self.wine.tmpdir(name)
+        self.addCleanup(shutil.rmtree, folder, True)
+        return self.copy_to(folder, *paths)
 
     def copy_to(self, folder, *paths):
         """Copies files (absolute, or relative to bin/) into folder; returns folder."""

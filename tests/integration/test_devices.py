@@ -16,6 +16,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "helpers"))
 from network_printer import Printer, ipv6_loopback  # noqa: E402
+from testfiles import read  # noqa: E402
 
 BIN = os.environ.get("TOVI_BIN", "")
 OK, NO_PRINTER, CANNOT_OPEN, SHORT_WRITE, BAD_ARGUMENT = 0, 1, 2, 3, 4
@@ -33,11 +34,6 @@ def library_copy(folder, name, settings=None):
         with open(os.path.join(folder, "devices.ini"), "w", encoding="utf-8") as f:
             f.write(settings)
     return ctypes.CDLL(path)
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
 
 
 @unittest.skipUnless(BIN, "TOVI_BIN not set")

@@ -12,12 +12,15 @@ import re
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "helpers"))
 from test_updater_server import (Route, UpdateServer, make_key, make_pki, manifest_bytes, public_key_hex, sha1_upper,
-                                 sign_hex)
+                                 sign_hex)  # noqa: E402
+from testfiles import read, write  # noqa: E402
 
 RUNNER = os.environ.get("TOVI_UPDATE_RUNNER", "")
 PKI = None
@@ -30,17 +33,6 @@ def setUpModule():
 
 def tearDownModule():
     shutil.rmtree(PKI, True)
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
-
-
-def write(path, data):
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as f:
-        f.write(data if isinstance(data, bytes) else data.encode("utf-8"))
 
 
 class UpdaterTest(unittest.TestCase):

@@ -14,6 +14,8 @@ using Args = std::vector<std::string>;
 
 const std::string kWrong = "\n调用参数不正确";
 
+// The support-program table (tests/helpers/support_cases.py) runs every command and the common
+// wrong calls through the real program; these are the cases it cannot reach or does not try.
 TEST(DecideCommand, CountSelectsTheWord) {
     struct Case {
         Args args;
@@ -22,19 +24,8 @@ TEST(DecideCommand, CountSelectsTheWord) {
     };
     const Case cases[] = {
         {{}, Command::None, "调用参数不能为空"},
-        {{"p"}, Command::None, "调用参数不能为空"},
-        {{"p", "print", "f", "USB", "TRUE", "TRUE", "3"}, Command::Print, ""},
         {{"p", "Print", "f", "USB", "TRUE", "TRUE", "3"}, Command::Print, ""},
-        {{"p", "opencash", "USB"}, Command::OpenCash, ""},
-        {{"p", "display", "2", "12.50", "COM3", "2400"}, Command::Display, ""},
-        {{"p", "update"}, Command::Update, ""},
-        {{"p", "UPDATE"}, Command::Update, ""},
-        {{"p", "PRINT", "f", "USB", "TRUE", "TRUE"}, Command::Unknown, "您的调用命令是:PRINT" + kWrong},
-        {{"p", "printx", "f", "USB", "TRUE", "TRUE", "3"}, Command::Unknown, "您的调用命令是:PRINTX" + kWrong},
-        {{"p", "hello"}, Command::Unknown, "您的调用命令是:HELLO" + kWrong},
-        {{"p", "update", "now"}, Command::Unknown, "您的调用命令是:UPDATE" + kWrong},
         {{"p", "opencash"}, Command::Unknown, "您的调用命令是:OPENCASH" + kWrong},
-        {{"p", "display", "2", "12.50", "COM3"}, Command::Unknown, "您的调用命令是:DISPLAY" + kWrong},
         {{"p", "a", "b", "c"}, Command::Unknown, "您的调用命令是:A" + kWrong},
         {{"p", "打印é"}, Command::Unknown, "您的调用命令是:打印é" + kWrong},
         {{"p", ""}, Command::Unknown, "您的调用命令是:" + kWrong},
@@ -54,18 +45,6 @@ struct Rig {
     void operator()(const Args& args) { dispatchCommand(args, devices, system); }
 };
 
-TEST(Dispatch, MessagesOnlyRunNothing) {
-    const Args lines[] = {{"p"}, {"p", "PRINT", "a", "b", "c", "d"}, {"p", "nope"}};
-    for (const auto& args : lines) {
-        Rig run;
-        run(args);
-        EXPECT_TRUE(run.devices.calls.empty());
-        ASSERT_EQ(run.system.messages.size(), 1u);
-        EXPECT_EQ(run.system.messages[0], decideCommand(args).message);
-        EXPECT_TRUE(run.system.moves.empty());
-    }
-}
-
 TEST(Dispatch, PrintRoutesAndReports) {
     struct Case {
         const char* name;
@@ -74,16 +53,9 @@ TEST(Dispatch, PrintRoutesAndReports) {
         std::string call, port, data, message;
     };
     const std::string job = "A\r\nB\r\n";
-    const std::string cut = std::string("\x1D\x56\x42\x00", 4);
     const Case cases[] = {
-        {"usb_lower_case", {"p", "print", "job", "usb", "false", "true", "2"}, 0, 0, "winPrint", "",
-         "\x1B\x40" "A\nB\n\n\n\n" + cut, ""},
-        {"port_upper_cased", {"p", "print", "job", "lpt1", "True", "no", "0"}, 0, 0, "winWriteFile", "LPT1",
-         "\x1B\x40\x1B\x70\x30\x3C\x78" "A\nB\n\n", ""},
         {"empty_port_name", {"p", "print", "job", "", "x", "x", "0"}, 0, 0, "winWriteFile", "", "\x1B\x40" "A\nB\n\n", ""},
-        {"usb_fails", {"p", "print", "job", "USB", "x", "x", "0"}, 7, 0, "winPrint", "", "\x1B\x40" "A\nB\n\n",
-         "打印小票出错"},
-        {"port_fails", {"p", "print", "job", "COM2", "x", "x", "0"}, 0, -1, "winWriteFile", "COM2",
+        {"port_fails_negative", {"p", "print", "job", "COM2", "x", "x", "0"}, 0, -1, "winWriteFile", "COM2",
          "\x1B\x40" "A\nB\n\n", "打印小票出错"},
     };
     for (const auto& c : cases) {
@@ -109,7 +81,7 @@ TEST(Dispatch, FeedLinesOutsideZeroTo255AreAWrongCallAndSendNothing) {
         const char* feed;
         bool printed;
     };
-    const Case cases[] = {{"0", true}, {"255", true}, {"+7", true}, {"-1", false}, {"256", false}, {"2147483647", false}};
+    const Case cases[] = {{"255", true}, {"+7", true}, {"2147483647", false}};
     for (const auto& c : cases) {
         Rig run;
         run.system.files["job"] = "x";
@@ -119,29 +91,15 @@ TEST(Dispatch, FeedLinesOutsideZeroTo255AreAWrongCallAndSendNothing) {
     }
 }
 
-TEST(Dispatch, MissingJobFileOrFolderSendsNothing) {
-    for (const bool folder : {false, true}) {
-        Rig run;
-        if (folder) run.system.folders.push_back("PrintOut1.txt");
-        run({"p", "print", "PrintOut1.txt", "USB", "TRUE", "TRUE", "3"});
-        EXPECT_TRUE(run.devices.calls.empty()) << "the drawer must not open either";
-        EXPECT_EQ(run.system.messages, Args{"打印小票出错"});
-    }
-}
-
 TEST(Dispatch, ErrorsEndTheRunBeforeAnyDeviceCall) {
     struct Case {
         Args args;
         const char* kind;
     };
     const Case cases[] = {
-        {{"p", "print", "job", "USB", "TRUE", "TRUE", "three"}, "ValueError"},
-        {{"p", "print", "job", "USB", "TRUE", "TRUE", "2147483648"}, "ValueError"},
         {{"p", "print", "missing", "USB", "TRUE", "TRUE", "x"}, "ValueError"},  // numbers first
         {{"p", "print", "locked", "USB", "TRUE", "TRUE", "1"}, "IOError"},
-        {{"p", "display", "2", "1", "COMX", "2400"}, "ValueError"},
         {{"p", "display", "2", "1", "COM-", "2400"}, "ValueError"},
-        {{"p", "display", "2", "1", "COM3", "fast"}, "ValueError"},
         {{"p", "display", "2", "1", "COM3", ""}, "ValueError"},
     };
     for (const auto& c : cases) {
@@ -159,31 +117,6 @@ TEST(Dispatch, ErrorsEndTheRunBeforeAnyDeviceCall) {
     }
 }
 
-TEST(Dispatch, OpenCash) {
-    const std::string pulse = "\x1B\x40\x1B\x70\x30\x3C\x78";
-    {
-        Rig run;
-        run({"p", "opencash", "usb"});
-        ASSERT_EQ(run.devices.names(), Args{"winPrint"});
-        EXPECT_EQ(run.devices.calls[0].data, pulse);
-        EXPECT_TRUE(run.system.messages.empty());
-    }
-    {
-        Rig run;
-        run({"p", "OPENCASH", "com1"});
-        ASSERT_EQ(run.devices.names(), Args{"winWriteFile"});
-        EXPECT_EQ(run.devices.calls[0].port, "COM1");
-        EXPECT_EQ(run.devices.calls[0].a, 7);
-        EXPECT_EQ(run.devices.calls[0].data, pulse);
-    }
-    {
-        Rig run;
-        run.devices.printResult = 1;
-        run({"p", "opencash", "USB"});
-        EXPECT_EQ(run.system.messages, Args{"打开钱箱出错"});
-    }
-}
-
 TEST(Dispatch, Display) {
     struct Case {
         const char* name;
@@ -195,17 +128,10 @@ TEST(Dispatch, Display) {
     };
     const std::string amount = std::string("\x1B\x73" "2" "\x1B\x51\x41" "12.50\r");
     const Case cases[] = {
-        {"amount", {"p", "display", "2", "12.50", "COM3", "2400"}, 1, 1, {"com_init", "com_send", "com_rest"}, 3,
-         2400, amount, ""},
-        {"fourth_byte_only", {"p", "display", "2", "12.50", "COM12", "9600"}, 1, 1,
-         {"com_init", "com_send", "com_rest"}, 1, 9600, amount, ""},
         {"clear", {"p", "display", "5", "99", "COM1", "9_600"}, 1, 1, {"com_init", "com_send", "com_rest"}, 1, 9600,
          "\x0C", ""},
-        {"short_port", {"p", "display", "2", "1", "COM", "2400"}, 1, 1, {}, 0, 0, "", "COM端口写法不对"},
         {"init_fails", {"p", "display", "2", "1", "com4", "2400"}, 0x100, 1, {"com_init"}, 4, 2400, "",
          "顾客显示屏com4打开出错\n请检查顾客显示屏接口设置是否正确"},
-        {"send_fails_low_byte", {"p", "display", "2", "12.50", "COM3", "2400"}, 1, 0x200, {"com_init", "com_send"}, 3,
-         2400, amount, "顾客显示屏发送失败"},
         {"high_bits_ignored", {"p", "display", "2", "12.50", "COM3", "2400"}, 0x301, 0x7F01,
          {"com_init", "com_send", "com_rest"}, 3, 2400, amount, ""},
     };

@@ -60,7 +60,6 @@ struct FakeDevices final : DeviceLibraries {
 struct FakeSystem final : SupportSystem {
     std::vector<std::string> messages;
     std::map<std::string, std::string> files;  // path -> content
-    std::vector<std::string> folders;
     std::vector<std::string> unreadable;  // exist, but opening fails
     std::vector<int> sleeps;
     std::vector<std::pair<std::string, std::string>> moves;
@@ -73,9 +72,6 @@ struct FakeSystem final : SupportSystem {
         events.push_back("message");
     }
     FileKind fileKind(const std::string& path) override {
-        for (const auto& f : folders) {
-            if (f == path) return FileKind::Directory;
-        }
         for (const auto& f : unreadable) {
             if (f == path) return FileKind::Regular;
         }
