@@ -3,22 +3,16 @@
 namespace tovi::client {
 
 void PostingStatusSink::progress(const std::string& displayName) {
-    auto copy = std::make_unique<std::string>(displayName);
-    // The message owns the copy from here; a failed post leaves it with us.
-    if (ui::postAppMessage(window_, kUpdateStatusMessage, 0, reinterpret_cast<std::intptr_t>(copy.get()))) {
-        copy.release();
-    }
+    ui::post(window_, [splash = &splash_, name = displayName] { splash->onUpdateProgress(name); });
 }
 
-void PostingStatusSink::completed() { ui::postAppMessage(window_, kUpdateStatusMessage, 0, 0); }
+void PostingStatusSink::completed() {
+    ui::post(window_, [splash = &splash_] { splash->onUpdateCompleted(); });
+}
 
 void postUpdateFailure(const UpdateShared& shared, std::exception_ptr error) noexcept {
     try {
-        auto owned = std::make_unique<std::exception_ptr>(std::move(error));
-        if (ui::postAppMessage(shared.window.load(), kUpdateFailedMessage, 0,
-                               reinterpret_cast<std::intptr_t>(owned.get()))) {
-            owned.release();
-        }
+        ui::post(shared.window.load(), [error = std::move(error)] { std::rethrow_exception(error); });
     } catch (...) {
         // Out of memory while reporting: the window then simply never hears of the check again.
     }
@@ -54,14 +48,6 @@ void Splash::create(std::span<const unsigned char> jpeg) {
         label_->setBounds(kStatusLabelBounds);
     });
     window_->on(ui::Event::Timer, [this](const ui::EventArgs&) { onUpdateTimer(); });
-    window_->on(ui::Event::AppMessage, [this](const ui::EventArgs& args) {
-        if (args.message == kUpdateStatusMessage) {
-            onUpdateStatus(args.first, args.second);
-        } else if (args.message == kUpdateFailedMessage) {
-            std::unique_ptr<std::exception_ptr> error(reinterpret_cast<std::exception_ptr*>(args.second));
-            if (error) app_.fail(*error);
-        }
-    });
     window_->centre(true, true);
     window_->show(ui::ShowCommand::Normal);
     window_->startTimer(kUpdateTimerId, kUpdateTimerMs);
@@ -69,20 +55,21 @@ void Splash::create(std::span<const unsigned char> jpeg) {
 
 void Splash::onUpdateTimer() {
     window_->stopTimer(kUpdateTimerId);
-    pool_.submit([shared = shared_, check = check_] {
-        PostingStatusSink sink(shared->window.load());
+    pool_.submit([this, shared = shared_, check = check_] {
+        // The worker may outlive this object: it only posts to the window, and what it posts
+        // reaches this object only while the window (which this object owns) exists.
+        PostingStatusSink sink(shared->window.load(), *this);
         check(sink, shared->selfUpdatePending);
     });
 }
 
-void Splash::onUpdateStatus(std::uintptr_t first, std::intptr_t second) {
-    if (first != 0 || second != 0) {
-        std::unique_ptr<std::string> name(reinterpret_cast<std::string*>(second));
-        // The blank line first: the transparent label then repaints the picture behind it.
-        label_->setText(std::string(31, ' '));
-        label_->setText(kUpdatingPrefix + (name ? *name : std::string()));
-        return;
-    }
+void Splash::onUpdateProgress(const std::string& displayName) {
+    // The blank line first: the transparent label then repaints the picture behind it.
+    label_->setText(std::string(31, ' '));
+    label_->setText(kUpdatingPrefix + displayName);
+}
+
+void Splash::onUpdateCompleted() {
     window_->setCloseLocked(false);
     if (shared_->selfUpdatePending.load()) {
         // Hand-off: both windows go, the support program swaps the executable and restarts us.

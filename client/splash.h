@@ -1,5 +1,6 @@
 // The update progress window: an always-on-top splash picture with one status line. Its first
-// timer tick hands the update check to a worker; the worker reports back only by posted messages.
+// timer tick hands the update check to a worker; the worker reports back only by functions posted
+// to the window (ui::post), which run on the UI thread while the window exists.
 #pragma once
 
 #include <atomic>
@@ -18,10 +19,6 @@ namespace tovi::client {
 // What the update check reports to the window, from the worker thread.
 using StatusSink = updater::StatusSink;
 
-// Application messages of the update window (WM_APP + n on Windows).
-inline constexpr unsigned kUpdateStatusMessage = 1;  // WM_UPDATE_STATUS
-inline constexpr unsigned kUpdateFailedMessage = 2;  // the check failed; second owns an exception_ptr
-
 inline constexpr unsigned kUpdateTimerId = 1;
 inline constexpr unsigned kUpdateTimerMs = 100;
 inline constexpr const char* kLoadingText = "正在加载，请稍候……";
@@ -35,19 +32,24 @@ struct UpdateShared {
     std::atomic<ui::NativeHandle> window{nullptr};  // the update window, set before the timer starts
 };
 
-// Posts the progress and completion forms of WM_UPDATE_STATUS. A progress text travels as a heap
-// copy owned by the message: the receiver frees it, or the sender when the post fails.
+class Splash;
+
+// Posts progress and completion to the splash's window; a progress text travels as a copy inside
+// the posted function. splash is touched only by what runs on the UI thread, while its window
+// exists.
 class PostingStatusSink : public StatusSink {
 public:
-    explicit PostingStatusSink(ui::NativeHandle window) : window_(window) {}
+    PostingStatusSink(ui::NativeHandle window, Splash& splash) : window_(window), splash_(splash) {}
     void progress(const std::string& displayName) override;
     void completed() override;
 
 private:
     ui::NativeHandle window_;
+    Splash& splash_;
 };
 
-// Hands a failure of the check to the UI thread (the worker's catch barrier). Never throws.
+// Hands a failure of the check to the UI thread (the worker's catch barrier): rethrown there, it
+// becomes the application's pending error. Never throws.
 void postUpdateFailure(const UpdateShared& shared, std::exception_ptr error) noexcept;
 
 // The check itself, run on the worker.
@@ -66,7 +68,10 @@ public:
     ui::Window& statusLabel() { return *label_; }
 
     void onUpdateTimer();
-    void onUpdateStatus(std::uintptr_t first, std::intptr_t second);
+    // A file of the update is being downloaded: its name is shown below the picture.
+    void onUpdateProgress(const std::string& displayName);
+    // The check has ended without error: hand-off to the support program, or the reveal.
+    void onUpdateCompleted();
 
 private:
     ui::Application& app_;

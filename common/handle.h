@@ -65,14 +65,43 @@ struct Win32FileTraits {
 };
 using UniqueWin32File = UniqueHandle<Win32FileTraits>;
 
-// A printer HANDLE from OpenPrinterW: none is null. Closed in devices/printraw_win32.cpp, the only
-// piece that links the spooler.
-struct Win32PrinterTraits {
+// The Win32 kinds below whose none is null; each declares its own close.
+struct Win32NullNone {
     using type = void*;
     static type none() noexcept { return nullptr; }
+};
+
+// A printer HANDLE from OpenPrinterW. Closed in devices/printraw_win32.cpp, the only piece that
+// links the spooler.
+struct Win32PrinterTraits : Win32NullNone {
     static void close(type h) noexcept;
 };
 using UniqueWin32Printer = UniqueHandle<Win32PrinterTraits>;
+
+// A kernel object HANDLE whose none is null (a process from ShellExecuteExW, a thread, an event):
+// never mixed with UniqueWin32File, whose none is INVALID_HANDLE_VALUE. handle_win32.cpp.
+struct Win32KernelTraits : Win32NullNone {
+    static void close(type h) noexcept;
+};
+using UniqueWin32Handle = UniqueHandle<Win32KernelTraits>;
+
+// A GDI object (bitmap, font, brush). Closed (DeleteObject) in ui/win32/ui_win32.cpp, the only
+// piece that links GDI.
+struct Win32GdiObjectTraits : Win32NullNone {
+    static void close(type h) noexcept;
+};
+using UniqueGdiObject = UniqueHandle<Win32GdiObjectTraits>;
+
+// A COM interface pointer we hold one reference of: released with its own Release(), so any
+// interface fits without a system header here.
+template <typename Interface>
+struct ComTraits {
+    using type = Interface*;
+    static type none() noexcept { return nullptr; }
+    static void close(type p) noexcept { p->Release(); }
+};
+template <typename Interface>
+using UniqueComPtr = UniqueHandle<ComTraits<Interface>>;
 #else
 // A POSIX file descriptor (files, devices, pipes): none is -1. handle_posix.cpp.
 struct FdTraits {

@@ -9,16 +9,6 @@
 
 namespace tovi {
 
-namespace {
-
-struct ProcessTraits {
-    using type = HANDLE;
-    static type none() { return nullptr; }
-    static void close(type h) { CloseHandle(h); }
-};
-
-}  // namespace
-
 void startProgram(WindowHandle owner, const std::string& program, const std::string& parameters, int show) {
     ShellExecuteW(static_cast<HWND>(owner), L"open", widen(program).c_str(), widen(parameters).c_str(), L"", show);
 }
@@ -43,7 +33,7 @@ ProgramResult runProgram(WindowHandle owner, const std::string& program, const s
     const DWORD startError = ok ? 0 : GetLastError();
     if (SUCCEEDED(com)) CoUninitialize();
     if (!ok) return {false, 0, "cannot start " + program + ": " + systemErrorText(startError)};
-    UniqueHandle<ProcessTraits> process(info.hProcess);
+    UniqueWin32Handle process(info.hProcess);
     // No handle: the shell started it through some other road; nothing to wait on.
     if (!process) return {true, 0, {}};
     WaitForSingleObject(process.get(), INFINITE);

@@ -1,6 +1,6 @@
 // What the support program's commands need from the platform, behind an interface so that the
-// dispatcher and the update hand-off run in tests with fakes. The real implementations are
-// system_win32.cpp and system_posix.cpp.
+// dispatcher and the update hand-off run in tests with fakes. The real one is system.cpp over the
+// primitives of system_win32.cpp and system_posix.cpp.
 #pragma once
 
 #include <memory>
@@ -47,5 +47,12 @@ public:
 
 // The platform's implementation; messages and the client's start are owned by owner.
 std::unique_ptr<SupportSystem> makeSystem(WindowHandle owner);
+
+// The two primitives under makeSystem's object, one per platform (system_win32.cpp,
+// system_posix.cpp); everything else it does is portable (system.cpp).
+// One attempt to move src over dst, as SupportSystem::moveFile, with the platform's rule for
+// which errors mean InUse.
+MoveResult moveReplacing(const std::string& src, const std::string& dst);
+void sleepMilliseconds(int milliseconds);
 
 }  // namespace tovi::support

@@ -8,7 +8,6 @@
 
 #include "common/error.h"
 #include "common/handle.h"
-#include "common/process.h"
 #include "support/system.h"
 
 namespace tovi::support {
@@ -67,40 +66,19 @@ MoveResult copyAcross(const std::string& src, const std::string& dst) {
     return {MoveStatus::Moved, {}};
 }
 
-class PosixSystem final : public SupportSystem {
-public:
-    explicit PosixSystem(WindowHandle owner) : owner_(owner) {}
-
-    void showMessage(const std::string& text) override { showErrorMessage(owner_, kCaption, text); }
-    FileKind fileKind(const std::string& path) override { return tovi::fileKind(path); }
-    std::string readFile(const std::string& path) override { return tovi::readFile(path); }
-    void sleepMs(int ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-    std::string programFolder() override { return tovi::programFolder(); }
-    char separator() override { return '/'; }
-
-    MoveResult moveFile(const std::string& src, const std::string& dst) override {
-        MoveResult r;
-        // The downloaded file carries no execute permission, and the client must be startable
-        // from the moment it has its name: a stop between the rename and a chmod would leave a
-        // client that never starts again.
-        struct stat st {};
-        if (::stat(src.c_str(), &st) == 0) ::chmod(src.c_str(), (st.st_mode & 07777) | 0111);
-        if (::rename(src.c_str(), dst.c_str()) != 0) {
-            if (errno != EXDEV) return failure(errno);
-            r = copyAcross(src, dst);
-            if (r.status != MoveStatus::Moved) return r;
-        }
-        return {MoveStatus::Moved, {}};
-    }
-
-    void startClient() override { startProgram(owner_, kClientProgram, "", kShowHidden); }
-
-private:
-    WindowHandle owner_;
-};
-
 }  // namespace
 
-std::unique_ptr<SupportSystem> makeSystem(WindowHandle owner) { return std::make_unique<PosixSystem>(owner); }
+MoveResult moveReplacing(const std::string& src, const std::string& dst) {
+    // The downloaded file carries no execute permission, and the client must be startable from
+    // the moment it has its name: a stop between the rename and a chmod would leave a client that
+    // never starts again.
+    struct stat st {};
+    if (::stat(src.c_str(), &st) == 0) ::chmod(src.c_str(), (st.st_mode & 07777) | 0111);
+    if (::rename(src.c_str(), dst.c_str()) == 0) return {MoveStatus::Moved, {}};
+    if (errno != EXDEV) return failure(errno);
+    return copyAcross(src, dst);
+}
+
+void sleepMilliseconds(int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
 
 }  // namespace tovi::support

@@ -1,8 +1,8 @@
 // The windowing layer as the client uses it: top-level frames, a static label, a picture decoded
 // from memory, modal error boxes, handlers per event, timers, and a loop that ends with the last
 // top-level window.
-// Portable: the client's shell and splash are written against these classes only; ui/win32/ is
-// the one backend so far (a GTK one can implement the same classes).
+// Portable: the client's shell and splash are written against these classes only; the backends
+// are ui/win32/ (Windows) and ui/gtk/ (GTK 3, Linux).
 #pragma once
 
 #include <cstdint>
@@ -52,13 +52,16 @@ enum class Event {
     Focus,       // the window received the keyboard focus
     Paint,       // the window must be drawn; args.painter is set
     Timer,       // a timer fired; args.first is its identifier
-    AppMessage,  // a message posted with postAppMessage; args.message is its number
+    // A message another program sent to a frame (Windows: WM_APP + args.message, as the
+    // installer's close request is); never raised by the GTK backend. Work of our own threads
+    // reaches the UI thread through post, not through this.
+    AppMessage,
 };
 
 struct EventArgs {
-    unsigned message = 0;       // AppMessage: the number given to postAppMessage
-    std::uintptr_t first = 0;   // Timer: identifier; AppMessage: first value
-    std::intptr_t second = 0;   // AppMessage: second value
+    unsigned message = 0;       // AppMessage: the number above WM_APP
+    std::uintptr_t first = 0;   // Timer: identifier; AppMessage: WPARAM
+    std::intptr_t second = 0;   // AppMessage: LPARAM
     Painter* painter = nullptr;
 };
 
@@ -151,9 +154,5 @@ std::unique_ptr<Application> createApplication();
 // running when the window is gone (now or before its turn). Not run while an error is pending; an
 // error thrown by fn becomes the pending error. False when the window is gone already.
 bool post(NativeHandle window, std::function<void()> fn);
-
-// Posts an AppMessage event to the window; callable from any thread. False when the window is
-// gone (the caller still owns whatever second points to).
-bool postAppMessage(NativeHandle window, unsigned message, std::uintptr_t first, std::intptr_t second);
 
 }  // namespace tovi::ui

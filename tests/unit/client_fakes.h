@@ -3,6 +3,8 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
@@ -250,7 +252,27 @@ public:
 // Functions given to ui::post, run only when a test says so (the test's own "UI thread").
 struct PostedCalls {
     std::mutex mutex;
+    std::condition_variable arrived;
     std::vector<std::pair<ui::NativeHandle, std::function<void()>>> calls;
+    // Waits for the next posted function (from a worker) and runs it as the layer's loop does:
+    // not while app has a pending error; an error it throws becomes the pending error. Returns the
+    // window it was posted to; null when nothing was posted within 10 s.
+    ui::NativeHandle runNext(ui::Application& app) {
+        std::pair<ui::NativeHandle, std::function<void()>> next;
+        {
+            std::unique_lock lock(mutex);
+            if (!arrived.wait_for(lock, std::chrono::seconds(10), [this] { return !calls.empty(); })) return nullptr;
+            next = std::move(calls.front());
+            calls.erase(calls.begin());
+        }
+        if (app.failed()) return next.first;
+        try {
+            next.second();
+        } catch (...) {
+            app.fail(std::current_exception());
+        }
+        return next.first;
+    }
     // Runs and forgets every posted function.
     void runAll() {
         decltype(calls) now;

@@ -8,10 +8,12 @@
 #include "tests/unit/client_fakes.h"
 
 namespace tovi::ui {
-// The windowing layer's post, for the shell's device queue: kept until the test runs it.
+// The windowing layer's post, for the shell's device queue and the splash's worker: kept until
+// the test runs it.
 bool post(NativeHandle window, std::function<void()> fn) {
     std::lock_guard lock(testing::posted().mutex);
     testing::posted().calls.emplace_back(window, std::move(fn));
+    testing::posted().arrived.notify_all();
     return true;
 }
 }  // namespace tovi::ui

@@ -1,39 +1,12 @@
-// The update window with a fake windowing layer: the one-shot timer, the status messages from the
-// worker, the completion paths and the failure hand-over to the UI thread.
+// The update window with a fake windowing layer: the one-shot timer, the functions the worker
+// posts, the completion paths and the failure hand-over to the UI thread.
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
+#include <thread>
 
 #include "client/splash.h"
 #include "tests/unit/client_fakes.h"
-
-namespace {
-
-// What the worker posted; the test delivers it on its own thread, as the UI thread would.
-struct Post {
-    tovi::ui::NativeHandle window;
-    unsigned message;
-    std::uintptr_t first;
-    std::intptr_t second;
-};
-std::mutex postMutex;
-std::condition_variable postArrived;
-std::vector<Post> posts;
-bool refusePosts = false;
-
-}  // namespace
-
-namespace tovi::ui {
-bool postAppMessage(NativeHandle window, unsigned message, std::uintptr_t first, std::intptr_t second) {
-    std::lock_guard lock(postMutex);
-    if (refusePosts || !window) return false;
-    posts.push_back({window, message, first, second});
-    postArrived.notify_all();
-    return true;
-}
-}  // namespace tovi::ui
 
 namespace tovi::client {
 namespace {
@@ -46,9 +19,8 @@ protected:
     void SetUp() override {
         calls().clear();
         {
-            std::lock_guard lock(postMutex);
-            posts.clear();
-            refusePosts = false;
+            std::lock_guard lock(testing::posted().mutex);
+            testing::posted().calls.clear();
         }
         engine = testing::fakeEngine();
         shell = std::make_unique<Shell>(app, engine, devices, [](const std::string&) {});
@@ -63,28 +35,8 @@ protected:
         label = app.labels.at(0);
     }
 
-    // Waits for the worker's next post and delivers it to the window it was posted to.
-    void deliverNextPost() {
-        Post p{};
-        {
-            std::unique_lock lock(postMutex);
-            ASSERT_TRUE(postArrived.wait_for(lock, std::chrono::seconds(10), [] { return !posts.empty(); }));
-            p = posts.front();
-            posts.erase(posts.begin());
-        }
-        ui::EventArgs args;
-        args.message = p.message;
-        args.first = p.first;
-        args.second = p.second;
-        static_cast<FakeWindow*>(p.window)->fire(ui::Event::AppMessage, args);
-    }
-
-    void status(const std::string* name) {
-        ui::EventArgs args;
-        args.message = kUpdateStatusMessage;
-        args.second = reinterpret_cast<std::intptr_t>(name);
-        window->fire(ui::Event::AppMessage, args);
-    }
+    // Runs the worker's next post, as the UI thread would; it goes to the update window.
+    void deliverNextPost() { EXPECT_EQ(testing::posted().runNext(app), window->handle()); }
 
     testing::FakeApplication app;
     EngineApi engine;
@@ -136,7 +88,7 @@ TEST_F(SplashTest, ProgressShowsEachDisplayNameAfterABlankLine) {
         {"a.dll", "正在更新 a.dll"}, {"sub\\b.exe", "正在更新 sub\\b.exe"}, {"", "正在更新 "}};
     for (const auto& [name, shown] : table) {
         label->texts.clear();
-        status(new std::string(name));  // owned by the message, freed by the receiver
+        splash->onUpdateProgress(name);
         EXPECT_EQ(label->texts, (std::vector<std::string>{std::string(31, ' '), shown})) << name;
     }
     EXPECT_FALSE(shell->updateCheckDone());
@@ -193,20 +145,6 @@ TEST_F(SplashTest, TheWindowCannotBeClosedBeforeTheCheckHasCompleted) {
     deliverNextPost();
     window->close();
     EXPECT_FALSE(window->alive());
-}
-
-TEST_F(SplashTest, APostThatFailsLeavesNoLeak) {
-    // Under ASan a leaked copy would fail the run.
-    {
-        std::lock_guard lock(postMutex);
-        refusePosts = true;
-    }
-    PostingStatusSink sink(reinterpret_cast<ui::NativeHandle>(1));
-    sink.progress("x");
-    UpdateShared s;
-    postUpdateFailure(s, std::make_exception_ptr(Error("x", "IOError")));
-    std::lock_guard lock(postMutex);
-    EXPECT_TRUE(posts.empty());
 }
 
 TEST(WorkerPoolSize, IsTheProcessorCountWithinOneTo256) {

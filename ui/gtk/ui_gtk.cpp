@@ -3,8 +3,7 @@
 // handlers per event, timers and a GMainLoop that ends with the last frame. See gtk_native.h for
 // what the handles are.
 //
-// Everything but post and postAppMessage runs on the thread that created the application (GTK's
-// thread).
+// Everything but post runs on the thread that created the application (GTK's thread).
 #include <gtk/gtk.h>
 
 #include <array>
@@ -39,9 +38,9 @@ std::string validUtf8(std::string_view text) {
 
 // ---- Frames reachable from any thread -------------------------------------------------------
 //
-// postAppMessage gets a bare handle, possibly from a worker, possibly after the window is gone.
-// Live frames are registered here under a serial number; a posted message carries the serial, so
-// a message never reaches a later frame that happens to get the same address.
+// post gets a bare handle, possibly from a worker, possibly after the window is gone. Live frames
+// are registered here under a serial number; a posted call carries the serial, so it never
+// reaches a later frame that happens to get the same address.
 struct FrameRegistry {
     std::mutex mutex;
     std::unordered_map<void*, std::uint64_t> serialOf;   // GtkWindow* -> serial
@@ -57,13 +56,6 @@ FrameRegistry& registry() {
     static FrameRegistry* r = new FrameRegistry;
     return *r;
 }
-
-struct PostedMessage {
-    std::uint64_t serial;
-    unsigned message;
-    std::uintptr_t first;
-    std::intptr_t second;
-};
 
 struct PostedCall {
     std::uint64_t serial = 0;
@@ -379,26 +371,6 @@ public:
 
     GtkWidget* layout() const { return layout_; }
 
-    static gboolean dispatchPosted(gpointer data) {
-        std::unique_ptr<PostedMessage> m(static_cast<PostedMessage*>(data));
-        GtkFrame* frame = nullptr;
-        {
-            FrameRegistry& r = registry();
-            std::lock_guard lock(r.mutex);
-            auto it = r.frameOf.find(m->serial);
-            if (it != r.frameOf.end()) frame = it->second;
-        }
-        // A frame destroyed after the post drops the message, as a destroyed window would.
-        if (frame) {
-            EventArgs args;
-            args.message = m->message;
-            args.first = m->first;
-            args.second = m->second;
-            frame->dispatch(Event::AppMessage, args);
-        }
-        return G_SOURCE_REMOVE;
-    }
-
     static gboolean runPostedCall(gpointer data) {
         auto* call = static_cast<PostedCall*>(data);
         GtkFrame* frame = nullptr;
@@ -614,31 +586,14 @@ bool post(NativeHandle window, std::function<void()> fn) {
         std::set<guint>& pending = r.postedTo[it->second];
         call->serial = it->second;
         PostedCall* raw = call.release();
-        // Same priority as postAppMessage: posts of both kinds run in the order posted. The
-        // source runs on GTK's thread only after this lock is released, so raw->source is set.
+        // Default priority, like a posted message ahead of painting; same-priority sources run in
+        // the order added, so posts run in the order posted. The source runs on GTK's thread only
+        // after this lock is released, so raw->source is set.
         raw->source = g_idle_add_full(G_PRIORITY_DEFAULT, GtkFrame::runPostedCall, raw, GtkFrame::freePostedCall);
         pending.insert(raw->source);
         return true;
     } catch (...) {
         // Out of memory on a worker: nothing posted.
-        return false;
-    }
-}
-
-bool postAppMessage(NativeHandle window, unsigned message, std::uintptr_t first, std::intptr_t second) {
-    try {
-        FrameRegistry& r = registry();
-        std::lock_guard lock(r.mutex);
-        auto it = r.serialOf.find(window);
-        if (it == r.serialOf.end()) return false;
-        // Owned by the main loop's source from here on; dispatchPosted frees it.
-        auto* m = new PostedMessage{it->second, message, first, second};
-        // Default priority, like a posted message ahead of painting; same-priority sources run in
-        // the order added, so posts arrive in order.
-        g_idle_add_full(G_PRIORITY_DEFAULT, GtkFrame::dispatchPosted, m, nullptr);
-        return true;
-    } catch (...) {
-        // Out of memory on a worker: the message is not posted and the caller keeps its payload.
         return false;
     }
 }

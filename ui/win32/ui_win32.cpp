@@ -86,21 +86,14 @@ void frameGone(HWND hwnd) {
     // Destroyed here, outside the lock.
 }
 
-struct BitmapTraits {
-    using type = HBITMAP;
-    static type none() { return nullptr; }
-    static void close(type h) { DeleteObject(h); }
-};
-
 class Win32Picture : public Picture {
 public:
-    Win32Picture(HBITMAP bitmap, Size size) : bitmap_(bitmap), size_(size) {}
-    ~Win32Picture() override { DeleteObject(bitmap_); }
+    Win32Picture(UniqueGdiObject bitmap, Size size) : bitmap_(std::move(bitmap)), size_(size) {}
     Size size() const override { return size_; }
-    HBITMAP bitmap() const { return bitmap_; }
+    HGDIOBJ bitmap() const { return bitmap_.get(); }
 
 private:
-    HBITMAP bitmap_;
+    UniqueGdiObject bitmap_;
     Size size_;
 };
 
@@ -463,17 +456,10 @@ std::unique_ptr<Window> Win32Application::createLabel(Window& parent, std::strin
     return std::make_unique<Win32Label>(h);
 }
 
-struct StreamTraits {
-    using type = IStream*;
-    static type none() { return nullptr; }
-    static void close(type s) { s->Release(); }
-};
-
 std::unique_ptr<Picture> Win32Application::decodeJpeg(std::span<const unsigned char> bytes) {
     if (!gdiplusReady_) throw Error("GDI+ is not available", "OSError");
-    IStream* raw = SHCreateMemStream(bytes.data(), static_cast<UINT>(bytes.size()));
-    if (!raw) throw Error("cannot read the picture", "OSError");
-    UniqueHandle<StreamTraits> stream(raw);
+    const UniqueComPtr<IStream> stream(SHCreateMemStream(bytes.data(), static_cast<UINT>(bytes.size())));
+    if (!stream) throw Error("cannot read the picture", "OSError");
     Gdiplus::GpBitmap* bitmap = nullptr;
     if (Gdiplus::DllExports::GdipCreateBitmapFromStream(stream.get(), &bitmap) != Gdiplus::Ok || !bitmap) {
         throw Error("cannot decode the picture", "ValueError");
@@ -484,8 +470,9 @@ std::unique_ptr<Picture> Win32Application::decodeJpeg(std::span<const unsigned c
     HBITMAP hbm = nullptr;
     const auto status = Gdiplus::DllExports::GdipCreateHBITMAPFromBitmap(bitmap, &hbm, 0xFFFFFFFF);
     Gdiplus::DllExports::GdipDisposeImage(bitmap);
-    if (status != Gdiplus::Ok || !hbm) throw Error("cannot decode the picture", "ValueError");
-    return std::make_unique<Win32Picture>(hbm, Size{static_cast<int>(w), static_cast<int>(h)});
+    UniqueGdiObject owned(hbm);
+    if (status != Gdiplus::Ok || !owned) throw Error("cannot decode the picture", "ValueError");
+    return std::make_unique<Win32Picture>(std::move(owned), Size{static_cast<int>(w), static_cast<int>(h)});
 }
 
 }  // namespace
@@ -512,9 +499,11 @@ bool post(NativeHandle window, std::function<void()> fn) {
     return false;
 }
 
-bool postAppMessage(NativeHandle window, unsigned message, std::uintptr_t first, std::intptr_t second) {
-    return window && PostMessageW(static_cast<HWND>(window), WM_APP + message, static_cast<WPARAM>(first),
-                                  static_cast<LPARAM>(second));
-}
-
 }  // namespace tovi::ui
+
+namespace tovi {
+
+// Beside the only code that links GDI.
+void Win32GdiObjectTraits::close(type h) noexcept { DeleteObject(h); }
+
+}  // namespace tovi

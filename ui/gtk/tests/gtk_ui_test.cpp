@@ -179,7 +179,6 @@ TEST_F(GtkUi, HandlersRunInOrderAndStopAtAPendingError) {
         throw valueError("bad request");
     });
     f->on(Event::Timer, [&](const EventArgs&) { order.push_back(3); });
-    f->on(Event::AppMessage, [&](const EventArgs&) { order.push_back(4); });
     f->startTimer(5, 10);
     const std::exception_ptr error = app->run();
     ASSERT_NE(error, nullptr);
@@ -188,7 +187,7 @@ TEST_F(GtkUi, HandlersRunInOrderAndStopAtAPendingError) {
     EXPECT_TRUE(f->alive()) << "the windows stay on screen for the report";
     EXPECT_TRUE(app->failed());
     // Nothing runs any more, and run() keeps answering with the first error.
-    EXPECT_TRUE(postAppMessage(f->handle(), 1, 0, 0));
+    EXPECT_TRUE(post(f->handle(), [&] { order.push_back(4); }));
     pumpFor(60);
     EXPECT_EQ(order, (std::vector<int>{1, 2}));
     app->fail(std::make_exception_ptr(std::runtime_error("second")));
@@ -270,42 +269,12 @@ TEST_F(GtkUi, AWindowThatOutlivesItsApplicationIsHarmless) {
     EXPECT_EQ(app->run(), nullptr) << "the new application counts no frame of the old one";
 }
 
-TEST_F(GtkUi, PostedMessagesArriveInOrderFromAnotherThread) {
+TEST_F(GtkUi, AnErrorThrownByAPostedFunctionBecomesThePendingError) {
     auto f = frame();
-    std::vector<std::pair<std::uintptr_t, std::intptr_t>> got;
-    f->on(Event::AppMessage, [&](const EventArgs& e) {
-        EXPECT_EQ(e.message, 7u);
-        got.push_back({e.first, e.second});
-        if (got.size() == 200) f->close();
-    });
-    std::atomic<int> accepted{0};
-    std::thread worker([&, handle = f->handle()] {
-        for (int i = 0; i < 200; ++i) accepted += postAppMessage(handle, 7, static_cast<std::uintptr_t>(i), -i) ? 1 : 0;
-    });
-    EXPECT_EQ(app->run(), nullptr);
+    std::thread worker([handle = f->handle()] { EXPECT_TRUE(post(handle, [] { throw valueError("check failed"); })); });
     worker.join();
-    EXPECT_EQ(accepted.load(), 200);
-    ASSERT_EQ(got.size(), 200u);
-    for (int i = 0; i < 200; ++i) {
-        EXPECT_EQ(got[static_cast<std::size_t>(i)], (std::pair<std::uintptr_t, std::intptr_t>{static_cast<std::uintptr_t>(i), -i}));
-    }
-}
-
-TEST_F(GtkUi, PostingToAGoneWindowFailsOrIsDropped) {
-    auto f = frame();
-    int received = 0;
-    f->on(Event::AppMessage, [&](const EventArgs&) { ++received; });
-    EXPECT_FALSE(postAppMessage(nullptr, 1, 0, 0));
-    EXPECT_FALSE(postAppMessage(reinterpret_cast<NativeHandle>(&received), 1, 0, 0)) << "no window of ours";
-    auto label = app->createLabel(*f, "x", {0, 0, 10, 10}, true);
-    EXPECT_FALSE(postAppMessage(label->handle(), 1, 0, 0)) << "messages go to frames";
-    // Posted while alive, destroyed before dispatch: dropped, never delivered to anything.
-    EXPECT_TRUE(postAppMessage(f->handle(), 1, 0, 0));
-    const NativeHandle old = f->handle();
-    f->close();
-    EXPECT_FALSE(postAppMessage(old, 1, 0, 0)) << "the caller keeps its payload";
-    pumpFor(50);
-    EXPECT_EQ(received, 0);
+    EXPECT_EQ(unhandledErrorText(app->run()), "Error: unhandled exception: check failed [ValueError]\n");
+    EXPECT_TRUE(f->alive()) << "the windows stay on screen for the report";
 }
 
 TEST_F(GtkUi, PostedFunctionsRunOnTheUiThreadInOrderAndDieWithTheirWindow) {
@@ -338,6 +307,10 @@ TEST_F(GtkUi, PostedFunctionsRunOnTheUiThreadInOrderAndDieWithTheirWindow) {
     EXPECT_EQ(owned.use_count(), 1) << "the layer destroys the function with its window";
     EXPECT_FALSE(post(old, [owned] { ++*owned; }));
     EXPECT_FALSE(post(nullptr, [] {}));
+    EXPECT_FALSE(post(reinterpret_cast<NativeHandle>(&ran), [] {})) << "no window of ours";
+    auto f2 = frame();
+    auto label = app->createLabel(*f2, "x", {0, 0, 10, 10}, true);
+    EXPECT_FALSE(post(label->handle(), [] {})) << "posts go to frames";
     pumpFor(50);
     EXPECT_EQ(*owned, 0);
     EXPECT_EQ(owned.use_count(), 1);
