@@ -83,12 +83,6 @@ DeviceCommand displayRequest(std::string_view json) {
 
 namespace {
 
-struct FileTraits {
-    using type = std::FILE*;
-    static type none() { return nullptr; }
-    static void close(type f) { std::fclose(f); }
-};
-
 Error writeError(const JobFile& job, int error) {
     return ioError("cannot write " + job.name + ": " + std::generic_category().message(error));
 }
@@ -100,7 +94,7 @@ void SystemDeviceHost::writeJobFile(const JobFile& job) {
     errno = 0;
     std::FILE* raw = std::fopen(job.name.c_str(), "wb");
     if (!raw) throw writeError(job, errno);
-    UniqueHandle<FileTraits> file(raw);
+    UniqueCFile file(raw);
     if (!job.bytes.empty() && std::fwrite(job.bytes.data(), 1, job.bytes.size(), file.get()) != job.bytes.size()) {
         throw writeError(job, errno ? errno : EIO);
     }

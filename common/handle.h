@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <utility>
 
 namespace tovi {
@@ -109,6 +110,25 @@ struct FdTraits {
     static void close(type fd) noexcept;
 };
 using UniqueFd = UniqueHandle<FdTraits>;
+#endif
+
+// A C stream from std::fopen: none is null. Closed by the C library, which every program links.
+struct CFileTraits {
+    using type = std::FILE*;
+    static type none() noexcept { return nullptr; }
+    static void close(type f) noexcept { std::fclose(f); }
+};
+using UniqueCFile = UniqueHandle<CFileTraits>;
+
+#ifdef _WIN32
+// A search HANDLE from FindFirstFileW: none is INVALID_HANDLE_VALUE; closed by FindClose, not
+// CloseHandle. handle_win32.cpp.
+struct Win32FindTraits {
+    using type = void*;
+    static type none() noexcept { return reinterpret_cast<void*>(~std::uintptr_t{0}); }
+    static void close(type h) noexcept;
+};
+using UniqueWin32Find = UniqueHandle<Win32FindTraits>;
 #endif
 
 }  // namespace tovi

@@ -1,5 +1,8 @@
 #include "common/paths.h"
 
+#include "common/error.h"
+#include "common/files.h"
+
 namespace tovi {
 
 bool createFolders(const std::string& folder) {
@@ -16,6 +19,19 @@ bool createFolders(const std::string& folder) {
     }
     createFolder(folder);
     return fileKind(folder) == FileKind::Directory;
+}
+
+std::string readFile(const std::string& path) {
+    const UniqueFile file = fileio::openForReading(path);
+    if (!file) throw ioError("cannot open: " + path);
+    std::string data;
+    char buf[65536];
+    while (true) {
+        const auto n = fileio::readSome(file.get(), buf, sizeof buf);
+        if (!n) throw ioError("cannot read: " + path);
+        if (*n == 0) return data;
+        data.append(buf, *n);
+    }
 }
 
 }  // namespace tovi

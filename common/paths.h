@@ -3,7 +3,6 @@
 
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace tovi {
@@ -33,11 +32,8 @@ bool createFolder(const std::string& folder);
 // Creates the folder and every missing folder above it. True when it is a folder afterwards.
 bool createFolders(const std::string& folder);
 
-// Reads a whole file as bytes; throws IOError "cannot open: " + path when it cannot be opened.
+// Reads a whole file as bytes; throws IOError "cannot open: " + path when it cannot be opened,
+// "cannot read: " + path when reading fails.
 std::string readFile(const std::string& path);
-
-// Creates or truncates the file and writes all bytes; throws IOError "cannot open: " + path or
-// "cannot write: " + path.
-void writeFile(const std::string& path, std::string_view bytes);
 
 }  // namespace tovi

@@ -2,11 +2,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <memory>
 
-#include "common/error.h"
 #include "common/paths.h"
 
 namespace tovi {
@@ -54,24 +52,5 @@ std::optional<std::string> absolutePath(const std::string& path) {
 }
 
 bool createFolder(const std::string& folder) { return ::mkdir(folder.c_str(), 0777) == 0; }
-
-std::string readFile(const std::string& path) {
-    std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "rb"), &std::fclose);
-    if (!f) throw ioError("cannot open: " + path);
-    std::string data;
-    char buf[65536];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f.get())) > 0) data.append(buf, n);
-    if (std::ferror(f.get())) throw ioError("cannot read: " + path);
-    return data;
-}
-
-void writeFile(const std::string& path, std::string_view bytes) {
-    std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "wb"), &std::fclose);
-    if (!f) throw ioError("cannot open: " + path);
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f.get()) == bytes.size();
-    // fclose flushes: its failure is a failed write too.
-    if (std::fclose(f.release()) != 0 || !written) throw ioError("cannot write: " + path);
-}
 
 }  // namespace tovi

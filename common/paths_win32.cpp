@@ -1,25 +1,10 @@
 #include <windows.h>
 
-#include <cstdio>
-#include <memory>
-
-#include "common/error.h"
 #include "common/handle.h"
 #include "common/paths.h"
 #include "common/text.h"
 
 namespace tovi {
-
-namespace {
-
-struct FindTraits {
-    using type = HANDLE;
-    static type none() { return INVALID_HANDLE_VALUE; }
-    static void close(type h) { FindClose(h); }
-};
-using UniqueFind = UniqueHandle<FindTraits>;
-
-}  // namespace
 
 std::string programPath() {
     std::wstring buf(MAX_PATH, L'\0');
@@ -51,7 +36,7 @@ FileKind fileKind(const std::string& path) {
 std::optional<std::vector<std::string>> folderNames(const std::string& folder) {
     std::vector<std::string> names;
     WIN32_FIND_DATAW data{};
-    const UniqueFind find(FindFirstFileW(widen(folder + "\\*").c_str(), &data));
+    const UniqueWin32Find find(FindFirstFileW(widen(folder + "\\*").c_str(), &data));
     if (!find) return std::nullopt;
     do {
         const std::string name = narrow(data.cFileName);
@@ -76,24 +61,5 @@ std::optional<std::string> absolutePath(const std::string& path) {
 }
 
 bool createFolder(const std::string& folder) { return CreateDirectoryW(widen(folder).c_str(), nullptr) != 0; }
-
-std::string readFile(const std::string& path) {
-    std::unique_ptr<FILE, int (*)(FILE*)> f(_wfopen(widen(path).c_str(), L"rb"), &std::fclose);
-    if (!f) throw ioError("cannot open: " + path);
-    std::string data;
-    char buf[65536];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f.get())) > 0) data.append(buf, n);
-    if (std::ferror(f.get())) throw ioError("cannot read: " + path);
-    return data;
-}
-
-void writeFile(const std::string& path, std::string_view bytes) {
-    std::unique_ptr<FILE, int (*)(FILE*)> f(_wfopen(widen(path).c_str(), L"wb"), &std::fclose);
-    if (!f) throw ioError("cannot open: " + path);
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f.get()) == bytes.size();
-    // fclose flushes: its failure is a failed write too.
-    if (std::fclose(f.release()) != 0 || !written) throw ioError("cannot write: " + path);
-}
 
 }  // namespace tovi

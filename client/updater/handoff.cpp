@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <vector>
 
-#include "client/updater/files.h"
 #include "client/updater/manifest.h"
 #include "common/error.h"
+#include "common/files.h"
+#include "common/paths.h"
 
 namespace tovi::updater {
 
@@ -37,7 +38,7 @@ bool sameContent(const std::string& a, const std::string& b) {
 }  // namespace
 
 bool handOffPending(const std::string& programFolder, const std::string& clientPath, char separator) {
-    for (const auto& name : listFolder(programFolder)) {
+    for (const auto& name : folderNames(programFolder).value_or(std::vector<std::string>{})) {
         // One that cannot be removed yet (another client still has it loaded) goes next time.
         if (isAsideName(name)) removeFile(programFolder + separator + name);
     }

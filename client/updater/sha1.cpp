@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "client/updater/files.h"
 #include "common/error.h"
+#include "common/files.h"
 #include "common/paths.h"
 
 namespace tovi::updater {

@@ -6,13 +6,13 @@
 #include <set>
 #include <thread>
 
-#include "client/updater/files.h"
 #include "client/updater/http_client.h"
 #include "client/updater/manifest.h"
 #include "client/updater/sha1.h"
 #include "client/updater/tls.h"
 #include "client/updater/url.h"
 #include "common/error.h"
+#include "common/files.h"
 #include "common/ini.h"
 #include "common/paths.h"
 #include "common/process.h"
@@ -63,7 +63,7 @@ std::string tempNameFor(const std::string& target) { return target + "." + rando
 // never pass for the files themselves (their names are distinct), but they should not pile up.
 void removeLeftovers(const std::set<std::string>& folders) {
     for (const auto& folder : folders) {
-        for (const auto& name : listFolder(folder)) {
+        for (const auto& name : folderNames(folder).value_or(std::vector<std::string>{})) {
             if (isTempName(name)) removeFile(folder + pathSeparator() + name);
         }
     }
@@ -77,7 +77,7 @@ void makeFolders(const EntryNames& names) {
             case EntryKind::Folder: continue;
             case EntryKind::Missing:
                 // Another process may have made it meanwhile: only the result counts.
-                if (makeFolder(folder) || entryKind(folder) == EntryKind::Folder) continue;
+                if (createFolder(folder) || entryKind(folder) == EntryKind::Folder) continue;
                 throw ioError("cannot create folder: " + folder);
             case EntryKind::Link: throw ioError("folder is a link, not written through: " + folder);
             default: throw ioError("not a folder: " + folder);

@@ -1,6 +1,7 @@
 #include "tools/publish/keys.h"
 
 #include "common/error.h"
+#include "common/files.h"
 
 namespace tovi::publish {
 
@@ -143,6 +144,13 @@ updater::Signature sign(const updater::LibCrypto& c, const KeySeed& seed, std::s
     c.ERR_clear_error();
     if (!ok) throw Error("signing failed", "RuntimeError");
     return sig;
+}
+
+void writePrivateFile(const std::string& path, std::string_view text) {
+    OutputFile out(path, createPrivateFile(path));
+    out.write(text);
+    out.commit();
+    out.release();
 }
 
 }  // namespace tovi::publish

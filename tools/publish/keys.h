@@ -8,6 +8,7 @@
 
 #include "client/updater/openssl.h"
 #include "client/updater/signature.h"
+#include "common/files.h"
 
 namespace tovi::publish {
 
@@ -30,7 +31,11 @@ updater::PublicKey publicKeyOf(const updater::LibCrypto& crypto, const KeySeed& 
 updater::Signature sign(const updater::LibCrypto& crypto, const KeySeed& seed, std::string_view message);
 
 // Creates path, which must not exist yet, readable and writable by its owner only, with text.
-// Throws IOError.
+// Throws IOError; a file it could not fill is removed again.
 void writePrivateFile(const std::string& path, std::string_view text);
+
+// Creates path exclusively, open for writing, with access for its owner alone (keyfile_*.cpp).
+// Throws IOError "cannot create " + path + the reason.
+UniqueFile createPrivateFile(const std::string& path);
 
 }  // namespace tovi::publish

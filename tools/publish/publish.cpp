@@ -7,12 +7,12 @@
 #include <cstdio>
 #include <ctime>
 
-#include "client/updater/files.h"
 #include "client/updater/manifest.h"
 #include "client/updater/sha1.h"
 #include "client/updater/signature.h"
 #include "common/entry.h"
 #include "common/error.h"
+#include "common/files.h"
 #include "common/paths.h"
 #include "common/text.h"
 
@@ -65,9 +65,9 @@ bool isWithin(const std::string& inner, const std::string& outer) {
 // adds the bytes copied to size.
 std::string copyInPlace(const updater::OpenSsl& ssl, const std::string& from, const std::string& to,
                         unsigned long long* size) {
-    updater::InputFile in(from);
-    const std::string temp = to + "." + updater::randomTag() + std::string(updater::kTempSuffix);
-    updater::OutputFile out(temp);
+    InputFile in(from);
+    const std::string temp = to + "." + randomTag() + std::string(updater::kTempSuffix);
+    OutputFile out(temp);
     updater::Sha1 digest(ssl.crypto);
     std::vector<char> buf(256 * 1024);
     while (const std::size_t n = in.read(buf.data(), buf.size())) {
@@ -77,17 +77,17 @@ std::string copyInPlace(const updater::OpenSsl& ssl, const std::string& from, co
         *size += n;
     }
     out.commit();
-    if (!updater::replaceFile(temp, to)) throw ioError("cannot replace " + to);
+    if (!replaceFile(temp, to)) throw ioError("cannot replace " + to);
     out.release();
     return digest.hexDigest();
 }
 
 void writeInPlace(const std::string& text, const std::string& to) {
-    const std::string temp = to + "." + updater::randomTag() + std::string(updater::kTempSuffix);
-    updater::OutputFile out(temp);
+    const std::string temp = to + "." + randomTag() + std::string(updater::kTempSuffix);
+    OutputFile out(temp);
     out.write(text);
     out.commit();
-    if (!updater::replaceFile(temp, to)) throw ioError("cannot replace " + to);
+    if (!replaceFile(temp, to)) throw ioError("cannot replace " + to);
     out.release();
 }
 

@@ -1,29 +1,35 @@
-// The file operations of the updater that the standard library does not do reliably on both
-// platforms: exclusive creation, flushing to the disk, replacing a file in one step (files_posix.cpp /
-// files_win32.cpp). Paths are UTF-8.
+// The file operations that the standard library does not do reliably on both platforms: exclusive
+// creation, flushing to the disk, replacing a file in one step. The updater and the publishing tool
+// write through them. Paths are UTF-8.
+// The portable part (buffering, the write loop, error texts) is files.cpp; files_posix.cpp and
+// files_win32.cpp hold only the primitives below.
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
-namespace tovi::updater {
+#include "common/handle.h"
+
+namespace tovi {
+
+#ifdef _WIN32
+using UniqueFile = UniqueWin32File;
+#else
+using UniqueFile = UniqueFd;
+#endif
 
 // Reading a file from the start; throws IOError "cannot read: " + path.
 class InputFile {
 public:
     explicit InputFile(const std::string& path);
-    ~InputFile();
-    InputFile(const InputFile&) = delete;
-    InputFile& operator=(const InputFile&) = delete;
     // 0 at the end.
     std::size_t read(char* buf, std::size_t size);
 
 private:
     std::string path_;
-    std::intptr_t h_;
+    UniqueFile file_;
 };
 
 // A new file, created exclusively (never an existing one), written and then committed (flushed to
@@ -32,6 +38,9 @@ private:
 class OutputFile {
 public:
     explicit OutputFile(const std::string& path);
+    // Takes over a file that the caller has just created exclusively at path (for other access
+    // rights than createNew gives).
+    OutputFile(std::string path, UniqueFile file);
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
@@ -44,11 +53,10 @@ public:
     const std::string& path() const { return path_; }
 
 private:
-    void close();
     void flushBuffer();
     void writeNow(std::string_view data);
     std::string path_;
-    std::intptr_t h_;
+    UniqueFile file_;
     bool keep_ = false;
     // Small pieces (a TLS record is at most 16 KiB) are gathered into fewer, larger writes.
     std::string buffer_;
@@ -64,13 +72,25 @@ bool removeFile(const std::string& path);
 enum class EntryKind { Missing, File, Folder, Link, Other };
 EntryKind entryKind(const std::string& path);
 
-// Creates one folder (its parent must exist); false when it cannot be made or already exists.
-bool makeFolder(const std::string& path);
-
-// Names (not paths) of the entries of a folder, "." and ".." excluded; empty when it cannot be read.
-std::vector<std::string> listFolder(const std::string& folder);
-
 // A fresh random text of 8 hexadecimal digits for temporary names.
 std::string randomTag();
 
-}  // namespace tovi::updater
+// The primitives, one per platform. They never throw: failure is an empty handle, nullopt or false.
+namespace fileio {
+
+UniqueFile openForReading(const std::string& path);
+// Fails when something exists at path already.
+UniqueFile createNew(const std::string& path);
+// Up to size bytes (fewer is no error); 0 at the end.
+std::optional<std::size_t> readSome(UniqueFile::type file, char* buf, std::size_t size);
+// Writes the first part of data (not empty); how many bytes, 0 on failure.
+std::size_t writeSome(UniqueFile::type file, std::string_view data);
+bool flushToDisk(UniqueFile::type file);
+// Closes the file (empty afterwards); false when the close reported a failure (a late write error).
+bool closeReporting(UniqueFile& file);
+// Seed material for randomTag that differs between processes started in the same instant.
+unsigned tagSeed();
+
+}  // namespace fileio
+
+}  // namespace tovi

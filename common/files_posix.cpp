@@ -1,0 +1,66 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "common/files.h"
+
+namespace tovi {
+
+namespace fileio {
+
+UniqueFile openForReading(const std::string& path) { return UniqueFile(::open(path.c_str(), O_RDONLY | O_CLOEXEC)); }
+
+UniqueFile createNew(const std::string& path) {
+    return UniqueFile(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+}
+
+std::optional<std::size_t> readSome(UniqueFile::type file, char* buf, std::size_t size) {
+    while (true) {
+        const ssize_t n = ::read(file, buf, size);
+        if (n >= 0) return static_cast<std::size_t>(n);
+        if (errno != EINTR) return std::nullopt;
+    }
+}
+
+std::size_t writeSome(UniqueFile::type file, std::string_view data) {
+    while (true) {
+        const ssize_t n = ::write(file, data.data(), data.size());
+        if (n >= 0) return static_cast<std::size_t>(n);
+        if (errno != EINTR) return 0;
+    }
+}
+
+bool flushToDisk(UniqueFile::type file) { return ::fsync(file) == 0; }
+
+// The descriptor is gone whatever close reports; only the report is kept.
+bool closeReporting(UniqueFile& file) { return ::close(file.release()) == 0; }
+
+unsigned tagSeed() { return static_cast<unsigned>(::getpid()); }
+
+}  // namespace fileio
+
+bool replaceFile(const std::string& from, const std::string& to) {
+    if (std::rename(from.c_str(), to.c_str()) != 0) return false;
+    // Make the new name durable too: flush the folder that holds it.
+    const auto slash = to.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : to.substr(0, slash);
+    const UniqueFd d(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (d) ::fsync(d.get());
+    return true;
+}
+
+bool removeFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+EntryKind entryKind(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return EntryKind::Missing;
+    if (S_ISLNK(st.st_mode)) return EntryKind::Link;
+    if (S_ISDIR(st.st_mode)) return EntryKind::Folder;
+    if (S_ISREG(st.st_mode)) return EntryKind::File;
+    return EntryKind::Other;
+}
+
+}  // namespace tovi

@@ -1,0 +1,61 @@
+#include <windows.h>
+
+#include "common/files.h"
+#include "common/text.h"
+
+namespace tovi {
+
+namespace fileio {
+
+namespace {
+// ReadFile and WriteFile count in a DWORD: larger requests go in parts.
+constexpr std::size_t kMaxPart = 0x40000000;
+DWORD partSize(std::size_t size) { return static_cast<DWORD>(size > kMaxPart ? kMaxPart : size); }
+}  // namespace
+
+UniqueFile openForReading(const std::string& path) {
+    return UniqueFile(CreateFileW(widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+}
+
+UniqueFile createNew(const std::string& path) {
+    return UniqueFile(CreateFileW(widen(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+std::optional<std::size_t> readSome(UniqueFile::type file, char* buf, std::size_t size) {
+    DWORD n = 0;
+    if (!ReadFile(file, buf, partSize(size), &n, nullptr)) return std::nullopt;
+    return n;
+}
+
+std::size_t writeSome(UniqueFile::type file, std::string_view data) {
+    DWORD n = 0;
+    if (!WriteFile(file, data.data(), partSize(data.size()), &n, nullptr)) return 0;
+    return n;
+}
+
+bool flushToDisk(UniqueFile::type file) { return FlushFileBuffers(file) != 0; }
+
+bool closeReporting(UniqueFile& file) { return CloseHandle(file.release()) != 0; }
+
+unsigned tagSeed() { return static_cast<unsigned>(GetCurrentProcessId()) ^ static_cast<unsigned>(GetTickCount()); }
+
+}  // namespace fileio
+
+bool replaceFile(const std::string& from, const std::string& to) {
+    return MoveFileExW(widen(from).c_str(), widen(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool removeFile(const std::string& path) { return DeleteFileW(widen(path).c_str()) != 0; }
+
+EntryKind entryKind(const std::string& path) {
+    const DWORD a = GetFileAttributesW(widen(path).c_str());
+    if (a == INVALID_FILE_ATTRIBUTES) return EntryKind::Missing;
+    // Symbolic links and junctions alike.
+    if (a & FILE_ATTRIBUTE_REPARSE_POINT) return EntryKind::Link;
+    if (a & FILE_ATTRIBUTE_DIRECTORY) return EntryKind::Folder;
+    if (a & FILE_ATTRIBUTE_DEVICE) return EntryKind::Other;
+    return EntryKind::File;
+}
+
+}  // namespace tovi
