@@ -48,7 +48,7 @@ using UniqueLibrary = UniqueHandle<LibraryTraits>;
 
 // A socket: SOCKET on Windows, a file descriptor on POSIX; both fit, and "none" is all bits set in
 // both (INVALID_SOCKET, and -1 as unsigned). Closed by the socket layer that links the system's
-// socket library (devices/socket_*.cpp).
+// socket library (common/net_*.cpp).
 struct SocketTraits {
     using type = std::uintptr_t;
     static type none() noexcept { return ~type{0}; }
@@ -57,13 +57,23 @@ struct SocketTraits {
 using UniqueSocket = UniqueHandle<SocketTraits>;
 
 #ifdef _WIN32
-// A HANDLE from CreateFileW (files, devices, ports): none is INVALID_HANDLE_VALUE. handle_win32.cpp.
-struct Win32FileTraits {
+// The Win32 kinds below whose none is INVALID_HANDLE_VALUE; each declares its own close.
+struct Win32InvalidNone {
     using type = void*;
     static type none() noexcept { return reinterpret_cast<void*>(~std::uintptr_t{0}); }
+};
+
+// A HANDLE from CreateFileW (files, devices, ports). handle_win32.cpp.
+struct Win32FileTraits : Win32InvalidNone {
     static void close(type h) noexcept;
 };
 using UniqueWin32File = UniqueHandle<Win32FileTraits>;
+
+// A search HANDLE from FindFirstFileW: closed by FindClose, not CloseHandle. handle_win32.cpp.
+struct Win32FindTraits : Win32InvalidNone {
+    static void close(type h) noexcept;
+};
+using UniqueWin32Find = UniqueHandle<Win32FindTraits>;
 
 // The Win32 kinds below whose none is null; each declares its own close.
 struct Win32NullNone {
@@ -119,16 +129,5 @@ struct CFileTraits {
     static void close(type f) noexcept { std::fclose(f); }
 };
 using UniqueCFile = UniqueHandle<CFileTraits>;
-
-#ifdef _WIN32
-// A search HANDLE from FindFirstFileW: none is INVALID_HANDLE_VALUE; closed by FindClose, not
-// CloseHandle. handle_win32.cpp.
-struct Win32FindTraits {
-    using type = void*;
-    static type none() noexcept { return reinterpret_cast<void*>(~std::uintptr_t{0}); }
-    static void close(type h) noexcept;
-};
-using UniqueWin32Find = UniqueHandle<Win32FindTraits>;
-#endif
 
 }  // namespace tovi
