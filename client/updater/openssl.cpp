@@ -1,5 +1,6 @@
 #include "client/updater/openssl.h"
 
+#include <iterator>
 #include <utility>
 
 #include "common/paths.h"
@@ -18,37 +19,33 @@ struct Candidate {
     Series series;
 };
 
-std::vector<Candidate> cryptoCandidates() {
+// The names in the order they are tried; the -x64 names exist only in 64-bit builds.
 #ifdef _WIN32
-    std::vector<Candidate> c{{"libcrypto-1_1.dll", Series::V11}, {"libeay32.dll", Series::V10}};
 #ifdef _WIN64
-    c.push_back({"libcrypto-1_1-x64.dll", Series::V11});
-#endif
-    c.push_back({"libcrypto-3.dll", Series::V3});
-#ifdef _WIN64
-    c.push_back({"libcrypto-3-x64.dll", Series::V3});
-#endif
-    return c;
+#define TOVI_X64(name, series) {name, series},
 #else
-    return {{"libcrypto.so.3", Series::V3}, {"libcrypto.so.1.1", Series::V11}};
+#define TOVI_X64(name, series)
 #endif
-}
+const Candidate kCrypto[] = {
+    {"libcrypto-1_1.dll", Series::V11}, {"libeay32.dll", Series::V10},
+    TOVI_X64("libcrypto-1_1-x64.dll", Series::V11)
+    {"libcrypto-3.dll", Series::V3},
+    TOVI_X64("libcrypto-3-x64.dll", Series::V3)
+};
+const Candidate kSsl[] = {
+    {"libssl-1_1.dll", Series::V11}, {"ssleay32.dll", Series::V10}, {"libssl32.dll", Series::V10},
+    TOVI_X64("libssl-1_1-x64.dll", Series::V11)
+    {"libssl-3.dll", Series::V3},
+    TOVI_X64("libssl-3-x64.dll", Series::V3)
+};
+#undef TOVI_X64
+#else
+const Candidate kCrypto[] = {{"libcrypto.so.3", Series::V3}, {"libcrypto.so.1.1", Series::V11}};
+const Candidate kSsl[] = {{"libssl.so.3", Series::V3}, {"libssl.so.1.1", Series::V11}};
+#endif
 
-std::vector<Candidate> sslCandidates() {
-#ifdef _WIN32
-    std::vector<Candidate> c{{"libssl-1_1.dll", Series::V11}, {"ssleay32.dll", Series::V10}, {"libssl32.dll", Series::V10}};
-#ifdef _WIN64
-    c.push_back({"libssl-1_1-x64.dll", Series::V11});
-#endif
-    c.push_back({"libssl-3.dll", Series::V3});
-#ifdef _WIN64
-    c.push_back({"libssl-3-x64.dll", Series::V3});
-#endif
-    return c;
-#else
-    return {{"libssl.so.3", Series::V3}, {"libssl.so.1.1", Series::V11}};
-#endif
-}
+std::vector<Candidate> cryptoCandidates() { return {std::begin(kCrypto), std::end(kCrypto)}; }
+std::vector<Candidate> sslCandidates() { return {std::begin(kSsl), std::end(kSsl)}; }
 
 // The candidates in load order: every name in the program folder, then every name bare.
 struct Located {
