@@ -40,40 +40,42 @@ void TOVI_ENGINE_CALL titleChanged(wkeWebView view, void* context, wkeString) {
     barrier([&] { static_cast<Shell*>(context)->onTitleChanged(view); });
 }
 
-jsValue TOVI_ENGINE_CALL jsWinMin(jsExecState, void*) {
-    barrier([] { current->winMin(); });
+// The page's window functions: each calls one method of the shell.
+template <void (Shell::*Method)()>
+jsValue TOVI_ENGINE_CALL jsWindowCall(jsExecState, void*) {
+    barrier([] { (current->*Method)(); });
     return 0;
 }
-jsValue TOVI_ENGINE_CALL jsWinMax(jsExecState, void*) {
-    barrier([] { current->winMax(); });
+
+// The page's device functions: the function's name (the request's kind in boxes and the log) and
+// how its argument becomes a command.
+template <const char* Name, DeviceCommand (*Build)(std::string_view)>
+jsValue TOVI_ENGINE_CALL jsDeviceCall(jsExecState state, void*) {
+    barrier([&] { current->deviceRequest(Name, argumentText(state), Build); });
     return 0;
 }
-jsValue TOVI_ENGINE_CALL jsWinClose(jsExecState, void*) {
-    barrier([] { current->winClose(); });
-    return 0;
-}
-jsValue TOVI_ENGINE_CALL jsScreenfull(jsExecState, void*) {
-    barrier([] { current->screenfull(); });
-    return 0;
-}
+
 DeviceCommand receipt(std::string_view json) { return printRequest(PrintKind::Receipt, json); }
 DeviceCommand settlement(std::string_view json) { return printRequest(PrintKind::Settlement, json); }
-jsValue TOVI_ENGINE_CALL jsPrint(jsExecState state, void*) {
-    barrier([&] { current->deviceRequest("toviPrint", argumentText(state), receipt); });
-    return 0;
-}
-jsValue TOVI_ENGINE_CALL jsRijie(jsExecState state, void*) {
-    barrier([&] { current->deviceRequest("toviRijie", argumentText(state), settlement); });
-    return 0;
-}
-jsValue TOVI_ENGINE_CALL jsOpencash(jsExecState state, void*) {
-    barrier([&] { current->deviceRequest("toviOpencash", argumentText(state), opencashRequest); });
-    return 0;
-}
-jsValue TOVI_ENGINE_CALL jsDisplay(jsExecState state, void*) {
-    barrier([&] { current->deviceRequest("toviDisplay", argumentText(state), displayRequest); });
-    return 0;
-}
+constexpr char kPrint[] = "toviPrint";
+constexpr char kRijie[] = "toviRijie";
+constexpr char kOpencash[] = "toviOpencash";
+constexpr char kDisplay[] = "toviDisplay";
+
+struct PageFunction {
+    const char* name;
+    jsNativeFunction function;
+};
+constexpr PageFunction kPageFunctions[] = {
+    {"toviWinMin", jsWindowCall<&Shell::winMin>},
+    {"toviWinMax", jsWindowCall<&Shell::winMax>},
+    {"toviWinClose", jsWindowCall<&Shell::winClose>},
+    {"toviScreenfull", jsWindowCall<&Shell::screenfull>},
+    {kPrint, jsDeviceCall<kPrint, receipt>},
+    {kRijie, jsDeviceCall<kRijie, settlement>},
+    {kOpencash, jsDeviceCall<kOpencash, opencashRequest>},
+    {kDisplay, jsDeviceCall<kDisplay, displayRequest>},
+};
 
 }  // namespace
 
@@ -127,14 +129,8 @@ void Shell::create(const std::function<std::string()>& readStartUrl) {
     engine_.wkeOnDocumentReady(webView_, documentReady, this);
     engine_.wkeOnTitleChanged(webView_, titleChanged, this);
 
-    engine_.wkeJsBindFunction("toviWinMin", jsWinMin, nullptr, 1);
-    engine_.wkeJsBindFunction("toviWinMax", jsWinMax, nullptr, 1);
-    engine_.wkeJsBindFunction("toviWinClose", jsWinClose, nullptr, 1);
-    engine_.wkeJsBindFunction("toviScreenfull", jsScreenfull, nullptr, 1);
-    engine_.wkeJsBindFunction("toviPrint", jsPrint, nullptr, 1);
-    engine_.wkeJsBindFunction("toviRijie", jsRijie, nullptr, 1);
-    engine_.wkeJsBindFunction("toviOpencash", jsOpencash, nullptr, 1);
-    engine_.wkeJsBindFunction("toviDisplay", jsDisplay, nullptr, 1);
+    // One argument each; a null context (the functions reach the shell through `current`).
+    for (const PageFunction& f : kPageFunctions) engine_.wkeJsBindFunction(f.name, f.function, nullptr, 1);
 }
 
 // Runs on every ready document, not only the first: a later one shows the window again.
