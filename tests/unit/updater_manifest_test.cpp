@@ -2,21 +2,10 @@
 
 #include "client/updater/manifest.h"
 #include "common/error.h"
+#include "updater_testing.h"
 
 using namespace tovi::updater;
-
-namespace {
-
-std::string errorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const tovi::Error& e) {
-        return std::string(e.what()) + " [" + e.kind() + "]";
-    }
-    return "";
-}
-
-}  // namespace
+using tovi::updater_testing::errorOf;
 
 TEST(UpdaterManifest, ReadsVersionAndEntries) {
     const Manifest m = parseManifest(

@@ -12,6 +12,7 @@
 #include "client/updater/sha1.h"
 #include "client/updater/tls.h"
 #include "common/error.h"
+#include "updater_testing.h"
 
 using namespace tovi::updater;
 
@@ -84,16 +85,7 @@ TEST(UpdaterOpenSsl, CaFileCandidates) {
     EXPECT_EQ(caFileCandidates("/none", "\"", ':', '/', isFile), V{});
 }
 
-class UpdaterSha1 : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { ssl_ = new OpenSsl(loadOpenSsl()); }
-    static void TearDownTestSuite() {
-        delete ssl_;
-        ssl_ = nullptr;
-    }
-    static OpenSsl* ssl_;
-};
-OpenSsl* UpdaterSha1::ssl_ = nullptr;
+class UpdaterSha1 : public tovi::updater_testing::WithOpenSsl {};
 
 TEST_F(UpdaterSha1, KnownDigests) {
     const std::pair<std::string, const char*> cases[] = {

@@ -8,20 +8,13 @@
 
 #include "client/updater/signature.h"
 #include "common/error.h"
+#include "updater_testing.h"
 #include "tools/publish/keys.h"
 
 using namespace tovi::updater;
+using tovi::updater_testing::errorOf;
 
 namespace {
-
-std::string errorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const tovi::Error& e) {
-        return std::string(e.what()) + " [" + e.kind() + "]";
-    }
-    return "";
-}
 
 std::string hexOf(const PublicKey& k) { return hexText(k.data(), k.size()); }
 std::string hexOf(const Signature& s) { return hexText(s.data(), s.size()); }
@@ -95,16 +88,7 @@ TEST(UpdaterSignature, SignatureTexts) {
     }
 }
 
-class UpdaterEd25519 : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { ssl_ = new OpenSsl(loadOpenSsl()); }
-    static void TearDownTestSuite() {
-        delete ssl_;
-        ssl_ = nullptr;
-    }
-    static OpenSsl* ssl_;
-};
-OpenSsl* UpdaterEd25519::ssl_ = nullptr;
+class UpdaterEd25519 : public tovi::updater_testing::WithOpenSsl {};
 
 TEST_F(UpdaterEd25519, VerifiesUnderAnyOfTheKeys) {
     const auto key1 = parseUpdateKeys(kKey1);
