@@ -54,6 +54,8 @@ bool replaceFile(const std::string& from, const std::string& to) {
 
 bool removeFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
+bool removeFolder(const std::string& path) { return ::rmdir(path.c_str()) == 0; }
+
 EntryKind entryKind(const std::string& path) {
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) return EntryKind::Missing;
