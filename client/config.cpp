@@ -10,6 +10,8 @@ std::string defaultStartUrl() { return std::string("https://") + TOVI_DEFAULT_HO
 
 std::string startUrl(const IniFile& config) { return config.get(kConfigSection, "url", defaultStartUrl()); }
 
+bool offlineStart(const IniFile& config) { return config.get(kConfigSection, "offlineStart", "") == "true"; }
+
 IniFile loadConfig() { return IniFile::load(kConfigFile); }
 
 }  // namespace tovi::client
