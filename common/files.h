@@ -81,6 +81,8 @@ void replaceFileContent(const std::string& path, std::string_view text);
 bool replaceFile(const std::string& from, const std::string& to);
 
 bool removeFile(const std::string& path);
+// Gives to the permissions of from (POSIX: the mode bits, execute included; Windows: nothing to do).
+bool copyPermissions(const std::string& from, const std::string& to);
 // Removes an empty folder; false when that failed.
 bool removeFolder(const std::string& path);
 

@@ -371,7 +371,8 @@ bool Store::keepClient(const std::string& clientFile) const {
         std::string buf(256 * 1024, '\0');
         while (const std::size_t n = in.read(buf.data(), buf.size())) out.write(std::string_view(buf.data(), n));
         out.commit();
-        if (!replaceFile(out.path(), stored)) return false;
+        // It must start again once it is put back (POSIX: its execute permission).
+        if (!copyPermissions(localPath(clientFile), out.path()) || !replaceFile(out.path(), stored)) return false;
         out.release();
         return true;
     } catch (const Error& e) {

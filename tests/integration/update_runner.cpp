@@ -6,13 +6,14 @@
 // A failure prints the unhandled-error text on standard error and exits with status 1.
 //
 //   update_runner [--config FILE] [--folder PROGRAM_FOLDER] [--idle-ms N] [--keys HEX;HEX...] [--start 1]
+//   update_runner [--client 1 [--idle-ms N]]
 // Without options: config.ini in the current folder, the runner's own folder, 60 s, and the keys
 // built in (as the client has them); with options, only the keys that --keys gives.
 // With --start 1 it first does what the client does at start: when an unfinished hand-off is
 // found it prints "hand-off pending" and ends with status 0 instead of checking.
 //
 // Without any argument it stands in for the client, as the support program starts it after a
-// hand-off: the start of a release on trial (a rollback when due), the engine library bound, the
+// hand-off (with --client 1 the same, but a hand-off is left to the caller): the start of a release on trial (a rollback when due), the engine library bound, the
 // check as the client runs it (offlineStart included), the hand-off started when the check stored
 // a new client, and the release proven once the check has completed. It prints
 //   completed self-update=<0|1>    the check's end, then "proved" when this start proved a release
@@ -47,11 +48,13 @@ private:
 };
 
 // The client's start without its windows (see the top of this file).
-int standInForTheClient() {
+// handsOff: starts the support program for a hand-off itself, as the client does (otherwise the
+// caller does, after "hand-off pending" or "self-update=1").
+int standInForTheClient(std::chrono::milliseconds idleTimeout, bool handsOff) {
     const std::string folder = tovi::programFolder();
     const char sep = tovi::pathSeparator();
     if (tovi::updater::handOffPending(folder, tovi::programPath(), sep)) {
-        tovi::startProgram(nullptr, tovi::kSupportProgram, tovi::protocol::updateCommandLine(), tovi::kShowHidden);
+        if (handsOff) tovi::startProgram(nullptr, tovi::kSupportProgram, tovi::protocol::updateCommandLine(), tovi::kShowHidden);
         std::cout << "hand-off pending" << std::endl;
         return 0;
     }
@@ -63,8 +66,12 @@ int standInForTheClient() {
     const tovi::client::Engine engine = tovi::client::loadEngine();
     std::atomic<bool> selfUpdatePending{false};
     PrintingSink sink(selfUpdatePending);
+    tovi::updater::UpdateSettings settings;
+    settings.programFolder = folder;
+    settings.idleTimeout = idleTimeout;
+    settings.updateKeys = tovi::updater::parseUpdateKeys(tovi::updater::builtInUpdateKeys());
     try {
-        tovi::updater::runUpdateCheck(ssl, sink, selfUpdatePending);
+        tovi::updater::runUpdateCheck(ssl, sink, selfUpdatePending, settings);
     } catch (...) {
         const std::exception_ptr error = std::current_exception();
         if (!tovi::updater::blamesRelease(error)) tovi::release::excuse(store, trial);
@@ -73,7 +80,7 @@ int standInForTheClient() {
         return 0;
     }
     if (selfUpdatePending) {
-        tovi::startProgram(nullptr, tovi::kSupportProgram, tovi::protocol::updateCommandLine(), tovi::kShowHidden);
+        if (handsOff) tovi::startProgram(nullptr, tovi::kSupportProgram, tovi::protocol::updateCommandLine(), tovi::kShowHidden);
         return 0;
     }
     if (tovi::release::prove(store, trial)) std::cout << "proved" << std::endl;
@@ -84,11 +91,12 @@ int standInForTheClient() {
 
 int main(int argc, char** argv) {
     try {
-        if (argc == 1) return standInForTheClient();
+        if (argc == 1) return standInForTheClient(std::chrono::seconds(60), true);
         tovi::updater::UpdateSettings settings;
         settings.programFolder = tovi::programFolder();
         bool custom = false;
         bool start = false;
+        bool client = false;
         for (int i = 1; i + 1 < argc; i += 2) {
             const std::string opt = argv[i];
             const std::string value = argv[i + 1];
@@ -97,12 +105,14 @@ int main(int argc, char** argv) {
             else if (opt == "--idle-ms") settings.idleTimeout = std::chrono::milliseconds(std::stol(value));
             else if (opt == "--keys") settings.updateKeys = tovi::updater::parseUpdateKeys(value);
             else if (opt == "--start") start = value == "1";
+            else if (opt == "--client") client = value == "1";
             else {
                 std::cerr << "unknown option " << opt << "\n";
                 return 2;
             }
             custom = true;
         }
+        if (client) return standInForTheClient(settings.idleTimeout, false);
         const char sep = tovi::pathSeparator();
         if (start && tovi::updater::handOffPending(settings.programFolder,
                                                    settings.programFolder + sep + tovi::kClientProgram, sep)) {
