@@ -225,7 +225,8 @@ void Store::note(const std::string& text) const {
 
 std::optional<State> Store::load() const {
     const std::string path = folder() + separator_ + std::string(kStateFile);
-    if (entryKind(path) != EntryKind::File) return std::nullopt;
+    // Only a plain folder of ours: through a link, moves into the store would leave the program folder.
+    if (entryKind(folder()) != EntryKind::Folder || entryKind(path) != EntryKind::File) return std::nullopt;
     const auto size = fileSizeOf(path);
     std::string problem = "too large";
     if (size && *size <= kMaxStateBytes) {

@@ -301,6 +301,10 @@ class Soak:
                     note.append("hand-off failed")
                     return False
                 continue
+            # A library the client had loaded while the check replaced it (Windows) stays aside
+            # until the next start removes it.
+            if any(n.endswith(".tovi-old") for n in os.listdir(self.app)):
+                self.start()
             return True
         note.append("no start completed in 4 tries")
         return False

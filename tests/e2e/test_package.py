@@ -136,14 +136,14 @@ class PackageTest(WineTestCase):
         with open(config, "rb") as f:
             changed = f.read()
         os.unlink(self.engine_log)
-        # What the updater kept of an earlier release belongs to the files this install replaces.
-        write(os.path.join(self.folder, "tovipos.previous", "release.json"), b"{}")
-        write(os.path.join(self.folder, "tovipos.exe.txt"), b"MZ a client waiting for its hand-off")
         client = self.start_installed(["ready", "probe up", "wait 120000"])
         deadline = time.time() + 60
         while time.time() < deadline and not any(line.startswith("probe up") for line in
                                                   (self.engine_lines() if os.path.exists(self.engine_log) else [])):
             time.sleep(0.3)
+        # What the updater kept of an earlier release belongs to the files this install replaces.
+        write(os.path.join(self.folder, "tovipos.previous", "release.json"), b"{}")
+        write(os.path.join(self.folder, "tovipos.exe.txt"), b"MZ a client waiting for its hand-off")
         self.setup("/S")
         run = client.wait(30)
         self.assertEqual(run.rc, 0, run)

@@ -704,7 +704,8 @@ class UpdaterTest(unittest.TestCase):
         self.assertEqual(p.returncode, 1)  # an existing key is never overwritten
         self.assertEqual(read(key), pem)
         for bad in (["--serial", "5", "r", "1", "u"], ["--key", key, "--serial", "-1", "r", "1", "u"],
-                    ["--key", key, "--serial", str(2 ** 53), "r", "1", "u"], ["--keygen", key, "r"]):
+                    ["--key", key, "--serial", str(2 ** 53), "r", "1", "u"], ["--keygen", key, "r"],
+                    ["--rollout", "0", "r", "1", "u"], ["--rollout", "101", "r", "1", "u"]):
             with self.subTest(bad):
                 self.assertEqual(subprocess.run([publish] + bad, capture_output=True, timeout=60).returncode, 2)
 
@@ -712,10 +713,12 @@ class UpdaterTest(unittest.TestCase):
         write(os.path.join(release, "a.dll"), b"signed release")
         before = time.time()
         for serial in ("42", None):
-            args = [publish, "--key", key] + (["--serial", serial] if serial else []) + [release, "3.0", self.upd]
+            # the share of a staged rollout goes inside the signed text
+            args = [publish, "--key", key, "--rollout", "100"] + (["--serial", serial] if serial else []) + [release, "3.0", self.upd]
             p = subprocess.run(args, capture_output=True, timeout=60)
             self.assertEqual(p.returncode, 0, p.stderr)
             listing = json.loads(read(os.path.join(self.upd, "list.txt")))
+            self.assertEqual(listing["rollout"], 100)
             if serial:
                 self.assertEqual(listing["serial"], 42)
             else:  # the time in seconds
