@@ -51,6 +51,14 @@ extern "C" int winPrint(const char* data) {
     });
 }
 
+extern "C" int winPrintBytes(const char* data, int length) {
+    return tovi::guardedExport({"winprint"}, WINPRINT_FAILED, [&] {
+        if ((!data && length != 0) || length < 0)
+            return report({WINPRINT_BAD_ARGUMENT, "winPrintBytes: no data or a negative length"});
+        return printJob(std::string_view(data ? data : "", static_cast<std::size_t>(length)));
+    });
+}
+
 extern "C" int winWriteFile(const char* port, const char* data, int length) {
     return tovi::guardedExport({"winprint"}, WINPRINT_FAILED, [&] {
         if (!port || (!data && length != 0) || length < 0)
