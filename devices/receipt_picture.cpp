@@ -152,8 +152,8 @@ private:
         return modes_.areaWidth < 0 ? room : std::clamp(modes_.areaWidth, 1, room);
     }
 
-    // Prints `b` on the paper at (x, y); false once the paper has run out.
-    bool paint(const Block& b, int x, int y) {
+    // Prints `b` on the paper at (x, y), as far as the paper goes.
+    void paint(const Block& b, int x, int y) {
         const int bottom = y + b.height;
         if (bottom > kMaxPaperDots) picture_.cutShort = true;
         const int rows = std::min(bottom, kMaxPaperDots);
@@ -164,7 +164,6 @@ private:
                 if (b.on(col, row) && x + col >= 0 && x + col < picture_.width && y + row >= 0)
                     picture_.dots[std::size_t(y + row) * std::size_t(picture_.width) + std::size_t(x + col)] = 1;
         paperEnd_ = std::max(paperEnd_, rows);
-        return !picture_.cutShort;
     }
 
     // The x where something `width` dots wide starts under the alignment.
@@ -310,6 +309,8 @@ void Printer::columnImage(const unsigned char* p, std::size_t len) {
     const int bytes = tall ? 3 : 1;
     // 8-dot modes print each dot 3 dots high; single density prints it 2 dots wide.
     const int sy = tall ? 1 : 3, sx = (m == 0 || m == 32) ? 2 : 1;
+    // Nothing to print: an empty image must not pile up pieces on a line that never fills.
+    if (columns == 0) return;
     Block b(std::min(columns, areaWidth()), bytes * 8);
     for (int c = 0; c < b.width; ++c)
         for (int k = 0; k < bytes * 8; ++k) {
