@@ -18,7 +18,8 @@ import subprocess
 import tempfile
 
 WINDOWS = ["tovipos.exe", "tovipos_print.exe", "winprint.dll", "api_com.dll", "publish.exe"]
-NATIVE = ["tovipos", "tovipos_print", "libwinprint.so", "libapi_com.so", "libtovi_webengine.so", "publish"]
+NATIVE = ["tovipos", "tovipos_print", "libwinprint.so", "libapi_com.so", "libtovi_webengine.so", "publish",
+          "receipt-preview"]
 STRIP = {"win32": "i686-w64-mingw32-strip", "win64": "x86_64-w64-mingw32-strip", "native": "strip"}
 LIMIT = 1 << 20
 

@@ -20,7 +20,7 @@ namespace tovi::client {
 inline constexpr std::size_t kDeviceQueueBound = 32;
 
 struct DeviceRequest {
-    std::string kind;  // the page's function, "toviPrint", "toviRijie", "toviOpencash", "toviDisplay"
+    std::string kind;  // the page's function: "toviPrint", "toviRijie", "toviPrintRaw", "toviOpencash", ...
     DeviceCommand command;
 };
 

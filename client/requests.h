@@ -30,7 +30,7 @@ inline constexpr std::size_t kMaxRequestBytes = 4 * 1024 * 1024;
 
 struct JobFile {
     std::string name;   // bare file name, in the current folder
-    std::string bytes;  // exact content, code page 936
+    std::string bytes;  // exact content: code page 936 text, or a raw job's bytes
     bool operator==(const JobFile&) const = default;
 };
 
@@ -44,6 +44,10 @@ enum class PrintKind { Receipt, Settlement };
 
 // toviPrint / toviRijie: "interface", "opencash", "cut", "blankrow", "data".
 DeviceCommand printRequest(PrintKind kind, std::string_view json);
+// toviPrintRaw: "interface", and "data", the job's exact bytes in base64 (RFC 4648: standard
+// alphabet, padding, no other characters). Data that is no such text, or decodes to nothing, is
+// refused.
+DeviceCommand printRawRequest(std::string_view json);
 // toviOpencash: "interface".
 DeviceCommand opencashRequest(std::string_view json);
 // toviDisplay: "interface", "display_type", "ysje", "baudrate".

@@ -61,6 +61,7 @@ constexpr char kPrint[] = "toviPrint";
 constexpr char kRijie[] = "toviRijie";
 constexpr char kOpencash[] = "toviOpencash";
 constexpr char kDisplay[] = "toviDisplay";
+constexpr char kPrintRaw[] = "toviPrintRaw";
 
 struct PageFunction {
     const char* name;
@@ -75,6 +76,7 @@ constexpr PageFunction kPageFunctions[] = {
     {kRijie, jsDeviceCall<kRijie, settlement>},
     {kOpencash, jsDeviceCall<kOpencash, opencashRequest>},
     {kDisplay, jsDeviceCall<kDisplay, displayRequest>},
+    {kPrintRaw, jsDeviceCall<kPrintRaw, printRawRequest>},
 };
 
 }  // namespace

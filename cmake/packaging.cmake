@@ -32,7 +32,8 @@ endif()
 # The programs and our device libraries. Import libraries stay out of every package.
 set(till_targets tovipos tovipos_print winprint api_com)
 if(NOT WIN32)
-  list(APPEND till_targets tovi_webengine)
+  # receipt-preview: the virtual printer's picture of any job file, with the libraries it needs.
+  list(APPEND till_targets tovi_webengine receipt_preview)
 endif()
 foreach(t ${till_targets})
   if(NOT TARGET ${t})
@@ -127,10 +128,11 @@ else()
   set(CPACK_PACKAGING_INSTALL_PREFIX /)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION misc)
-  # The libraries the programs link come from dpkg-shlibdeps; the ones bound by name at run time,
-  # and the programs they run (zenity for messages, lp for CUPS printers), are named here.
+  # The libraries the programs link come from dpkg-shlibdeps (libwinprint.so's zint, libpng,
+  # FreeType and fontconfig among them); the ones bound by name at run time, the programs they run
+  # (zenity for messages, lp for CUPS printers) and the font of the receipt picture are named here.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libssl3, ca-certificates, zenity, adduser")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libssl3, ca-certificates, zenity, adduser, fonts-wqy-microhei")
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "cups-client")
   set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_SOURCE_DIR}/cmake/packaging/deb/postinst
     ${CMAKE_SOURCE_DIR}/cmake/packaging/deb/postrm)

@@ -8,6 +8,12 @@
 #include <cstdio>
 #include <utility>
 
+// Objects of the receipt picture's libraries (zint, FreeType, fontconfig), declared only.
+struct zint_symbol;
+struct FT_LibraryRec_;
+struct FT_FaceRec_;
+struct _FcPattern;
+
 namespace tovi {
 
 template <typename Traits>
@@ -121,6 +127,31 @@ struct FdTraits {
 };
 using UniqueFd = UniqueHandle<FdTraits>;
 #endif
+
+// The receipt picture's objects, each closed beside the code that uses the library (native builds
+// only): a zint symbol (devices/receipt_codes.cpp); a FreeType library and face, and a fontconfig
+// pattern (devices/receipt_text.cpp).
+template <typename T>
+struct PointerNone {
+    using type = T*;
+    static type none() noexcept { return nullptr; }
+};
+struct ZintSymbolTraits : PointerNone<zint_symbol> {
+    static void close(type s) noexcept;
+};
+using UniqueZintSymbol = UniqueHandle<ZintSymbolTraits>;
+struct FreeTypeLibraryTraits : PointerNone<FT_LibraryRec_> {
+    static void close(type l) noexcept;
+};
+using UniqueFreeTypeLibrary = UniqueHandle<FreeTypeLibraryTraits>;
+struct FreeTypeFaceTraits : PointerNone<FT_FaceRec_> {
+    static void close(type f) noexcept;
+};
+using UniqueFreeTypeFace = UniqueHandle<FreeTypeFaceTraits>;
+struct FontPatternTraits : PointerNone<_FcPattern> {
+    static void close(type p) noexcept;
+};
+using UniqueFontPattern = UniqueHandle<FontPatternTraits>;
 
 // A C stream from std::fopen: none is null. Closed by the C library, which every program links.
 struct CFileTraits {

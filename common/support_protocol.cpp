@@ -21,6 +21,8 @@ std::string commandLine(const PrintWords& w) {
     return join(Command::Print, {&w.jobFile, &w.printer, &w.openDrawer, &w.cut, &w.feedLines});
 }
 
+std::string commandLine(const PrintRawWords& w) { return join(Command::PrintRaw, {&w.jobFile, &w.printer}); }
+
 std::string commandLine(const OpenCashWords& w) { return join(Command::OpenCash, {&w.printer}); }
 
 std::string commandLine(const DisplayWords& w) {
@@ -30,6 +32,8 @@ std::string commandLine(const DisplayWords& w) {
 std::string updateCommandLine() { return join(Command::Update, {}); }
 
 PrintWords printWords(const std::vector<std::string>& a) { return {a.at(2), a.at(3), a.at(4), a.at(5), a.at(6)}; }
+
+PrintRawWords printRawWords(const std::vector<std::string>& a) { return {a.at(2), a.at(3)}; }
 
 OpenCashWords openCashWords(const std::vector<std::string>& a) { return {a.at(2)}; }
 

@@ -14,16 +14,19 @@
 
 namespace tovi::protocol {
 
-// Job files, bare names in the shared current folder, written by the client in code page 936.
+// Job files, bare names in the shared current folder: text jobs written by the client in code
+// page 936, the raw job as the page's bytes.
 inline constexpr std::string_view kReceiptFile = "PrintOut1.txt";
 inline constexpr std::string_view kSettlementFile = "RiJie.txt";
+// The exact bytes of a raw job (toviPrintRaw), sent to the printer as they are.
+inline constexpr std::string_view kRawJobFile = "PrintRaw1.bin";
 // The new client executable as the updater stores it beside the programs.
 inline constexpr std::string_view kHandOffFile = "tovipos.exe.txt";
 // The client's settings, opened by both programs by this bare name in the shared current folder
 // (the support program rewrites them when it puts a previous release back).
 inline constexpr const char* kConfigFile = "config.ini";
 
-enum class Command { Print, OpenCash, Display, Update };
+enum class Command { Print, OpenCash, Display, Update, PrintRaw };
 
 struct CommandWord {
     Command command;
@@ -37,12 +40,14 @@ inline constexpr CommandWord kCommandWords[] = {
     {Command::OpenCash, "opencash", "OPENCASH", 2},
     {Command::Display, "display", "DISPLAY", 5},
     {Command::Update, "update", "UPDATE", 1},
+    {Command::PrintRaw, "printraw", "PRINTRAW", 3},
 };
 // Indexed by Command.
 static_assert(kCommandWords[static_cast<std::size_t>(Command::Print)].command == Command::Print &&
               kCommandWords[static_cast<std::size_t>(Command::OpenCash)].command == Command::OpenCash &&
               kCommandWords[static_cast<std::size_t>(Command::Display)].command == Command::Display &&
-              kCommandWords[static_cast<std::size_t>(Command::Update)].command == Command::Update);
+              kCommandWords[static_cast<std::size_t>(Command::Update)].command == Command::Update &&
+              kCommandWords[static_cast<std::size_t>(Command::PrintRaw)].command == Command::PrintRaw);
 
 // The words after "print", in order.
 struct PrintWords {
@@ -52,6 +57,13 @@ struct PrintWords {
     std::string cut;         // "TRUE" (any case) cuts the paper
     std::string feedLines;   // decimal integer
     bool operator==(const PrintWords&) const = default;
+};
+
+// The words after "printraw", in order.
+struct PrintRawWords {
+    std::string jobFile;
+    std::string printer;  // as for "print"
+    bool operator==(const PrintRawWords&) const = default;
 };
 
 // The word after "opencash".
@@ -71,6 +83,7 @@ struct DisplayWords {
 
 // The parameter text of tovipos_print (without the program), UTF-8.
 std::string commandLine(const PrintWords& words);
+std::string commandLine(const PrintRawWords& words);
 std::string commandLine(const OpenCashWords& words);
 std::string commandLine(const DisplayWords& words);
 std::string updateCommandLine();
@@ -78,6 +91,7 @@ std::string updateCommandLine();
 // The words back from a split argument list (element 0 the program, element 1 the command word)
 // whose count is already known to be the command's.
 PrintWords printWords(const std::vector<std::string>& args);
+PrintRawWords printRawWords(const std::vector<std::string>& args);
 OpenCashWords openCashWords(const std::vector<std::string>& args);
 DisplayWords displayWords(const std::vector<std::string>& args);
 

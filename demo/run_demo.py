@@ -34,8 +34,19 @@ from virtual_display import VirtualDisplay, screenshot, visible_windows, wait_fo
 FILES = ["tovipos", "libtovi_webengine.so", "tovipos_print", "libwinprint.so", "libapi_com.so"]
 PAGE_TITLE = "演示收银台"
 NEW_VERSION = "demo-2"
-# Receipt with drawer pulse, drawer alone, settlement report.
-EXPECTED_JOBS = 3
+# Receipt with drawer pulse, picture receipt, drawer alone, settlement report.
+EXPECTED_JOBS = 4
+# The encoder's browser build in the npm folder (scripts/npm-deps.sh), and where the page loads it.
+ENCODER = os.path.join("node_modules", "@point-of-sale", "receipt-printer-encoder", "dist",
+                       "receipt-printer-encoder.umd.js")
+PAGE_ENCODER = os.path.join("vendor", "receipt-printer-encoder.umd.js")
+
+
+def page_with_encoder(dest, npm):
+    """The demo page in dest, with the encoder from the npm folder beside it."""
+    shutil.copytree(os.path.join(HERE, "page"), dest)
+    os.makedirs(os.path.join(dest, "vendor"))
+    shutil.copy(os.path.join(npm, ENCODER), os.path.join(dest, PAGE_ENCODER))
 
 
 def log(text):
@@ -104,7 +115,10 @@ def build_till(args, out):
             raise RuntimeError("%s is missing: build the native preset first (cmake --preset native && "
                                "cmake --build --preset native)" % src)
         shutil.copy(src, till)
-    shutil.copytree(os.path.join(HERE, "page"), os.path.join(till, "page"))
+    r = subprocess.run(["bash", os.path.join(ROOT, "scripts", "npm-deps.sh"), args.npm], capture_output=True, text=True)
+    if r.returncode != 0:
+        raise RuntimeError("the page's npm packages could not be installed: " + r.stderr.strip())
+    page_with_encoder(os.path.join(till, "page"), args.npm)
     shutil.copy(os.path.join(HERE, "config.ini"), till)
 
     pki = make_pki(os.path.join(out, "pki"))
@@ -112,7 +126,7 @@ def build_till(args, out):
 
     # The newer release: the same page, marked with its version, published into the update folder.
     release = os.path.join(out, "release-" + NEW_VERSION)
-    shutil.copytree(os.path.join(HERE, "page"), os.path.join(release, "page"))
+    page_with_encoder(os.path.join(release, "page"), args.npm)
     html = os.path.join(release, "page", "pos.html")
     with open(html, encoding="utf-8") as f:
         text = f.read()
@@ -220,11 +234,14 @@ def summary(till, out, display):
             size = len(f.read())
         with open(job[:-4] + ".txt", encoding="utf-8", errors="replace") as f:
             transcript = f.read().rstrip("\n")
-        log("printer job %s (%d bytes of ESC/POS); its transcript %s.txt:\n%s" % (job, size, job[:-4], transcript))
-    for name in ("PrintOut1.txt", "RiJie.txt"):
+        picture = job[:-4] + ".png"
+        log("printer job %s (%d bytes of ESC/POS); its picture %s; its transcript %s.txt:\n%s"
+            % (job, size, picture if os.path.exists(picture) else "(none)", job[:-4], transcript))
+    for name in ("PrintOut1.txt", "RiJie.txt", "PrintRaw1.bin"):
         path = os.path.join(till, name)
         if os.path.exists(path):
-            log("job file the client wrote for the support program (GB2312): " + path)
+            log("job file the client wrote for the support program (%s): %s"
+                % ("the page's bytes" if name.endswith(".bin") else "GB2312", path))
     received = display.received()
     log("customer display received %d bytes into %s: %s" % (len(received), display.sink, received.hex(" ")))
     for shot in sorted(n for n in os.listdir(out) if n.endswith(".png")):
@@ -238,9 +255,12 @@ def main():
     parser.add_argument("--out", help="folder for the demo (default: a new one under /tmp)")
     parser.add_argument("--auto", action="store_true", help="let the page press its own buttons even on a desktop")
     parser.add_argument("--trickle", type=float, default=1.0, help="seconds each update file takes to arrive")
+    parser.add_argument("--npm", default=os.environ.get("TOVI_NPM_DIR", os.path.join(ROOT, "build", "npm")),
+                        help="folder for the page's npm packages (scripts/npm-deps.sh installs them there)")
     args = parser.parse_args()
+    args.npm = os.path.abspath(args.npm)
 
-    for tool in ("socat", "xdotool", "import", "openssl"):
+    for tool in ("socat", "xdotool", "import", "openssl", "npm"):
         if not shutil.which(tool):
             log("%s is not installed (bash scripts/install-deps.sh installs it)" % tool)
             return 2

@@ -33,6 +33,12 @@ extern "C" {
 // strlen alone. Returns 0 when the printer accepted the data.
 TOVI_DEVICE_EXPORT int winPrint(const char* data);
 
+// Sends exactly `length` bytes to the receipt printer that winPrint prints
+// on, whatever they hold (raster images and QR codes are full of NUL bytes).
+// Returns 0 when the printer accepted all of them. Our own library has it;
+// other makers' libraries may not, so the caller binds it only when present.
+TOVI_DEVICE_EXPORT int winPrintBytes(const char* data, int length);
+
 // Writes `length` bytes to the named port or device (for example "LPT1" or
 // "COM2"; upper case, NUL-terminated, possibly empty). Returns 0 on success.
 TOVI_DEVICE_EXPORT int winWriteFile(const char* port, const char* data, int length);

@@ -76,6 +76,13 @@ DeviceSettings parseDeviceSettings(std::string_view iniText, std::string_view li
     if (!folder.empty()) s.printerFolder = resolvePath(libraryFolder, folder, style);
     s.printerWriteTimeoutMs = millis(ini, "printer", "write_timeout", s.printerWriteTimeoutMs, warnings);
     s.serialWriteTimeoutMs = millis(ini, "serial", "write_timeout", s.serialWriteTimeoutMs, warnings);
+    if (const auto paper = ini.find("printer", "paper"); paper && !paper->empty()) {
+        if (*paper == "58" || *paper == "80") {
+            s.paperMm = *paper == "58" ? 58 : 80;
+        } else if (warnings) {
+            *warnings += "devices.ini: [printer] paper=" + *paper + " is neither 80 nor 58; using 80\n";
+        }
+    }
     for (const IniFile::Entry& e : ini.entries()) {
         if (e.section == "ports" && !e.key.empty() && !e.value.empty()) {
             s.ports[asciiUpper(e.key)] = e.value;

@@ -28,7 +28,11 @@ struct DeviceSettings {
     std::map<int, std::string> serialPorts;    // [serial] portN=device
     int serialWriteTimeoutMs = 2000;           // [serial] write_timeout
     int printerWriteTimeoutMs = 10000;         // [printer] write_timeout
+    int paperMm = 80;                          // [printer] paper: 80 or 58 (the virtual printer's picture)
 };
+
+// Printer dots across the paper (8 dots a millimetre): 576 for 80 mm paper, 384 for 58 mm.
+inline int paperDots(int paperMm) { return paperMm == 58 ? 384 : 576; }
 
 enum class PathStyle { Posix, Windows };
 

@@ -11,6 +11,13 @@ enum class Shape {
     Barcode,   // GS k m ...
     TabStops,  // ESC D n1 ... NUL
     DleDc4,    // DLE DC4 fn [m t]
+    // Blocks whose length comes from count bytes. They hold image and symbol data of any value, so
+    // only data of a known length is framed by them; winPrint's end rule keeps them two bytes long.
+    BitImage,      // ESC * m nL nH d1 ... (n columns of 1 or 3 bytes)
+    RasterImage,   // GS v 0 m xL xH yL yH d1 ... (x * y bytes)
+    Parameters,    // ESC ( / GS ( / FS ( fn pL pH d1 ... (pL + 256 pH bytes)
+    LongParameters,  // GS 8 L p1 p2 p3 p4 d1 ... (32-bit count)
+    Downloaded,    // GS * x y d1 ... (x * y * 8 bytes)
 };
 
 struct CommandShape {
@@ -35,6 +42,10 @@ CommandShape shapeOf(unsigned char introducer, unsigned char function) {
             return fixed(3);
         case 'D':
             return {Shape::TabStops, 0};
+        case '*':
+            return {Shape::BitImage, 0};
+        case '(':
+            return {Shape::Parameters, 0};
         default:
             return {};
         }
@@ -53,11 +64,21 @@ CommandShape shapeOf(unsigned char introducer, unsigned char function) {
             return {Shape::Cut, 0};
         case 'k':
             return {Shape::Barcode, 0};
+        case 'v':
+            return {Shape::RasterImage, 0};
+        case '(':
+            return {Shape::Parameters, 0};
+        case '8':
+            return {Shape::LongParameters, 0};
+        case '*':
+            return {Shape::Downloaded, 0};
         default:
             return {};
         }
     case kFs:
         switch (function) {
+        case '(':
+            return {Shape::Parameters, 0};
         case '&': case '.':
             return fixed(0);
         case '!': case '-': case 'W': case 'C':
@@ -100,7 +121,15 @@ Element throughNul(const unsigned char* p, std::size_t from, std::size_t availab
     return {j, false};
 }
 
-Element measure(const unsigned char* p, std::size_t available) {
+// A block of `want` bytes (counts may make it larger than any job).
+Element countedElement(std::uint64_t want, std::size_t available) {
+    if (want <= available) return {static_cast<std::size_t>(want), true};
+    return {available, false};
+}
+
+// bounded: the data's length is known (a raw job, a stored job); otherwise its end is found by the
+// end rule, which never frames counted blocks.
+Element measure(const unsigned char* p, std::size_t available, bool bounded) {
     if (available == 0) return {0, false};
     const unsigned char b = p[0];
     if (!isEscposIntroducer(b)) return {1, true};
@@ -108,7 +137,11 @@ Element measure(const unsigned char* p, std::size_t available) {
     const unsigned char f = p[1];
     // A lone introducer: the NUL after it is no function byte and stays for the caller to see.
     if (f == 0) return {1, false};
-    const CommandShape s = shapeOf(b, f);
+    CommandShape s = shapeOf(b, f);
+    if (!bounded && s.shape >= Shape::BitImage) s = {};
+    // A count that the data does not hold yet: the command is cut short.
+    const auto need = [&](std::size_t n) { return available >= n; };
+    const auto word = [&](std::size_t k) -> std::uint64_t { return p[k] | static_cast<std::uint64_t>(p[k + 1]) << 8; };
     switch (s.shape) {
     case Shape::Unknown:
         return {2, true};
@@ -135,21 +168,40 @@ Element measure(const unsigned char* p, std::size_t available) {
         while (j < end && j < available && p[j] != 0) ++j;
         return {j, j == end};
     }
+    case Shape::BitImage:
+        if (!need(5)) return {available, false};
+        return countedElement(5 + word(3) * (p[2] == 32 || p[2] == 33 ? 3 : 1), available);
+    case Shape::RasterImage:
+        if (!need(3)) return {available, false};
+        if (p[2] != '0') return {2, true};  // not GS v 0
+        if (!need(8)) return {available, false};
+        return countedElement(8 + word(4) * word(6), available);
+    case Shape::Parameters:
+        if (!need(5)) return {available, false};
+        return countedElement(5 + word(3), available);
+    case Shape::LongParameters:
+        if (!need(7)) return {available, false};
+        return countedElement(7 + (word(3) | word(5) << 16), available);
+    case Shape::Downloaded:
+        if (!need(4)) return {available, false};
+        return countedElement(4 + std::uint64_t{p[2]} * p[3] * 8, available);
     }
     return {2, true};
 }
 
 }  // namespace
 
-EscposElement escposElement(const unsigned char* p, std::size_t available) { return measure(p, available); }
+EscposElement escposElement(const unsigned char* p, std::size_t available) {
+    return measure(p, available, available != kUnbounded);
+}
 
 std::size_t escposElementLength(const unsigned char* p, std::size_t available) {
-    return measure(p, available).length;
+    return escposElement(p, available).length;
 }
 
 std::size_t escposJobLength(const unsigned char* data) {
     std::size_t i = 0;
-    while (data[i] != 0) i += measure(data + i, kUnbounded - i).length;
+    while (data[i] != 0) i += measure(data + i, kUnbounded - i, false).length;
     return i;
 }
 

@@ -32,7 +32,10 @@ struct EscposElement {
 };
 
 // The element that starts at p: a whole command when p[0] is ESC, GS, FS or DLE, otherwise one
-// byte. Never looks at p[available] or beyond.
+// byte. Never looks at p[available] or beyond. With a known length (available is not kUnbounded)
+// the blocks whose size is given by count bytes are whole elements too: bit and raster images
+// (ESC *, GS v 0, GS *), the parameter blocks of ESC (, GS ( and FS ( (QR codes among them) and
+// GS 8 L; by winPrint's end rule below they are two bytes.
 EscposElement escposElement(const unsigned char* p, std::size_t available);
 
 // escposElement's length: a command cut short by `available` gets the length that is left. With

@@ -1,5 +1,6 @@
 #include "devices/escpos_transcript.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "common/text.h"
@@ -9,15 +10,53 @@ namespace tovi::devices {
 
 namespace {
 
+// Bytes in hex; a block longer than a tag should be shows its head and its length.
 std::string hexBytes(const unsigned char* p, std::size_t n) {
+    constexpr std::size_t kShown = 8;
     std::string out;
     char buf[4];
-    for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t i = 0; i < n && i < (n > 3 * kShown ? kShown : n); ++i) {
         std::snprintf(buf, sizeof buf, "%02X", p[i]);
         if (i) out += ' ';
         out += buf;
     }
+    if (n > 3 * kShown) out += " ... (" + std::to_string(n) + " bytes)";
     return out;
+}
+
+// Data bytes of a symbol as text: printable ASCII as it is, anything else as \xNN.
+std::string quoted(const unsigned char* p, std::size_t n) {
+    std::string out = "\"";
+    char buf[8];
+    for (std::size_t i = 0; i < n && i < 200; ++i) {
+        if (p[i] >= 0x20 && p[i] < 0x7F && p[i] != '"' && p[i] != '\\') {
+            out += static_cast<char>(p[i]);
+        } else {
+            std::snprintf(buf, sizeof buf, "\\x%02X", p[i]);
+            out += buf;
+        }
+    }
+    if (n > 200) out += "...";
+    return out + "\"";
+}
+
+// GS ( k for QR codes (cn 49): pL pH cn fn parameters.
+std::string qrTag(const unsigned char* p, std::size_t len) {
+    if (len < 7) return {};
+    const unsigned char fn = p[6];
+    const auto arg = [&](std::size_t k) -> unsigned { return k < len ? p[k] : 0; };
+    switch (fn) {
+    case 65: return std::string("[QR MODEL ") + (arg(7) == 49 ? "1" : arg(7) == 50 ? "2" : arg(7) == 51 ? "MICRO" : "?") + "]";
+    case 67: return "[QR MODULE " + std::to_string(arg(7)) + " DOTS]";
+    case 69: {
+        static constexpr const char* kLevels[] = {"L", "M", "Q", "H"};
+        const unsigned n = arg(7);
+        return std::string("[QR ERROR ") + (n >= 48 && n <= 51 ? kLevels[n - 48] : "?") + "]";
+    }
+    case 80: return "[QR DATA " + quoted(p + 8, len > 8 ? len - 8 : 0) + "]";
+    case 81: return "[QR PRINT]";
+    default: return {};
+    }
 }
 
 // "[" + inner + "]", built by appending (GCC 12 warns falsely on "[" + std::string&&).
@@ -78,6 +117,7 @@ std::string tagOf(const unsigned char* p, std::size_t len) {
         case '$': return "[POSITION " + num(word(2)) + "]";
         case 'i': return "[CUT FULL]";
         case 'm': return "[CUT PARTIAL]";
+        case '*': return "[BIT IMAGE " + num(n(2)) + " " + num(word(3)) + " COLUMNS]";
         default: break;
         }
     } else if (b == kGs) {
@@ -104,6 +144,14 @@ std::string tagOf(const unsigned char* p, std::size_t len) {
             for (std::size_t k = start; k < end; ++k) data += static_cast<char>(p[k]);
             return "[BARCODE " + num(n(2)) + " \"" + data + "\"]";
         }
+        case 'v':
+            if (len >= 8) return "[RASTER IMAGE " + num(word(4) * 8) + "x" + num(word(6)) + " MODE " + num(n(3)) + "]";
+            break;
+        case '(':
+            if (len >= 6 && p[2] == 'k' && p[5] == 49) {
+                if (std::string tag = qrTag(p, len); !tag.empty()) return tag;
+            }
+            break;
         default: break;
         }
     } else if (b == kFs) {
@@ -121,7 +169,7 @@ std::string tagOf(const unsigned char* p, std::size_t len) {
 
 }  // namespace
 
-std::string escposTranscript(std::string_view job) {
+std::string escposTranscript(std::string_view job, const std::vector<std::size_t>& skipped) {
     const auto* p = reinterpret_cast<const unsigned char*>(job.data());
     const std::size_t size = job.size();
     std::string out;
@@ -148,6 +196,9 @@ std::string escposTranscript(std::string_view job) {
         const EscposElement e = escposElement(p + i, size - i);
         if (!e.complete) {
             out += bracket("TRUNCATED " + hexBytes(p + i, e.length));
+        } else if (std::binary_search(skipped.begin(), skipped.end(), i)) {
+            const std::string tag = tagOf(p + i, e.length);
+            out += "[SKIPPED " + tag.substr(1);
         } else {
             out += tagOf(p + i, e.length);
         }

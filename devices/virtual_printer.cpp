@@ -1,6 +1,7 @@
 #include "devices/virtual_printer.h"
 
 #include <cstdio>
+#include <exception>
 
 #include "common/paths.h"
 #include "devices/escpos_transcript.h"
@@ -38,7 +39,7 @@ std::optional<unsigned long> jobNumberOf(std::string_view name) {
     const auto dot = name.rfind('.');
     if (dot == std::string_view::npos) return std::nullopt;
     const std::string_view ext = name.substr(dot + 1);
-    if (ext != "bin" && ext != "txt") return std::nullopt;
+    if (ext != "bin" && ext != "txt" && ext != "png") return std::nullopt;
     const std::string_view digits = name.substr(kPrefix.size(), dot - kPrefix.size());
     if (digits.empty() || digits.size() > 9) return std::nullopt;
     unsigned long n = 0;
@@ -56,7 +57,9 @@ unsigned long nextJobNumber(const std::vector<std::string>& names) {
     return highest + 1;
 }
 
-StoredJob storeVirtualJob(const std::string& folder, std::string_view bytes) {
+std::vector<CompanionFile> transcriptOnly(std::string_view job) { return {{"txt", escposTranscript(job)}}; }
+
+StoredJob storeVirtualJob(const std::string& folder, std::string_view bytes, const Companions& companions) {
     StoredJob out;
     if (!createFolders(folder)) {
         out.result = {WINPRINT_CANNOT_OPEN, "cannot create the virtual printer folder " + folder};
@@ -75,11 +78,20 @@ StoredJob storeVirtualJob(const std::string& folder, std::string_view bytes) {
             return out;
         }
         out.binPath = bin;
-        // The transcript is for reading only: the job counts as printed without it.
-        const std::string txt = joinPath(folder, jobFileName(number, "txt"));
-        if (createNewFile(txt, escposTranscript(bytes), &reason) != CreateOutcome::Created)
-            std::fprintf(stderr, "winprint: no transcript for %s: %s\n", bin.c_str(),
-                         reason.empty() ? "the file exists" : reason.c_str());
+        // The transcript and the picture are for reading only: the job counts as printed without them.
+        std::vector<CompanionFile> files;
+        try {
+            files = companions(bytes);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "winprint: nothing beside %s: %s\n", bin.c_str(), e.what());
+        }
+        for (const CompanionFile& f : files) {
+            const std::string path = joinPath(folder, jobFileName(number, f.extension));
+            reason.clear();
+            if (createNewFile(path, f.bytes, &reason) != CreateOutcome::Created)
+                std::fprintf(stderr, "winprint: no %s for %s: %s\n", f.extension.c_str(), bin.c_str(),
+                             reason.empty() ? "the file exists" : reason.c_str());
+        }
         return out;
     }
     out.result = {WINPRINT_CANNOT_OPEN, "no free job number in " + folder};

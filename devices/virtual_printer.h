@@ -1,10 +1,12 @@
 // The virtual printer: a folder that keeps every job as a new numbered file.
 //   job-000001.bin  the exact bytes of the job
 //   job-000001.txt  a readable UTF-8 transcript of it (escposTranscript)
+//   job-000001.png  native builds: the picture of the paper (receipt_picture.h)
 // Numbers are never reused: a job takes the number after the highest one in the folder and is
 // created exclusively, so parallel runs of the support program never overwrite each other.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,7 +19,7 @@ namespace tovi::devices {
 // "job-000042.bin" for 42 and "bin"; wider numbers keep all their digits.
 std::string jobFileName(unsigned long number, std::string_view extension);
 
-// The number of a job file name ("job-000042.bin" or ".txt"), or nothing for other names.
+// The number of a job file name ("job-000042.bin", ".txt" or ".png"), or nothing for other names.
 std::optional<unsigned long> jobNumberOf(std::string_view fileName);
 
 // One more than the highest job number among the names (1 for none).
@@ -28,7 +30,20 @@ struct StoredJob {
     std::string binPath;  // set on success
 };
 
-// Creates the folder when missing, then stores the job under the next free number.
-StoredJob storeVirtualJob(const std::string& folder, std::string_view bytes);
+// A file kept beside a job's .bin: its extension and its bytes.
+struct CompanionFile {
+    std::string extension;
+    std::string bytes;
+};
+// What goes beside a job, made once the job itself is stored.
+using Companions = std::function<std::vector<CompanionFile>(std::string_view job)>;
+
+// The transcript alone.
+std::vector<CompanionFile> transcriptOnly(std::string_view job);
+
+// Creates the folder when missing, then stores the job under the next free number, and after it
+// the companion files under the same number. The job counts as printed once its .bin is there: a
+// companion that cannot be made or written is reported on standard error only.
+StoredJob storeVirtualJob(const std::string& folder, std::string_view bytes, const Companions& companions = transcriptOnly);
 
 }  // namespace tovi::devices

@@ -1,13 +1,19 @@
 // The exported functions of the printing library. Each one is a catch barrier: nothing thrown
 // inside may reach the caller, which is C code.
 #include <cstdio>
+#include <exception>
+#include <vector>
 
 #include "common/boundary.h"
 #include "devices/devio.h"
 #include "devices/escpos.h"
+#include "devices/escpos_transcript.h"
 #include "devices/network_printer.h"
 #include "devices/virtual_printer.h"
 #include "devices/winprint.h"
+#ifdef TOVI_RECEIPT_PICTURES
+#include "devices/receipt_picture.h"
+#endif
 
 static_assert(tovi::devices::kMaxNulParameters == WINPRINT_MAX_NUL_PARAMETERS);
 
@@ -20,12 +26,30 @@ int report(const IoResult& r) {
     return r.code;
 }
 
+// The transcript beside a virtual job, and where the libraries for it are built in, its picture;
+// commands the picture skips are marked in the transcript.
+std::vector<CompanionFile> describeJob(std::string_view job, [[maybe_unused]] const DeviceSettings& settings) {
+#ifdef TOVI_RECEIPT_PICTURES
+    try {
+        const ReceiptPicture picture = renderReceipt(job, paperDots(settings.paperMm));
+        std::vector<CompanionFile> files = {{"txt", escposTranscript(job, picture.skipped)}};
+        files.push_back({"png", receiptPng(picture)});
+        if (picture.cutShort)
+            std::fprintf(stderr, "winprint: the picture stops after %d dots of paper\n", kMaxPaperDots);
+        return files;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "winprint: no picture: %s\n", e.what());
+    }
+#endif
+    return transcriptOnly(job);
+}
+
 int printJob(std::string_view job) {
     const DeviceSettings settings = loadDeviceSettings("winprint");
     const PrinterTarget target = choosePrinter(settings, libraryFolder(), kNativePathStyle);
     switch (target.kind) {
     case PrinterTarget::Kind::VirtualFolder:
-        return report(storeVirtualJob(target.where, job).result);
+        return report(storeVirtualJob(target.where, job, [&](std::string_view j) { return describeJob(j, settings); }).result);
     case PrinterTarget::Kind::Network:
         return report(printOverNetwork(target.where, job, kConnectTimeoutMs, settings.printerWriteTimeoutMs));
     case PrinterTarget::Kind::WindowsPrinter:
@@ -48,6 +72,14 @@ extern "C" int winPrint(const char* data) {
         if (!data) return report({WINPRINT_BAD_ARGUMENT, "winPrint: no data"});
         const auto* bytes = reinterpret_cast<const unsigned char*>(data);
         return printJob(std::string_view(data, escposJobLength(bytes)));
+    });
+}
+
+extern "C" int winPrintBytes(const char* data, int length) {
+    return tovi::guardedExport({"winprint"}, WINPRINT_FAILED, [&] {
+        if ((!data && length != 0) || length < 0)
+            return report({WINPRINT_BAD_ARGUMENT, "winPrintBytes: no data or a negative length"});
+        return printJob(std::string_view(data ? data : "", static_cast<std::size_t>(length)));
     });
 }
 

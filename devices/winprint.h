@@ -1,9 +1,10 @@
 /* The printing library: winprint.dll (Windows) / libwinprint.so (Linux).
  *
  *   int winPrint(const char* data);
+ *   int winPrintBytes(const char* data, int length);
  *   int winWriteFile(const char* port, const char* data, int length);
  *
- * Both are C functions (caller pops the arguments) declared in devices/device_api.h. They never
+ * All three are C functions (caller pops the arguments) declared in devices/device_api.h. They never
  * throw, never show a window, and on failure write one line "winprint: <reason>" to standard
  * error. Their result is 0 for success or one of the codes below.
  *
@@ -26,11 +27,15 @@
  *   - data blocks end at NUL: GS k m (m <= 6) and ESC D run up to and including their NUL;
  *     GS k m n (m >= 65) takes n data bytes, and a NUL among them ends the job there;
  *   - bit images and other binary blocks (ESC *, GS v 0, GS ( ...) hold NUL data bytes and cannot
- *     be framed this way: send such jobs with winWriteFile, which takes a length.
+ *     be framed this way: send such jobs with winPrintBytes (or to a port with winWriteFile),
+ *     which take a length.
  * A job that ends inside a command (fewer parameter bytes than the command takes) has its
  * terminating NUL, and up to WINPRINT_MAX_NUL_PARAMETERS - 1 bytes after it, read as parameters.
  * Callers whose data may end that way put WINPRINT_MAX_NUL_PARAMETERS + 1 NUL bytes after it;
  * then nothing after those is ever read.
+ *
+ * winPrintBytes sends exactly `length` bytes to the printer winPrint prints on, unchanged; it is
+ * the one way to send a raw job (the page's own ESC/POS bytes) there intact.
  *
  * winWriteFile writes exactly `length` bytes to a port and succeeds only when all of them were
  * written. The port name comes from the web page, so it only selects a device, never a file: it

@@ -27,6 +27,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const RequestError&) {
     }
     try {
+        check(printRawRequest(text));
+    } catch (const RequestError&) {
+    }
+    try {
         check(opencashRequest(text));
     } catch (const RequestError&) {
     }

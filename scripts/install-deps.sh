@@ -11,8 +11,15 @@ packages=(
   dpkg-dev perl nsis zenity adduser
   libgtk-3-dev libwebkit2gtk-4.1-dev openbox xdotool x11-utils imagemagick
   zenity  # the support program's message boxes (xmessage, in x11-utils, is only the last resort)
-  fonts-wqy-microhei  # a Chinese font: the pages and splash show Chinese text
+  fonts-wqy-microhei  # a Chinese font: the pages, the splash and the receipt pictures show Chinese text
+  libzint-dev libpng-dev libfreetype-dev libfontconfig-dev  # the virtual printer's receipt pictures
+  zbar-tools  # the tests read the pictures' QR codes and bar codes back
 )
+# The page side's ESC/POS encoder comes from npm (scripts/npm-deps.sh). A machine with a Node.js of
+# its own (which brings npm) keeps it; Debian's nodejs and npm would conflict with it.
+if ! command -v npm >/dev/null; then
+  packages+=(nodejs npm)
+fi
 packages_i386=(wine32:i386)
 
 SUDO=""

@@ -1,5 +1,7 @@
 #include "support/commands.h"
 
+#include <limits>
+
 #include "common/integer.h"
 #include "common/text.h"
 #include "devices/escpos.h"
@@ -16,7 +18,8 @@ Decision decideCommand(const std::vector<std::string>& args) {
     if (args.size() < 2) return {Command::None, kNoParameters};
     const std::size_t count = args.size() - 1;
     const std::string word = asciiUpper(args[1]);
-    static constexpr Command commands[] = {Command::Print, Command::OpenCash, Command::Display, Command::Update};
+    static constexpr Command commands[] = {Command::Print, Command::OpenCash, Command::Display, Command::Update,
+                                           Command::PrintRaw};
     for (const protocol::CommandWord& row : protocol::kCommandWords) {
         if (row.count == count && word == row.upper) return {commands[static_cast<std::size_t>(row.command)], {}};
     }
@@ -25,7 +28,13 @@ Decision decideCommand(const std::vector<std::string>& args) {
 
 std::string wrongCallText(const std::string& word) { return std::string(kYourCommandWas) + word + "\n" + kWrongParameters; }
 
-bool sendToPrinter(DeviceLibraries& devices, const std::string& printer, const std::string& buffer) {
+bool sendToPrinter(DeviceLibraries& devices, const std::string& printer, const std::string& buffer, Framing framing) {
+    if (printer == "USB" && framing == Framing::Length) {
+        // Another maker's library without the length-taking function: winPrint would stop at the
+        // first NUL of an image, so nothing is sent and the operator sees the print failure.
+        if (!devices.hasWinPrintBytes()) return false;
+        return devices.winPrintBytes(buffer.data(), static_cast<int>(buffer.size())) == 0;
+    }
     if (printer == "USB") {
         // winPrint gets no length: it ends the data at the first NUL that is no command parameter
         // (the library's own rule). A job file may end in a half-written command whose parameters
@@ -45,13 +54,23 @@ PrintResult printReceipt(DeviceLibraries& devices, SupportSystem& system, const 
     const bool cutPaper = asciiUpper(words.cut) == "TRUE";
     const std::int32_t feed = parseInt32(words.feedLines);
     // A page's feed count must not turn one receipt into a roll of blank paper.
-    if (feed < 0 || feed > kMaxFeedLines) return PrintResult::WrongCall;
+    if (feed > kMaxFeedLines) return PrintResult::WrongCall;
     const FileKind kind = system.fileKind(words.jobFile);
     // A missing job file prints nothing and opens no drawer either.
     if (kind == FileKind::Missing || kind == FileKind::Directory) return PrintResult::Failed;
     const std::string content = system.readFile(words.jobFile);
     return sendToPrinter(devices, port, buildPrintBuffer(content, drawer, cutPaper, feed)) ? PrintResult::Printed
                                                                                              : PrintResult::Failed;
+}
+
+bool printRawJob(DeviceLibraries& devices, SupportSystem& system, const protocol::PrintRawWords& words) {
+    const std::string port = asciiUpper(words.printer);
+    const FileKind kind = system.fileKind(words.jobFile);
+    if (kind == FileKind::Missing || kind == FileKind::Directory) return false;
+    const std::string content = system.readFile(words.jobFile);
+    // The libraries take an int count; an empty job would print nothing and report success.
+    if (content.empty() || content.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) return false;
+    return sendToPrinter(devices, port, content, Framing::Length);
 }
 
 bool openCashDrawer(DeviceLibraries& devices, const std::string& printer) {
@@ -92,6 +111,9 @@ void dispatchCommand(const std::vector<std::string>& args, DeviceLibraries& devi
                 case PrintResult::Failed: system.showMessage(kPrintFailed); break;
                 case PrintResult::WrongCall: system.showMessage(wrongCallText(asciiUpper(args[1]))); break;
             }
+            return;
+        case Command::PrintRaw:
+            if (!printRawJob(devices, system, protocol::printRawWords(args))) system.showMessage(kPrintFailed);
             return;
         case Command::OpenCash:
             if (!openCashDrawer(devices, protocol::openCashWords(args).printer)) system.showMessage(kDrawerFailed);

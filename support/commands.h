@@ -23,7 +23,7 @@ inline constexpr const char* kDisplaySendFailed = "顾客显示屏发送失败";
 // "顾客显示屏" + port + "打开出错" LF "请检查顾客显示屏接口设置是否正确".
 std::string displayOpenFailedText(const std::string& port);
 
-enum class Command { None, Print, OpenCash, Display, Update, Unknown };
+enum class Command { None, Print, OpenCash, Display, Update, PrintRaw, Unknown };
 
 struct Decision {
     Command command = Command::None;
@@ -32,27 +32,40 @@ struct Decision {
 };
 
 // Which command an argument list (element 0 the program) asks for. The parameter count picks the
-// one word it allows (6 PRINT, 2 OPENCASH, 5 DISPLAY, 1 UPDATE); the command word is parameter 1
-// upper-cased in ASCII and must equal it byte for byte.
+// one word it allows (6 PRINT, 3 PRINTRAW, 2 OPENCASH, 5 DISPLAY, 1 UPDATE); the command word is
+// parameter 1 upper-cased in ASCII and must equal it byte for byte.
 Decision decideCommand(const std::vector<std::string>& args);
 
 // "您的调用命令是:" + word + LF + "调用参数不正确".
 std::string wrongCallText(const std::string& word);
 
-// Routes a buffer to the printer: "USB" to winPrint, any other name to winWriteFile. True when
-// the library reported success (0).
-bool sendToPrinter(DeviceLibraries& devices, const std::string& printer, const std::string& buffer);
+// How a buffer reaches "USB": through winPrint, which finds the end itself, or through
+// winPrintBytes with the length (raw jobs, whose bytes winPrint's end rule cannot frame).
+enum class Framing { EndRule, Length };
 
-// The feed lines a print job may ask for; outside this range the call is wrong and nothing is sent.
+// Routes a buffer to the printer: "USB" to winPrint (or winPrintBytes), any other name to
+// winWriteFile. True when the library reported success (0); false, with nothing sent, for a
+// length-framed buffer to "USB" when the library has no winPrintBytes: half a raw job would be
+// worse than none.
+bool sendToPrinter(DeviceLibraries& devices, const std::string& printer, const std::string& buffer,
+                   Framing framing = Framing::EndRule);
+
+// The most feed lines a print job may ask for; more is a wrong call and nothing is sent. Fewer than
+// none (a page's -1 for "none") feed nothing.
 inline constexpr std::int32_t kMaxFeedLines = 255;
 
 enum class PrintResult { Printed, Failed, WrongCall };
 
 // PRINT job-file printer open-drawer cut feed-lines. Failed when the job file is missing or a
-// folder, or the library failed; WrongCall when the feed lines lie outside 0..kMaxFeedLines
-// (nothing read or sent). A feed-lines text that is no integer throws ValueError before anything
+// folder, or the library failed; WrongCall when the feed lines are above kMaxFeedLines (nothing
+// read or sent). A feed-lines text that is no integer throws ValueError before anything
 // is read or sent; a job file that cannot be read throws IOError.
 PrintResult printReceipt(DeviceLibraries& devices, SupportSystem& system, const protocol::PrintWords& words);
+
+// PRINTRAW job-file printer: sends the file's bytes exactly as they are, nothing added. False (the
+// print failure) when the file is missing, a folder, empty or too large for one call, or the
+// library failed; a file that cannot be read throws IOError.
+bool printRawJob(DeviceLibraries& devices, SupportSystem& system, const protocol::PrintRawWords& words);
 
 // OPENCASH printer: sends the 7 drawer bytes. True on success.
 bool openCashDrawer(DeviceLibraries& devices, const std::string& printer);

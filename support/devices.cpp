@@ -10,10 +10,15 @@ std::vector<std::string> exportNames(const std::string& name) {
     return names;
 }
 
-void* findExport(const std::function<void*(const char*)>& lookup, const std::string& name) {
+void* findOptionalExport(const std::function<void*(const char*)>& lookup, const std::string& name) {
     for (const std::string& candidate : exportNames(name)) {
         if (void* p = lookup(candidate.c_str())) return p;
     }
+    return nullptr;
+}
+
+void* findExport(const std::function<void*(const char*)>& lookup, const std::string& name) {
+    if (void* p = findOptionalExport(lookup, name)) return p;
     throw BindError(couldNotImportText(name), true);
 }
 
@@ -26,6 +31,8 @@ BoundDevices BoundDevices::bind(const std::string& printLibrary, const std::stri
     d.print_ = loadOrThrow(printLibrary);
     bindSymbol(d.table_.winPrint, findExport(d.print_, "winPrint"));
     bindSymbol(d.table_.winWriteFile, findExport(d.print_, "winWriteFile"));
+    bindSymbol(d.table_.winPrintBytes,
+               findOptionalExport([&](const char* candidate) { return d.print_.find(candidate); }, "winPrintBytes"));
     d.serial_ = loadOrThrow(serialLibrary);
     bindSymbol(d.table_.comInit, findExport(d.serial_, "com_init"));
     bindSymbol(d.table_.comSend, findExport(d.serial_, "com_send"));

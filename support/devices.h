@@ -18,6 +18,9 @@ public:
     virtual ~DeviceLibraries() = default;
     // winprint: 0 is success. data is followed by a NUL byte, which is not part of the data.
     virtual int winPrint(const char* data) = 0;
+    // winPrintBytes is optional: our library has it, other makers' may not.
+    virtual bool hasWinPrintBytes() const = 0;
+    virtual int winPrintBytes(const char* data, int length) = 0;
     virtual int winWriteFile(const char* port, const char* data, int length) = 0;
     // api_com: the low byte of the result is non-zero on success.
     virtual int comInit(int port, int baud) = 0;
@@ -42,10 +45,13 @@ std::vector<std::string> exportNames(const std::string& name);
 // "could not import: " + name when it finds none.
 void* findExport(const std::function<void*(const char*)>& lookup, const std::string& name);
 void* findExport(const Library& library, const std::string& name);
+// The same lookup for a function a library may lack: null when none of the names is found.
+void* findOptionalExport(const std::function<void*(const char*)>& lookup, const std::string& name);
 
-// The five entry points, typed from their declarations.
+// The five entry points the support program needs, and winPrintBytes when the library has it.
 struct DeviceTable {
     decltype(&::winPrint) winPrint = nullptr;
+    decltype(&::winPrintBytes) winPrintBytes = nullptr;  // may stay null
     decltype(&::winWriteFile) winWriteFile = nullptr;
     decltype(&::com_init) comInit = nullptr;
     decltype(&::com_send) comSend = nullptr;
@@ -55,12 +61,15 @@ struct DeviceTable {
 // Both libraries, loaded and bound; they stay loaded for the object's lifetime.
 class BoundDevices final : public DeviceLibraries {
 public:
-    // Loads the print library, looks up winPrint and winWriteFile, then loads the serial library
-    // and looks up com_init, com_send and com_rest; the first failure throws BindError.
+    // Loads the print library, looks up winPrint and winWriteFile (and winPrintBytes, which may be
+    // missing), then loads the serial library and looks up com_init, com_send and com_rest; the
+    // first failure throws BindError.
     static BoundDevices bind(const std::string& printLibrary = kPrintLibrary,
                              const std::string& serialLibrary = kSerialLibrary);
 
     int winPrint(const char* data) override { return table_.winPrint(data); }
+    bool hasWinPrintBytes() const override { return table_.winPrintBytes != nullptr; }
+    int winPrintBytes(const char* data, int length) override { return table_.winPrintBytes(data, length); }
     int winWriteFile(const char* port, const char* data, int length) override {
         return table_.winWriteFile(port, data, length);
     }

@@ -1,4 +1,4 @@
-// The demo till: a few goods, a running total, and the client's eight functions behind buttons.
+// The demo till: a few goods, a running total, and the client's nine functions behind buttons.
 // Every call is guarded, so the page also opens in an ordinary browser (it then says so).
 (function () {
   'use strict';
@@ -71,6 +71,19 @@
     },
     display: function () {
       return JSON.stringify({display_type: '2', ysje: yuan(total()), 'interface': 'COM1', baudrate: '9600'});
+    },
+    // The picture receipt (raw-receipt.js): exact ESC/POS bytes in base64; null without the encoder.
+    rawReceipt: function () {
+      if (!window.ReceiptPrinterEncoder || !window.toviRawReceipt) return null;
+      var number = 'TOVI-' + String(Date.now()).slice(-6);
+      var bytes = window.toviRawReceipt.build(window.ReceiptPrinterEncoder, {
+        shop: '演示门店', time: now(), total: yuan(total()), number: number,
+        url: 'https://pos.example.com/e-invoice?no=' + number,
+        items: cart.map(function (line) {
+          return {name: line.name, count: line.count, amount: yuan(line.price * line.count)};
+        })
+      });
+      return JSON.stringify({'interface': 'USB', data: window.toviRawReceipt.base64(bytes)});
     }
   };
 
@@ -96,6 +109,10 @@
     winClose: function () { call('toviWinClose'); },
     screenfull: function () { call('toviScreenfull'); },
     receipt: function () { call('toviPrint', requests.receipt()); },
+    rawReceipt: function () {
+      var request = requests.rawReceipt();
+      if (request) call('toviPrintRaw', request); else status('图文小票需要 ESC/POS 编码器（scripts/npm-deps.sh）');
+    },
     settlement: function () { call('toviRijie', requests.settlement()); },
     drawer: function () { call('toviOpencash', requests.drawer()); },
     display: function () { call('toviDisplay', requests.display()); },
@@ -146,11 +163,12 @@
   window.toviDemo = {requests: requests, add: function (i) { add(GOODS[i]); }, total: function () { return yuan(total()); }};
 
   // "?demo=auto": nobody is at this till (the demo under a virtual display), so the page presses its
-  // own buttons: goods, receipt, customer display, drawer, settlement report, full screen, and then,
-  // "close" milliseconds later (default 6000), the close button. "?demo=close" only closes.
+  // own buttons: goods, receipt, picture receipt, customer display, drawer, settlement report, full
+  // screen, and then, "close" milliseconds later (default 6000), the close button. "?demo=close"
+  // only closes.
   function autoRun(mode, closeAfter) {
     var presses = mode === 'auto' ? ['[data-good="0"]', '[data-good="2"]', '[data-good="2"]', '[data-good="3"]',
-      '[data-action="receipt"]', '[data-action="display"]', '[data-action="drawer"]',
+      '[data-action="receipt"]', '[data-action="rawReceipt"]', '[data-action="display"]', '[data-action="drawer"]',
       '[data-action="settlement"]', '[data-action="screenfull"]'] : [];
     var i = 0;
     function next() {

@@ -5,6 +5,7 @@ device libraries.
 The test engine runs a script named by the start page address (config.ini url) and appends every
 call it gets, and "probe" lines describing the client's windows, to the file in TOVI_ENGINE_LOG.
 """
+import base64
 import json
 import os
 import re
@@ -225,7 +226,7 @@ class ClientTest(ClientTestCase):
         d = self.client_folder()
         run = self.run_client(d, ["call toviWinClose"])
         self.assertEqual(run.rc, 0)
-        head = [line for line in run.log if not line.startswith(("log", "probe"))][:18]
+        head = [line for line in run.log if not line.startswith(("log", "probe"))][:19]
         url = winpath(os.path.join(d, "page.txt"))
         self.assertEqual(head, [
             "wkeInitialize", "wkeCreateWebWindow type=2 parent=wFrame x=0 y=0 w=500 h=325", "wkeLoadURL url=" + url,
@@ -233,7 +234,8 @@ class ClientTest(ClientTestCase):
             "wkeOnTitleChanged context=set",
         ] + ["wkeJsBindFunction name=%s context=null args=1" % n for n in
              ("toviWinMin", "toviWinMax", "toviWinClose", "toviScreenfull", "toviPrint", "toviRijie",
-              "toviOpencash", "toviDisplay")] + ["call toviWinClose arg=", "wkeDestroyWebWindow", "call toviWinClose -> 0"])
+              "toviOpencash", "toviDisplay", "toviPrintRaw")] +
+            ["call toviWinClose arg=", "wkeDestroyWebWindow", "call toviWinClose -> 0"])
 
     def test_page_ready_before_the_check_waits_for_the_check(self):
         d = self.client_folder()
@@ -529,6 +531,43 @@ class ClientTest(ClientTestCase):
         self.assertEqual(run.extra, [self.receipt_bytes(first), self.receipt_bytes(second),
                                      b"\x1b\x40\x1b\x70\x30\x3c\x78", self.receipt_bytes(report)])
         self.assertEqual(len(os.listdir(os.path.join(d, "virtual_printer"))), 8)  # .bin and .txt of each
+
+    @staticmethod
+    def raw_request(data, interface="USB"):
+        return json.dumps({"interface": interface, "data": base64.b64encode(data).decode()})
+
+    def test_raw_jobs_reach_the_virtual_printer_and_a_port_byte_for_byte(self):
+        d = self.client_folder(printer=True)
+        with open(os.path.join(d, "devices.ini"), "a", encoding="utf-8", newline="\r\n") as f:
+            f.write("[ports]\nRAWOUT = raw-out.bin\n")
+        data = bytes(range(256)) * 4
+        script = ["ready", "call toviPrintRaw " + self.raw_request(data),
+                  "call toviPrintRaw " + self.raw_request(data, "rawout"), "wait 8000", "call toviWinClose"]
+        run = self.run_client(d, script, on_running=lambda r: self.printed_jobs(d, 1))
+        self.assertEqual(run.rc, 0)
+        self.assertEqual(run.extra, [data])
+        with open(os.path.join(d, "raw-out.bin"), "rb") as f:
+            self.assertEqual(f.read(), data)
+        # The Windows virtual printer keeps the bytes and the transcript, no picture.
+        self.assertEqual(sorted(os.listdir(os.path.join(d, "virtual_printer"))), ["job-000001.bin", "job-000001.txt"])
+        self.assertIn("device request toviPrintRaw: printraw PrintRaw1.bin rawout, exit code 0", self.log_texts(d))
+
+    def test_bad_base64_gets_a_box_and_raw_and_text_jobs_of_one_turn_print_in_order(self):
+        d = self.client_folder(printer=True)
+        raw = b"\x1b\x40\x1d\x28\x6b\x03\x00\x31\x43\x06\x00\xff\n"
+        script = ["ready", 'call toviPrintRaw {"interface":"USB","data":"G0A"}',
+                  "call toviPrint " + self.receipt_request("顾客联"), "call toviPrintRaw " + self.raw_request(raw),
+                  "call toviRijie " + self.receipt_request("日结"), "wait 10000", "call toviWinClose"]
+
+        def watch(_running):
+            return self.wine.message_box(timeout=30), self.printed_jobs(d, 3, timeout=60)
+
+        run = self.run_client(d, script, on_running=watch)
+        box, jobs = run.extra
+        self.assertEqual(run.rc, 0)
+        self.assertEqual(box, ("系统提示", "设备请求无效，未执行：data is not base64 [ValueError]"))
+        self.assertEqual(jobs, [self.receipt_bytes("顾客联"), raw, self.receipt_bytes("日结")])
+        self.assertEqual(len(os.listdir(os.path.join(d, "virtual_printer"))), 6)
 
     def test_a_deeply_nested_request_and_an_unwritable_job_file_get_a_box_and_the_next_request_is_served(self):
         d = self.client_folder(printer=True)

@@ -89,7 +89,8 @@ class DevicesTest(WineTestCase):
         if i686:  # the names a library of the other toolchain carries, too
             serial += ["_com_init@8", "_com_rest@0", "_com_send@8"]
         # Static runtime: system DLLs only (no libstdc++, libgcc or winpthread beside them).
-        cases = [("winprint.dll", ["winPrint", "winWriteFile"], ["kernel32.dll", "msvcrt.dll", "winspool.drv", "ws2_32.dll"]),
+        cases = [("winprint.dll", ["winPrint", "winPrintBytes", "winWriteFile"],
+                  ["kernel32.dll", "msvcrt.dll", "winspool.drv", "ws2_32.dll"]),
                  ("api_com.dll", sorted(serial), ["kernel32.dll", "msvcrt.dll"])]
         for name, exports, imports in cases:
             with self.subTest(name):

@@ -3,6 +3,7 @@
 //
 // Record lines (hex: two lower-case digits per byte, "-" for no bytes):
 //   winPrint <data-hex>
+//   winPrintBytes <length> <data-hex>
 //   winWriteFile <port-hex> <length> <data-hex>
 //   com_init <port> <baud>
 //   com_send <length> <data-hex>

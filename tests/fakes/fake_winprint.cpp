@@ -20,6 +20,19 @@ extern "C" int winPrint(const char* data) {
     }
 }
 
+#ifndef TOVI_FAKE_WITHOUT_PRINT_BYTES
+// Left out of the "vendor" build: another maker's library that has only the two classic functions.
+extern "C" int winPrintBytes(const char* data, int length) {
+    try {
+        const std::string_view bytes(data ? data : "", data && length > 0 ? static_cast<std::size_t>(length) : 0);
+        record("winPrintBytes " + std::to_string(length) + " " + hex(bytes));
+        return shouldFail("winPrintBytes") ? 1 : 0;
+    } catch (...) {
+        return 1;
+    }
+}
+#endif
+
 extern "C" int winWriteFile(const char* port, const char* data, int length) {
     try {
         const std::string_view portText(port ? port : "");

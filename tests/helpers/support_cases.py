@@ -39,6 +39,8 @@ def read_log(path):
         p = line.split(" ")
         if p[0] == "winPrint":
             calls.append((p[0], unhex(p[1])))
+        elif p[0] == "winPrintBytes":
+            calls.append((p[0], int(p[1]), unhex(p[2])))
         elif p[0] == "winWriteFile":
             calls.append((p[0], unhex(p[1]), int(p[2]), unhex(p[3])))
         elif p[0] == "com_init":
@@ -104,13 +106,32 @@ class SupportCases:
             (["print", "job.txt", "USB", "F", "F", "0"], "winPrint", 0, failed, [("winPrint", RESET + b"A\n")]),
             (["print", "job.txt", "LPT1", "F", "F", "0"], "winWriteFile", 0, failed,
              [("winWriteFile", b"LPT1", 4, RESET + b"A\n")]),
-            # Feed lines outside 0..255: a wrong call, nothing sent.
-            (["print", "job.txt", "USB", "TRUE", "F", "-1"], "", 0, wrong, []),
+            # Feed lines below 0 (a page's -1 for none) feed nothing; above 255: a wrong call, nothing sent.
+            (["print", "job.txt", "USB", "TRUE", "F", "-1"], "", 0, None, [("winPrint", RESET + PULSE + b"A\n")]),
             (["print", "job.txt", "USB", "TRUE", "F", "256"], "", 0, wrong, []),
             # A word that is no number ends the run before any device call.
             (["print", "job.txt", "USB", "TRUE", "TRUE", "three"], "", 1, unhandled("three"), []),
             (["print", "job.txt", "USB", "TRUE", "TRUE", "2147483648"], "", 1, unhandled("2147483648"), []),
         ])
+
+    def test_raw_jobs(self):
+        job = bytes(range(256)) * 2  # every byte value, NULs and all
+        self.put("PrintRaw1.bin", job)
+        failed = (CAPTION, "打印小票出错")
+        vendor = os.path.join(self.FAKES, "vendor", self.lib("winprint"))
+        cases = [
+            (None, ["printraw", "PrintRaw1.bin", "usb"], "", None, [("winPrintBytes", len(job), job)]),
+            (None, ["PrintRaw", "PrintRaw1.bin", "lpt1"], "", None, [("winWriteFile", b"LPT1", len(job), job)]),
+            (None, ["printraw", "PrintRaw1.bin", "USB"], "winPrintBytes", failed, [("winPrintBytes", len(job), job)]),
+            (None, ["printraw", "missing.bin", "USB"], "", failed, []),
+            # Another maker's library without winPrintBytes: nothing rather than a receipt cut at its first NUL.
+            (vendor, ["printraw", "PrintRaw1.bin", "USB"], "", failed, []),
+            (vendor, ["printraw", "PrintRaw1.bin", "COM2"], "", None, [("winWriteFile", b"COM2", len(job), job)]),
+        ]
+        for library, args, fail, shown, calls in cases:
+            shutil.copy2(library or os.path.join(self.FAKES, self.lib("winprint")), self.dir)
+            with self.subTest(args=args, library=library):
+                self.assertEqual(self.support(*args, fail=fail, box=shown is not None), (0, shown, calls))
 
     # --- drawer and display ---------------------------------------------------------------
 

@@ -8,6 +8,7 @@ until dismissed (or the client is ended). The support program's come from zenity
 holds only stand-ins for those that record their text and return at once.
 """
 
+import json
 import os
 import shutil
 import subprocess
@@ -22,6 +23,19 @@ from virtual_display import (VirtualDisplay, dark_share, pixel, screenshot, visi
                              window_geometry)
 
 BIN = os.environ.get("TOVI_BIN", "")
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+NPM = os.environ.get("TOVI_NPM_DIR") or os.path.join(ROOT, "build", "npm")
+# The encoder's browser build, as a page loads it; raw-receipt.js builds the demo's receipt with it.
+ENCODER = os.path.join("node_modules", "@point-of-sale", "receipt-printer-encoder", "dist", "receipt-printer-encoder.umd.js")
+RAW_RECEIPT_JS = os.path.join(ROOT, "demo", "page", "raw-receipt.js")
+# The same file under Node: the browser build in this context, with the ImageData it expects of a browser.
+NODE_BUILD = """
+const fs = require('fs'), vm = require('vm');
+globalThis.ImageData = require(process.argv[2] + '/node_modules/@canvas/image-data');
+vm.runInThisContext(fs.readFileSync(process.argv[2] + '/' + process.argv[3], 'utf8'));
+const receipt = require(process.argv[4]);
+process.stdout.write(Buffer.from(receipt.build(ReceiptPrinterEncoder, JSON.parse(process.argv[5]))).toString('hex'));
+"""
 RESET = bytes([0x1B, 0x40])
 PULSE = bytes([0x1B, 0x70, 0x30, 0x3C, 0x78])
 CUT = bytes([0x1D, 0x56, 0x42, 0x00])
@@ -159,6 +173,36 @@ class ClientTest(unittest.TestCase):
         time.sleep(0.5)
         with open(till.jobs()[0], "rb") as f:
             self.assertEqual(f.read(), RESET + PULSE + "中文 12.50\nB\n\n".encode("gb2312") + b"\n" * 3 + CUT)
+
+    def test_a_raw_receipt_from_the_npm_encoder_prints_exactly_and_its_picture_reads_back(self):
+        r = subprocess.run(["bash", os.path.join(ROOT, "scripts", "npm-deps.sh"), NPM], capture_output=True, timeout=600)
+        self.assertEqual(r.returncode, 0, "npm packages: " + r.stderr.decode("utf-8", "replace"))
+        if not shutil.which("zbarimg"):
+            self.skipTest("zbarimg is not installed")
+        receipt = {"shop": "演示门店", "time": "2026-12-08 14:03:05", "total": "23.10", "number": "TOVI-000123",
+                   "url": "https://pos.example.com/e-invoice?no=TOVI-000123",
+                   "items": [{"name": "矿泉水", "count": 2, "amount": "4.00"}, {"name": "牛奶", "count": 1, "amount": "5.50"}]}
+        script = ("var bytes = toviRawReceipt.build(ReceiptPrinterEncoder, %s);"
+                  "toviPrintRaw(JSON.stringify({interface: 'USB', data: toviRawReceipt.base64(bytes)}));"
+                  % json.dumps(receipt, ensure_ascii=False))
+        html = page("tovi-raw", script).replace("<title>", "<script src='encoder.js'></script>"
+                                                "<script src='raw-receipt.js'></script><title>")
+        till = Till(self, html)
+        shutil.copy(os.path.join(NPM, ENCODER), till.path("encoder.js"))
+        shutil.copy(RAW_RECEIPT_JS, till.dir)
+        # A script file: under "node -e" the browser build would see Node's module object and hide in it.
+        with open(till.path("build.js"), "w") as f:
+            f.write(NODE_BUILD)
+        expected = subprocess.run(["node", till.path("build.js"), NPM, ENCODER, RAW_RECEIPT_JS, json.dumps(receipt)],
+                                  capture_output=True, check=True, timeout=60).stdout.decode()
+        till.run()
+        picture = till.path("virtual_printer", "job-000001.png")
+        self.assertTrue(wait_for(lambda: os.path.exists(picture), 30), "no picture; " + till.log())
+        time.sleep(0.5)
+        self.assertEqual(till.read("virtual_printer", "job-000001.bin").hex(), expected)
+        self.assertEqual(till.read("PrintRaw1.bin").hex(), expected)
+        codes = subprocess.run(["zbarimg", "-q", picture], capture_output=True).stdout.decode().splitlines()
+        self.assertEqual(sorted(codes), ["CODE-128:TOVI-000123", "QR-Code:" + receipt["url"]])
 
     def test_settlement_drawer_and_display(self):
         if not shutil.which("socat"):

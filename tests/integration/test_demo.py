@@ -43,14 +43,23 @@ class DemoTest(unittest.TestCase):
 
         folder = os.path.join(self.out, "till", "virtual_printer")
         jobs = sorted(n for n in os.listdir(folder) if n.endswith(".bin"))
-        self.assertEqual(len(jobs), 3, report)
+        self.assertEqual(len(jobs), 4, report)
         receipt = self.read("till", "PrintOut1.txt")
         # The page bought 矿泉水 2.00, 面包 x2 6.80, 牛奶 5.50.
         self.assertIn("合计：￥21.10".encode("gb2312"), receipt)
         self.assertEqual(self.read("till", "virtual_printer", jobs[0]),
                          RESET + PULSE + receipt + b"\n" + b"\n" * 3 + CUT)
-        self.assertEqual(self.read("till", "virtual_printer", jobs[1]), RESET + PULSE)
-        self.assertEqual(self.read("till", "virtual_printer", jobs[2]),
+        # The picture receipt: the encoder's bytes exactly, and its picture beside it in the summary.
+        raw = self.read("till", "PrintRaw1.bin")
+        self.assertIn("合计：￥21.10".encode("gb2312"), raw)
+        self.assertEqual(self.read("till", "virtual_printer", jobs[1]), raw)
+        picture = os.path.join(folder, jobs[1][:-4] + ".png")
+        self.assertIn("its picture " + picture, report)
+        if shutil.which("zbarimg"):
+            codes = subprocess.run(["zbarimg", "-q", picture], capture_output=True).stdout.decode()
+            self.assertRegex(codes, r"QR-Code:https://pos\.example\.com/e-invoice\?no=TOVI-\d{6}\n")
+        self.assertEqual(self.read("till", "virtual_printer", jobs[2]), RESET + PULSE)
+        self.assertEqual(self.read("till", "virtual_printer", jobs[3]),
                          RESET + self.read("till", "RiJie.txt") + b"\n" + b"\n" * 3 + CUT)
         self.assertEqual(self.read("customer-display.bin"), b"\x1bs2\x1bQA21.10\r")
 

@@ -1,10 +1,11 @@
 """The Linux device libraries libwinprint.so and libapi_com.so, driven through ctypes: the bytes
 that reach files, devices, CUPS (a stand-in lp), network printers (a loopback listener) and a
-serial line (a socat pty pair), the virtual printer folder, the port names refused, the line
-speed set, and the result codes."""
+serial line (a socat pty pair), the virtual printer folder and its pictures, the port names
+refused, the line speed set, and the result codes. The pictures' codes are read back with zbarimg."""
 
 import ctypes
 import os
+import struct
 import shutil
 import socket
 import subprocess
@@ -50,6 +51,7 @@ class WinPrintTest(unittest.TestCase):
         folder = os.path.join(self.dir, "lib%d" % self.count)
         lib = library_copy(folder, "libwinprint.so", settings)
         lib.winPrint.argtypes = [ctypes.c_char_p]
+        lib.winPrintBytes.argtypes = [ctypes.c_char_p, ctypes.c_int]
         lib.winWriteFile.argtypes = [ctypes.c_char_p, ctypes.c_char_p, ctypes.c_int]
         return lib, folder
 
@@ -140,10 +142,74 @@ class WinPrintTest(unittest.TestCase):
 
     def test_folder_wins_over_address(self):
         printer = Printer(self)
-        lib, folder = self.lib("[printer]\naddress=%s\nfolder=jobs\n" % printer.address)
+        lib, folder = self.lib("[printer]\naddress=%s\nfolder=jobs\npaper=58\n" % printer.address)
         self.assertEqual(lib.winPrint(b"\x1b@"), OK)
-        self.assertEqual(read(os.path.join(folder, "jobs", "job-000001.bin")), b"\x1b@")
+        raw = bytes(range(256))
+        self.assertEqual(lib.winPrintBytes(raw, len(raw)), OK)
+        jobs = os.path.join(folder, "jobs")
+        self.assertEqual(read(os.path.join(jobs, "job-000001.bin")), b"\x1b@")
+        self.assertEqual(read(os.path.join(jobs, "job-000002.bin")), raw)
         self.assertEqual(printer.jobs, [])
+        # Beside each job its picture, on 58 mm paper: 384 dots, the paper's edges and the strip of marks.
+        picture = read(os.path.join(jobs, "job-000002.png"))
+        self.assertEqual(struct.unpack(">II", picture[16:24])[0], 384 + 2 * 40 + 200)
+        self.assertEqual(lib.winPrintBytes(None, 1), BAD_ARGUMENT)
+        self.assertEqual(lib.winPrintBytes(raw, -1), BAD_ARGUMENT)
+
+def qr(data, module=6, level=0x31):
+    """GS ( k: model 2, module size, error level (0x30 L to 0x33 H), store the data, print."""
+    n = len(data) + 3
+    return (b"\x1d(k\x04\x001A2\x00" + b"\x1d(k\x03\x001C" + bytes([module]) + b"\x1d(k\x03\x001E" + bytes([level])
+            + b"\x1d(k" + struct.pack("<H", n) + b"1P0" + data + b"\x1d(k\x03\x001Q0")
+
+
+def barcode(m, data):
+    """GS k m: data ended by NUL (m up to 6) or counted (m from 65), 60 dots high, modules 2 dots."""
+    return b"\x1dh\x3c\x1dw\x02\x1dk" + bytes([m]) + (bytes([len(data)]) + data if m >= 65 else data + b"\0") + b"\n"
+
+
+PREVIEW = os.path.join(BIN, "receipt-preview")
+
+
+@unittest.skipUnless(os.path.exists(PREVIEW) and shutil.which("zbarimg"), "receipt-preview or zbarimg missing")
+class ReceiptPictureTest(unittest.TestCase):
+    """receipt-preview draws a job as the virtual printer does; zbarimg reads the codes back."""
+
+    def preview(self, job, *options):
+        folder = tempfile.mkdtemp(prefix="tovi_picture_")
+        self.addCleanup(shutil.rmtree, folder, True)
+        with open(os.path.join(folder, "job.bin"), "wb") as f:
+            f.write(job)
+        out = os.path.join(folder, "job.png")
+        r = subprocess.run([PREVIEW] + list(options) + [os.path.join(folder, "job.bin"), out], capture_output=True)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        codes = subprocess.run(["zbarimg", "-q", out], capture_output=True).stdout.decode("utf-8", "replace")
+        return sorted(codes.splitlines()), r.stderr.decode("utf-8")
+
+    def test_codes_read_back_exactly(self):
+        # A 132-byte address: its length byte 0x87 is what a text job would have turned into "?".
+        address = b"https://pos.example.com/e-invoice?no=TOVI-000123&shop=42&till=7&sum=23.10&" + b"x" * 58
+        self.assertEqual(len(address), 132)
+        cases = [
+            ("QR, level M, module 6", qr(address), ["QR-Code:" + address.decode()], ()),
+            ("QR, level H, module 3, centred", b"\x1ba\x01" + qr(b"TOVI", 3, 0x33), ["QR-Code:TOVI"], ()),
+            ("EAN-13, the check digit added", barcode(2, b"690123456789"), ["EAN-13:6901234567892"], ()),
+            ("EAN-13 counted", barcode(67, b"6901234567892"), ["EAN-13:6901234567892"], ()),
+            ("CODE128, code set B", barcode(73, b"{BTOVI-0001"), ["CODE-128:TOVI-0001"], ()),
+            ("CODE128, code set C", barcode(73, b"{C" + bytes([12, 34, 56])), ["CODE-128:123456"], ()),
+            ("CODE39", barcode(4, b"ABC123"), ["CODE-39:ABC123"], ()),
+            ("58 mm, all three", qr(b"58") + barcode(73, b"{B58") + barcode(69, b"58"),
+             ["CODE-128:58", "CODE-39:58", "QR-Code:58"], ("--paper", "58")),
+        ]
+        for name, job, codes, options in cases:
+            with self.subTest(name):
+                self.assertEqual(self.preview(b"\x1b@" + job + b"\x1dVB\x00", *options)[0], codes)
+
+    def test_commands_not_drawn_are_named(self):
+        codes, err = self.preview(b"\x1b{\x01A\n\x1d(L\x02\x0000")
+        self.assertEqual(err, "not drawn, at byte 0: [SKIPPED UPSIDE DOWN ON]\n"
+                              "not drawn, at byte 5: [SKIPPED 1D 28 4C 02 00 30 30]\n")
+
 
 def socat_pair(folder):
     """Two linked ptys: bytes written to `a` come out of `b`."""

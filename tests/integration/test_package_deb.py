@@ -19,7 +19,8 @@ from test_updater_server import UpdateServer, make_pki, manifest_bytes  # noqa: 
 from virtual_display import VirtualDisplay, visible_windows, wait_for  # noqa: E402
 
 FOLDER = "/opt/tovipos"
-PROGRAM_FILES = ["tovipos", "tovipos_print", "libwinprint.so", "libapi_com.so", "libtovi_webengine.so", "cacert.pem"]
+PROGRAM_FILES = ["tovipos", "tovipos_print", "libwinprint.so", "libapi_com.so", "libtovi_webengine.so", "receipt-preview",
+                 "cacert.pem"]
 
 
 def dpkg(*args):
@@ -104,6 +105,15 @@ class DebPackageTest(unittest.TestCase):
             if proc.poll() is None:
                 proc.kill()
                 proc.wait()
+
+        # The receipt picture works with what the package depends on (its libraries and the font).
+        job = os.path.join(self.tmp, "job.bin")
+        with open(job, "wb") as f:
+            f.write("\x1b@中文 12.50\n".encode("gb2312") + b"\x1dk\x04TOVI\x00\x1dVB\x00")
+        r = subprocess.run([os.path.join(FOLDER, "receipt-preview"), job, job + ".png"], capture_output=True)
+        self.assertEqual((r.returncode, r.stderr), (0, b""))
+        with open(job + ".png", "rb") as f:
+            self.assertEqual(f.read(8), b"\x89PNG\r\n\x1a\n")
 
         # Installing again keeps the till's settings, and drops what the updater kept of an
         # earlier release (it belongs to the files the package replaces).

@@ -105,6 +105,28 @@ INSTANTIATE_TEST_SUITE_P(
         OtherCase{"ExactlyTheSizeLimit", opencashRequest, sized(kMaxRequestBytes), "opencash USB"}),
     [](const auto& p) { return std::string(p.param.name); });
 
+// toviPrintRaw: the job file holds the decoded bytes exactly, whatever they are.
+TEST(RawRequests, WriteTheDecodedBytes) {
+    struct Case {
+        const char* data;
+        std::string bytes;
+    };
+    const Case cases[] = {
+        {"AA==", std::string(1, '\0')},
+        {"G0AdVkIA", std::string("\x1B\x40\x1D\x56\x42\x00", 6)},
+        {"/+7/", "\xFF\xEE\xFF"},
+        {"AAEC", std::string("\x00\x01\x02", 3)},
+        {"gIE=", "\x80\x81"},
+    };
+    for (const Case& c : cases) {
+        const DeviceCommand got = printRawRequest(std::string(R"({"interface":"USB","data":")") + c.data + "\"}");
+        ASSERT_TRUE(got.job.has_value()) << c.data;
+        EXPECT_EQ(got.job->name, "PrintRaw1.bin");
+        EXPECT_EQ(got.job->bytes, c.bytes) << c.data;
+        EXPECT_EQ(got.commandLine, "printraw PrintRaw1.bin USB");
+    }
+}
+
 struct RefusalCase {
     const char* name;
     DeviceCommand (*build)(std::string_view);
@@ -143,6 +165,28 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"FirstMissingKeyIsNamed", receipt, R"({"data":"x"})", "missing key: interface", "KeyError"},
         RefusalCase{"CapitalisedKeyCountsAsMissing", opencashRequest, R"({"Interface":"USB"})",
                     "missing key: interface", "KeyError"},
+        RefusalCase{"RawWithoutData", printRawRequest, R"({"interface":"USB"})", "missing key: data", "KeyError"},
+        // Base64 of RFC 4648 only: whole padded groups of the standard alphabet and nothing else.
+        RefusalCase{"RawEmptyData", printRawRequest, R"({"interface":"USB","data":""})", "data holds no bytes",
+                    "ValueError"},
+        RefusalCase{"RawNumberData", printRawRequest, R"({"interface":"USB","data":12})", "data holds no bytes",
+                    "ValueError"},
+        RefusalCase{"RawNoPadding", printRawRequest, R"({"interface":"USB","data":"G0A"})", "data is not base64",
+                    "ValueError"},
+        RefusalCase{"RawLineBreak", printRawRequest, R"({"interface":"USB","data":"G0Ad\nVkIA"})",
+                    "data is not base64", "ValueError"},
+        RefusalCase{"RawUrlAlphabet", printRawRequest, R"({"interface":"USB","data":"_-7_"})", "data is not base64",
+                    "ValueError"},
+        RefusalCase{"RawPaddingInside", printRawRequest, R"({"interface":"USB","data":"AA==AAAA"})",
+                    "data is not base64", "ValueError"},
+        RefusalCase{"RawPaddingNotAtTheEnd", printRawRequest, R"({"interface":"USB","data":"A=AA"})",
+                    "data is not base64", "ValueError"},
+        RefusalCase{"RawLeftoverBits", printRawRequest, R"({"interface":"USB","data":"AB=="})", "data is not base64",
+                    "ValueError"},
+        RefusalCase{"RawTooMuchPadding", printRawRequest, R"({"interface":"USB","data":"A==="})", "data is not base64",
+                    "ValueError"},
+        RefusalCase{"RawPathForInterface", printRawRequest, R"({"interface":"../x","data":"AA=="})",
+                    "interface is not a device name: ../x", "ValueError"},
         RefusalCase{"DisplayWithoutBaudrate", displayRequest, R"({"interface":"COM3","display_type":"2","ysje":"1"})",
                     "missing key: baudrate", "KeyError"},
         RefusalCase{"MillionDeepUnclosed", opencashRequest, R"({"interface":"USB","x":)" + std::string(1000000, '['),
@@ -213,9 +257,10 @@ TEST(InterfaceNames, DeviceNamesPassAndAnythingLikeAPathIsRefused) {
     const auto display = [&](const std::string& i) {
         return displayRequest(R"({"interface":")" + json(i) + R"(","display_type":"2","ysje":"1","baudrate":"9600"})");
     };
+    const auto raw = [&](const std::string& i) { return printRawRequest(R"({"interface":")" + json(i) + R"(","data":"AA=="})"); };
     using Build = std::function<DeviceCommand(const std::string&)>;
     for (const Case& c : cases) {
-        for (const Build& build : {Build(print), Build(drawer), Build(display)}) {
+        for (const Build& build : {Build(print), Build(drawer), Build(display), Build(raw)}) {
             if (c.accepted) {
                 EXPECT_NO_THROW(build(c.name)) << c.name;
             } else {

@@ -59,7 +59,7 @@ protected:
     FakeWindow* main = nullptr;
 };
 
-TEST(ShellCreation, RunsTheStepsInOrderAndBindsTheEightFunctions) {
+TEST(ShellCreation, RunsTheStepsInOrderAndBindsTheNineFunctions) {
     calls().clear();
     testing::FakeApplication app;
     EngineApi engine = testing::fakeEngine();
@@ -78,6 +78,7 @@ TEST(ShellCreation, RunsTheStepsInOrderAndBindsTheEightFunctions) {
         "wkeJsBindFunction toviWinClose null 1", "wkeJsBindFunction toviScreenfull null 1",
         "wkeJsBindFunction toviPrint null 1", "wkeJsBindFunction toviRijie null 1",
         "wkeJsBindFunction toviOpencash null 1", "wkeJsBindFunction toviDisplay null 1",
+        "wkeJsBindFunction toviPrintRaw null 1",
         "frame0.timer 1 60000"};  // the loop's minute that proves a release on trial
     EXPECT_EQ(calls(), expected);
 
@@ -303,6 +304,9 @@ INSTANTIATE_TEST_SUITE_P(
         BridgeCase{"Display", "toviDisplay",
                    {R"({"interface":"COM3","display_type":"2","ysje":"12.50","baudrate":"9600"})"}, {},
                    {"display 2 12.50 COM3 9600"}, false},
+        BridgeCase{"PrintRaw", "toviPrintRaw", {R"({"interface":"USB","data":"G0AA"})"}, {"PrintRaw1.bin"},
+                   {"printraw PrintRaw1.bin USB"}, false},
+        BridgeCase{"PrintRawNotBase64", "toviPrintRaw", {R"({"interface":"USB","data":"G0A"})"}, {}, {}, true},
         BridgeCase{"NotJson", "toviPrint", {"hello"}, {}, {}, true},
         BridgeCase{"NoArgument", "toviOpencash", {}, {}, {}, true},  // "undefined" is no JSON
         BridgeCase{"MissingData", "toviPrint", {R"({"interface":"USB","opencash":"T","cut":"T","blankrow":"3"})"}, {},

@@ -71,6 +71,9 @@ const std::vector<LengthCase> kCompleteJobs = {
     {"counted bar code cut short by a NUL", {0x1D, 0x6B, 0x49, 0x05, 'A', 'B', 0x00, 'C', 'D'}, 6},
     {"tab stops end with their NUL", {0x1B, 0x44, 0x08, 0x10, 0x00, 'A'}, 6},
     {"unknown command is two bytes", {0x1B, 0x5A, 0x00, 'A'}, 2},
+    // Blocks framed by counts are no part of the rule: their data may hold any byte.
+    {"GS ( k is two bytes", {0x1D, 0x28, 0x6B, 0x03, 0x00, 0x31, 0x43, 0x03}, 4},
+    {"GS v 0 is two bytes", {0x1D, 0x76, 0x30, 0x00, 0x01, 0x00, 0x01, 0x00, 0xFF}, 3},
     {"lone ESC before the NUL", {'A', 0x1B, 0x00, 'B'}, 2},
     {"lone GS at the very end", {'A', 0x1D}, 2},
     {"CR, HT and FF are plain bytes", {0x0D, 0x09, 0x0C, 'A'}, 4},
@@ -129,6 +132,34 @@ TEST(EscposElementLength, NeverGoesPastAvailable) {
         }
 }
 
+// With a known length, the blocks that counts frame are one element each.
+TEST(EscposElement, CountedBlocksWhenTheLengthIsKnown) {
+    const LengthCase cases[] = {
+        {"ESC * 33, 2 columns of 3 bytes", {0x1B, 0x2A, 0x21, 0x02, 0x00, 1, 2, 3, 4, 5, 6, 'A'}, 11},
+        {"ESC * 0, 2 columns of 1 byte", {0x1B, 0x2A, 0x00, 0x02, 0x00, 0, 0, 'A'}, 7},
+        {"GS v 0, 1 x 2 bytes", {0x1D, 0x76, 0x30, 0x00, 0x01, 0x00, 0x02, 0x00, 0x00, 0xFF, 'A'}, 10},
+        {"GS v other than 0", {0x1D, 0x76, 0x31, 'A'}, 2},
+        {"GS ( k", {0x1D, 0x28, 0x6B, 0x03, 0x00, 0x31, 0x43, 0x06, 'A'}, 8},
+        {"GS ( L with 256 bytes", [] { Bytes b{0x1D, 0x28, 0x4C, 0x00, 0x01}; b.resize(261, 0); return b; }(), 261},
+        {"GS 8 L", {0x1D, 0x38, 0x4C, 0x02, 0x00, 0x00, 0x00, 0x30, 0x45, 'A'}, 9},
+        {"GS *", {0x1D, 0x2A, 0x01, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 'A'}, 12},
+        {"FS ( A", {0x1C, 0x28, 0x41, 0x02, 0x00, 0x30, 0x30, 'A'}, 7},
+        {"ESC ( A", {0x1B, 0x28, 0x41, 0x01, 0x00, 0x61, 'A'}, 6},
+    };
+    for (const auto& c : cases) {
+        const auto e = tovi::devices::escposElement(c.data.data(), c.data.size());
+        EXPECT_EQ(e.length, c.end) << c.name;
+        EXPECT_TRUE(e.complete) << c.name;
+    }
+    // A count beyond the data: the rest of the data, and incomplete.
+    const Bytes cut = {0x1D, 0x28, 0x6B, 0xFF, 0xFF, 0x31};
+    for (std::size_t avail = 0; avail <= cut.size(); ++avail) {
+        const auto e = tovi::devices::escposElement(cut.data(), avail);
+        EXPECT_EQ(e.length, avail);
+        EXPECT_FALSE(e.complete && avail > 0);
+    }
+}
+
 std::string str(const Bytes& b) { return std::string(b.begin(), b.end()); }
 
 struct TranscriptCase {
@@ -154,10 +185,23 @@ const std::vector<TranscriptCase> kTranscripts = {
     {"command cut short by the end", {'A', 0x1B, 0x70, 0x30}, "A[TRUNCATED 1B 70 30]"},
     {"lone introducer at the end", {'A', 0x1D}, "A[TRUNCATED 1D]"},
     {"text NUL in a written job", {'A', 0x00, 'B'}, "A[0x00]B"},
+    {"QR code", {0x1D, 0x28, 0x6B, 0x04, 0x00, 0x31, 0x41, 0x32, 0x00, 0x1D, 0x28, 0x6B, 0x03, 0x00, 0x31, 0x43, 0x06,
+                 0x1D, 0x28, 0x6B, 0x03, 0x00, 0x31, 0x45, 0x31, 0x1D, 0x28, 0x6B, 0x05, 0x00, 0x31, 0x50, 0x30, 'a',
+                 0x87, 0x1D, 0x28, 0x6B, 0x03, 0x00, 0x31, 0x51, 0x30},
+     "[QR MODEL 2][QR MODULE 6 DOTS][QR ERROR M][QR DATA \"a\\x87\"][QR PRINT]"},
+    {"images", {0x1D, 0x76, 0x30, 0x00, 0x02, 0x00, 0x01, 0x00, 0xFF, 0x00, 0x1B, 0x2A, 0x21, 0x01, 0x00, 1, 2, 3},
+     "[RASTER IMAGE 16x1 MODE 0][BIT IMAGE 33 1 COLUMNS]"},
+    {"long block", [] { Bytes b{0x1D, 0x28, 0x4C, 0x20, 0x00}; b.resize(37, 0xAB); return b; }(),
+     "[1D 28 4C 20 00 AB AB AB ... (37 bytes)]"},
 };
 
 TEST(EscposTranscript, Tags) {
     for (const auto& c : kTranscripts) EXPECT_EQ(escposTranscript(str(c.job)), c.text) << c.name;
+}
+
+TEST(EscposTranscript, NamesTheCommandsThePictureSkipped) {
+    const Bytes job = {0x1B, 0x7B, 0x01, 'A', 0x1D, 0x28, 0x4C, 0x01, 0x00, 0x30};
+    EXPECT_EQ(escposTranscript(str(job), {0, 4}), "[SKIPPED UPSIDE DOWN ON]A[SKIPPED 1D 28 4C 01 00 30]");
 }
 
 }  // namespace

@@ -11,7 +11,7 @@ using Kind = PrinterTarget::Kind;
 TEST(DeviceSettings, ReadsEveryKey) {
     std::string warnings;
     const DeviceSettings s = parseDeviceSettings(
-        "[printer]\nname = Receipt 80\ndevice=/dev/usb/lp1\nfolder=jobs\naddress=[::1]:9101\nwrite_timeout=500\n"
+        "[printer]\nname = Receipt 80\ndevice=/dev/usb/lp1\nfolder=jobs\naddress=[::1]:9101\nwrite_timeout=500\npaper=58\n"
         "[serial]\nport1=/dev/ttyUSB0\nPORT12 = /dev/pts/7\nport0=/dev/null\nportx=/dev/zero\nwrite_timeout=750\n"
         "[ports]\nreceipt=/dev/usb/lp2\n",
         "/opt/pos", PathStyle::Posix, &warnings);
@@ -21,6 +21,7 @@ TEST(DeviceSettings, ReadsEveryKey) {
     EXPECT_EQ(s.printerFolder, "/opt/pos/jobs");
     EXPECT_EQ(s.printerAddress, "[::1]:9101");
     EXPECT_EQ(s.printerWriteTimeoutMs, 500);
+    EXPECT_EQ(paperDots(s.paperMm), 384);
     EXPECT_EQ(s.serialWriteTimeoutMs, 750);
     EXPECT_EQ(s.serialPorts, (std::map<int, std::string>{{1, "/dev/ttyUSB0"}, {12, "/dev/pts/7"}}));
     EXPECT_EQ(s.ports, (std::map<std::string, std::string>{{"RECEIPT", "/dev/usb/lp2"}}));
@@ -34,6 +35,15 @@ TEST(DeviceSettings, BadTimeoutsKeepTheDefaultAndSaySo) {
             parseDeviceSettings(std::string("[serial]\nwrite_timeout=") + bad + "\n", "/x", PathStyle::Posix, &warnings);
         EXPECT_EQ(s.serialWriteTimeoutMs, DeviceSettings{}.serialWriteTimeoutMs) << bad;
         EXPECT_NE(warnings.find("write_timeout"), std::string::npos) << bad;
+    }
+}
+
+TEST(DeviceSettings, PaperIs80Or58) {
+    for (const char* bad : {"57", "80mm", "58 mm"}) {
+        std::string warnings;
+        const DeviceSettings s = parseDeviceSettings(std::string("[printer]\npaper=") + bad, "/x", PathStyle::Posix, &warnings);
+        EXPECT_EQ(paperDots(s.paperMm), 576) << bad;
+        EXPECT_NE(warnings.find("paper"), std::string::npos) << bad;
     }
 }
 

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <stdexcept>
 
 #include <unistd.h>
 
@@ -23,7 +24,7 @@ TEST(JobNumbers, NamesAndNumbers) {
         const char* name;
         std::optional<unsigned long> number;
     } cases[] = {
-        {"job-000001.bin", 1}, {"job-000042.txt", 42}, {"job-1234567.bin", 1234567}, {"job-7.bin", 7},
+        {"job-000001.bin", 1}, {"job-000042.txt", 42}, {"job-000003.png", 3}, {"job-1234567.bin", 1234567}, {"job-7.bin", 7},
         {"job-.bin", std::nullopt}, {"job-00001a.bin", std::nullopt}, {"job-000001.pdf", std::nullopt},
         {"Job-000001.bin", std::nullopt}, {"job-000001", std::nullopt}, {"job-1234567890.bin", std::nullopt},
         {"notes.txt", std::nullopt},
@@ -72,6 +73,21 @@ TEST_F(VirtualPrinter, StoresExactBytesAndATranscriptUnderRisingNumbers) {
     EXPECT_EQ(read(vp / "job-000002.bin"), job2);
     EXPECT_EQ(read(vp / "job-000001.txt"), "[INIT]\xE4\xB8\xAD\n[CUT PARTIAL]");
     EXPECT_EQ(read(vp / "job-000002.txt"), "[INIT]Z\n");
+}
+
+TEST_F(VirtualPrinter, CompanionsFollowTheJobAndTheirFailureLosesNothing) {
+    const StoredJob a = storeVirtualJob(dir_.string(), "x", [](std::string_view job) {
+        return std::vector<CompanionFile>{{"txt", "text of " + std::string(job)}, {"png", "picture"}};
+    });
+    ASSERT_TRUE(a.result.ok()) << a.result.reason;
+    EXPECT_EQ(read(dir_ / "job-000001.txt"), "text of x");
+    EXPECT_EQ(read(dir_ / "job-000001.png"), "picture");
+    const StoredJob b = storeVirtualJob(dir_.string(), "y", [](std::string_view) -> std::vector<CompanionFile> {
+        throw std::runtime_error("no font");
+    });
+    ASSERT_TRUE(b.result.ok()) << b.result.reason;
+    EXPECT_EQ(read(dir_ / "job-000002.bin"), "y");
+    EXPECT_FALSE(fs::exists(dir_ / "job-000002.txt"));
 }
 
 TEST_F(VirtualPrinter, NeverOverwritesWhatIsThere) {

@@ -38,6 +38,13 @@ TEST_P(Protocol, TheSupportProgramReadsBackWhatTheClientBuilt) {
             EXPECT_EQ(built.job->name, w.jobFile);
             break;
         }
+        case support::Command::PrintRaw: {
+            const protocol::PrintRawWords w = protocol::printRawWords(args);
+            words = {w.jobFile, w.printer};
+            ASSERT_TRUE(built.job.has_value());
+            EXPECT_EQ(built.job->name, w.jobFile);
+            break;
+        }
         case support::Command::OpenCash: words = {protocol::openCashWords(args).printer}; break;
         case support::Command::Display: {
             const protocol::DisplayWords w = protocol::displayWords(args);
@@ -60,6 +67,8 @@ INSTANTIATE_TEST_SUITE_P(
         RoundTrip{"ChineseDeviceName", receipt,
                   R"({"interface":"收银打印机","opencash":"1","cut":"2","blankrow":"255","data":""})",
                   support::Command::Print, {"PrintOut1.txt", "收银打印机", "1", "2", "255"}},
+        RoundTrip{"RawJob", client::printRawRequest, R"({"interface":"lpt1","data":"G0A="})", support::Command::PrintRaw,
+                  {"PrintRaw1.bin", "lpt1"}},
         RoundTrip{"Drawer", client::opencashRequest, R"({"interface":"COM2"})", support::Command::OpenCash, {"COM2"}},
         RoundTrip{"Display", client::displayRequest,
                   R"({"interface":"COM3","display_type":"2","ysje":"12.50","baudrate":"9600"})",

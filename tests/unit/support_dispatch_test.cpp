@@ -30,6 +30,8 @@ TEST(DecideCommand, CountSelectsTheWord) {
         {{"p", "打印é"}, Command::Unknown, "您的调用命令是:打印é" + kWrong},
         {{"p", ""}, Command::Unknown, "您的调用命令是:" + kWrong},
         {{"p", "print ", "f", "USB", "TRUE", "TRUE", "3"}, Command::Unknown, "您的调用命令是:PRINT " + kWrong},
+        {{"p", "PrintRaw", "f", "USB"}, Command::PrintRaw, ""},
+        {{"p", "printraw", "f"}, Command::Unknown, "您的调用命令是:PRINTRAW" + kWrong},
     };
     for (const auto& c : cases) {
         const Decision d = decideCommand(c.args);
@@ -76,18 +78,60 @@ TEST(Dispatch, PrintRoutesAndReports) {
     }
 }
 
-TEST(Dispatch, FeedLinesOutsideZeroTo255AreAWrongCallAndSendNothing) {
+TEST(Dispatch, FeedLinesAbove255AreAWrongCallAndBelowZeroFeedNothing) {
     struct Case {
         const char* feed;
         bool printed;
+        std::size_t feeds;
     };
-    const Case cases[] = {{"255", true}, {"+7", true}, {"2147483647", false}};
+    const Case cases[] = {{"255", true, 255}, {"+7", true, 7}, {"-1", true, 0}, {"-2147483648", true, 0},
+                          {"256", false, 0}, {"2147483647", false, 0}};
     for (const auto& c : cases) {
         Rig run;
         run.system.files["job"] = "x";
-        run({"p", "print", "job", "USB", "TRUE", "TRUE", c.feed});
-        EXPECT_EQ(run.devices.calls.size(), c.printed ? 1u : 0u) << c.feed;
+        run({"p", "print", "job", "USB", "F", "F", c.feed});
+        ASSERT_EQ(run.devices.calls.size(), c.printed ? 1u : 0u) << c.feed;
+        if (c.printed) {
+            EXPECT_EQ(run.devices.calls[0].data, "\x1B\x40x\n" + std::string(c.feeds, '\n')) << c.feed;
+        }
         EXPECT_EQ(run.system.messages, c.printed ? Args{} : Args{"您的调用命令是:PRINT" + kWrong}) << c.feed;
+    }
+}
+
+// PRINTRAW: the file's bytes as they are, with their length; "USB" needs winPrintBytes.
+TEST(Dispatch, RawJobsGoOutExactlyOrNotAtAll) {
+    struct Case {
+        const char* name;
+        Args args;
+        bool printBytes;
+        int result;
+        std::string call, port, message;
+    };
+    const std::string job("\x1D\x28\x6B\x00\x87\x00\xFF", 7);
+    const Case cases[] = {
+        {"usb", {"p", "printraw", "job", "usb"}, true, 0, "winPrintBytes", "", ""},
+        {"port", {"p", "printraw", "job", "com2"}, true, 0, "winWriteFile", "COM2", ""},
+        {"usb_fails", {"p", "printraw", "job", "USB"}, true, 3, "winPrintBytes", "", "打印小票出错"},
+        // Another maker's library: winPrint would stop at the first NUL, so nothing is sent.
+        {"usb_without_print_bytes", {"p", "printraw", "job", "USB"}, false, 0, "", "", "打印小票出错"},
+        {"port_without_print_bytes", {"p", "printraw", "job", "LPT1"}, false, 0, "winWriteFile", "LPT1", ""},
+        {"missing", {"p", "printraw", "gone", "USB"}, true, 0, "", "", "打印小票出错"},
+        {"empty", {"p", "printraw", "empty", "USB"}, true, 0, "", "", "打印小票出错"},
+    };
+    for (const auto& c : cases) {
+        Rig run;
+        run.system.files["job"] = job;
+        run.system.files["empty"] = "";
+        run.devices.printBytes = c.printBytes;
+        run.devices.printResult = run.devices.writeResult = c.result;
+        run(c.args);
+        EXPECT_EQ(run.devices.names(), c.call.empty() ? Args{} : Args{c.call}) << c.name;
+        if (!c.call.empty()) {
+            EXPECT_EQ(run.devices.calls[0].data, job) << c.name;
+            EXPECT_EQ(run.devices.calls[0].a, 7) << c.name;
+            EXPECT_EQ(run.devices.calls[0].port, c.port) << c.name;
+        }
+        EXPECT_EQ(run.system.messages, c.message.empty() ? Args{} : Args{c.message}) << c.name;
     }
 }
 

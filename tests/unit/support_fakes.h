@@ -27,6 +27,7 @@ struct FakeDevices final : DeviceLibraries {
     std::vector<Call> calls;
     int printResult = 0;
     int writeResult = 0;
+    bool printBytes = true;  // the library has winPrintBytes
     int initResult = 1;
     int sendResult = 1;
 
@@ -34,6 +35,11 @@ struct FakeDevices final : DeviceLibraries {
         // No length: the data ends where the real library ends it.
         const auto* bytes = reinterpret_cast<const unsigned char*>(data);
         calls.push_back({"winPrint", {}, std::string(data, tovi::devices::escposJobLength(bytes)), 0, 0});
+        return printResult;
+    }
+    bool hasWinPrintBytes() const override { return printBytes; }
+    int winPrintBytes(const char* data, int length) override {
+        calls.push_back({"winPrintBytes", {}, std::string(data, static_cast<std::size_t>(length)), length, 0});
         return printResult;
     }
     int winWriteFile(const char* port, const char* data, int length) override {
