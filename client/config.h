@@ -1,5 +1,5 @@
-// config.ini: section "base"; the start-up reads "url" (the update check reads its own keys, see
-// client/updater). Opened by its bare name in the current folder, read afresh by each reader.
+// config.ini: section "base"; the start-up reads "url" and "trustedOrigins" (the update check reads
+// its own keys, see client/updater). Opened by its bare name in the current folder, read afresh by each reader.
 #pragma once
 
 #include <string>
@@ -16,6 +16,10 @@ std::string defaultStartUrl();
 
 // The start page address of a parsed config.ini: (base, url) or the default.
 std::string startUrl(const IniFile& config);
+
+// The further origins that the page's functions answer: (base, trustedOrigins), blank-separated,
+// or empty.
+std::string trustedOriginsList(const IniFile& config);
 
 // Loads config.ini from the current folder; IOError "cannot open: config.ini" when it cannot.
 IniFile loadConfig();
