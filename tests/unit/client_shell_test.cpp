@@ -43,8 +43,8 @@ protected:
     // Stands for the update window of the splash.
     FakeWindow splash{"splash"};
 
-    jsValue callPage(const std::string& name, std::vector<std::string> args = {}) {
-        FakeCall call{std::move(args)};
+    jsValue callPage(const std::string& name, std::vector<std::string> args = {}, std::string origin = "null") {
+        FakeCall call{std::move(args), std::move(origin)};
         return engineState().bound.at(name)(&call, nullptr);
     }
     void documentReady() { engineState().ready(testing::fakeView(), engineState().readyContext); }
@@ -324,6 +324,80 @@ TEST_F(ShellTest, AJobFileThatCannotBeWrittenIsShownOnTheUiThreadAndTheNextReque
     shell->waitForDevices();
     EXPECT_EQ(devices.started, std::vector<std::string>{"print PrintOut1.txt USB TRUE TRUE 3"});
     EXPECT_TRUE(testing::posted().calls.empty());
+}
+
+// An engine that names each call's origin: every function of the table answers the trusted
+// origins only. A refused call reads nothing, does nothing and shows no box; the log hears of it
+// once a second at most, the refusals in between counted in the next line.
+struct OriginCase {
+    const char* name;
+    const char* origin;
+    bool admitted;
+};
+
+class CallerOrigin : public ShellTest, public ::testing::WithParamInterface<OriginCase> {
+protected:
+    void SetUp() override {
+        ShellTest::SetUp();
+        engine.jsCallerOrigin = testing::fakeCallerOrigin;
+        engine.wkeGetStartOrigin = testing::fakeStartOrigin;
+        shell->guardOrigins(OriginGuard({"https://shop.example", "http://127.0.0.1:8080"},
+                                        [this](const std::string& line) { logged.push_back(line); },
+                                        [this] { return now; }));
+    }
+    std::vector<std::string> logged;
+    std::chrono::steady_clock::time_point now{};
+};
+
+TEST_P(CallerOrigin, EveryFunctionAnswersTrustedOriginsOnly) {
+    const OriginCase& c = GetParam();
+    ASSERT_GE(engineState().boundOrder.size(), 8u);
+    for (const std::string& fn : engineState().boundOrder) {
+        if (fn == "toviWinClose") continue;  // would end the other calls
+        const std::size_t before = calls().size();
+        EXPECT_EQ(callPage(fn, {R"({"interface":"USB"})"}, c.origin), 0) << fn;
+        if (!c.admitted) {
+            EXPECT_EQ(callsAfter(before), std::vector<std::string>{}) << fn << " did something";
+        }
+    }
+    shell->waitForDevices();
+    EXPECT_EQ(devices.started, c.admitted ? std::vector<std::string>{"opencash USB"} : std::vector<std::string>{});
+    EXPECT_EQ(called("wkeResize 1920 1080"), c.admitted);
+    EXPECT_EQ(problems.size(), c.admitted ? 3u : 0u);  // the three requests that lack keys
+    // Every call of the turn was refused; one line said so.
+    EXPECT_EQ(logged, c.admitted ? std::vector<std::string>{}
+                                 : std::vector<std::string>{"refused toviWinMin from " + std::string(c.origin) +
+                                                            ": not a trusted origin"});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Origins, CallerOrigin,
+    ::testing::Values(OriginCase{"TheStartOrigin", "https://shop.example", true},
+                      OriginCase{"SpelledOtherwise", "HTTPS://Shop.Example:443", true},
+                      OriginCase{"AListedOne", "http://127.0.0.1:8080", true},
+                      OriginCase{"AnotherPort", "http://127.0.0.1:8081", false},
+                      OriginCase{"ASuffixedHost", "https://shop.example.evil.test", false},
+                      OriginCase{"Opaque", "null", false}, OriginCase{"Nothing", "", false},
+                      OriginCase{"LocalFiles", "file://", false}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST_F(CallerOrigin, RefusalsAreLoggedOnceASecondAndTheStartAddressesRedirectIsTrusted) {
+    const std::string evil = R"({"interface":"USB"})";
+    callPage("toviOpencash", {evil}, "http://evil.test");
+    now += std::chrono::milliseconds(999);
+    callPage("toviOpencash", {evil}, "http://evil.test");
+    callPage("toviDisplay", {evil}, "null");
+    now += std::chrono::milliseconds(1);
+    callPage("toviPrint", {evil}, "null");
+    // The first load ended at another origin: its calls are answered, and the log says so.
+    engineState().startOrigin = "https://moved.example";
+    callPage("toviOpencash", {evil}, "https://moved.example");
+    shell->waitForDevices();
+    EXPECT_EQ(devices.started, std::vector<std::string>{"opencash USB"});
+    EXPECT_EQ(logged, (std::vector<std::string>{
+                          "refused toviOpencash from http://evil.test: not a trusted origin",
+                          "refused toviPrint from null: not a trusted origin (2 more refused since the last such line)",
+                          "the page's functions also answer https://moved.example, reached by the start address"}));
 }
 
 }  // namespace
