@@ -10,8 +10,9 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
-#include <iterator>
 #include <fstream>
+#include <iterator>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -35,11 +36,14 @@ const EngineApi* loadEngine() {
     if (!*library) return nullptr;
     static EngineApi api{};
     bool complete = true;
-    tovi::engine::forEachFunction(api, [&](auto& slot, const char* name) {
+    const auto bind = [&](auto& slot, const char* name) {
         void* address = library->find(name);
         complete = complete && address;
         tovi::bindSymbol(slot, address);
-    });
+    };
+    // This engine has the optional functions too.
+    tovi::engine::forEachFunction(api, bind);
+    tovi::engine::forEachOptionalFunction(api, bind);
     return complete ? &api : nullptr;
 }
 
@@ -51,6 +55,7 @@ struct Record {
         std::string function;
         std::string first;
         std::string second;
+        std::string origin;
     };
     std::vector<Call> calls;
     int ready = 0;
@@ -71,7 +76,7 @@ Record record;
 // The native side of every bound test function: its context is the function's name.
 jsValue TOVI_ENGINE_CALL recordCall(jsExecState es, void* context) {
     Record::Call call{static_cast<const char*>(context), api->jsToString(es, api->jsArg(es, 0)),
-                      api->jsToString(es, api->jsArg(es, 1))};
+                      api->jsToString(es, api->jsArg(es, 1)), api->jsCallerOrigin(es)};
     record.calls.push_back(call);
     if (record.onCall) record.onCall(call);
     return 0;
@@ -362,6 +367,51 @@ TEST_F(WebEngine, APagesStrictContentSecurityPolicyDoesNotBlockTheBridge) {
     EXPECT_EQ(record.argumentsOf("toviEcho"), (std::vector<std::string>{"eval blocked"}))
         << "the policy is in force, and the bound function still works";
     EXPECT_EQ(record.ready, 1);
+}
+
+// Each call names the origin of the frame whose script made it, at any depth, whatever the page
+// does in its own world; local files share "file://", opaque documents are "null".
+TEST_F(WebEngine, EachCallNamesTheOriginOfItsOwnFrame) {
+    bind("toviEcho");
+    wkeWebView view = createView();
+    EXPECT_EQ(api->wkeGetStartOrigin(view), nullptr) << "nothing has committed yet";
+    // A sandboxed frame forges the event that carries calls, naming the top page's origin.
+    const std::string forge = "document.dispatchEvent(new CustomEvent('toviCall', {detail: JSON.stringify("
+                              "{fn: 'toviEcho', args: ['forged'], origin: 'file://'})}));";
+    write("same.html", "<script>toviEcho('same')</script><iframe sandbox='allow-scripts' srcdoc=\"<script>"
+                       "toviEcho('nested sandboxed')</script>\"></iframe>");
+    const fs::path page = write(
+        "frames.html",
+        "<!doctype html><meta charset='utf-8'><title>frames</title><script>\n"
+        "toviEcho('top');\n"
+        "toviEcho('handler ' + typeof window.webkit);\n"
+        "Object.defineProperty(window, 'origin', {value: 'https://shop.example'});\n"
+        "toviEcho('redefined');\n"
+        "</script>\n"
+        "<iframe src='same.html'></iframe>\n"
+        "<iframe srcdoc=\"<script>toviEcho('srcdoc')</script>\"></iframe>\n"
+        "<iframe src=\"data:text/html,<script>toviEcho('data')</script>\"></iframe>\n"
+        "<iframe sandbox='allow-scripts' srcdoc=\"<script>" + forge + "</script>\"></iframe>\n");
+    api->wkeLoadURL(view, fileUrl(page).c_str());
+    const std::map<std::string, std::string> expected = {
+        {"top", "file://"},  {"handler undefined", "file://"}, {"redefined", "file://"},
+        {"same", "file://"}, {"nested sandboxed", "null"},     {"srcdoc", "file://"},
+        {"data", "null"},    {"forged", "null"},
+    };
+    ASSERT_TRUE(waitForCalls("toviEcho", expected.size())) << record.calls.size();
+    std::map<std::string, std::string> got;
+    for (const auto& c : record.calls) got[c.first] = c.origin;
+    EXPECT_EQ(got, expected);
+    ASSERT_NE(api->wkeGetStartOrigin(view), nullptr);
+    EXPECT_STREQ(api->wkeGetStartOrigin(view), "file://");
+    EXPECT_STREQ(api->jsCallerOrigin(nullptr), "null");
+
+    // The engine's own context menu never opens.
+    gboolean handled = FALSE;
+    WebKitContextMenu* menu = webkit_context_menu_new();
+    g_signal_emit_by_name(webWidget(), "context-menu", menu, nullptr, nullptr, &handled);
+    g_object_unref(menu);
+    EXPECT_TRUE(handled);
 }
 
 TEST_F(WebEngine, BadHandlesAndArgumentsAreRefusedQuietly) {
