@@ -243,17 +243,15 @@ class ClientTest(unittest.TestCase):
         self.assertTrue(wait_for(lambda: visible_windows("tovi-slowpage"), 30), "never revealed; " + till.log())
 
     def test_only_trusted_origins_reach_the_till(self):
-        # Two plain HTTP servers: A (127.0.0.1, trusted through the start address's redirect, and as
-        # "localhost", listed) and B (127.0.0.1 untrusted; as "localhost", the start address).
-        a, b = (UpdateServer(tempfile.mkdtemp(prefix="tovi-origin-"), PKI, tls=False) for _ in range(2))
-        for srv in (a, b):
-            srv.__enter__()
-            self.addCleanup(srv.__exit__)
+        # HTTP servers A (127.0.0.1: the start's redirect; localhost: listed), B (localhost: the start).
+        a, b = (UpdateServer(tempfile.mkdtemp(prefix="tovi-origin-"), PKI, tls=False).__enter__() for _ in range(2))
+        self.addCleanup(a.__exit__)
+        self.addCleanup(b.__exit__)
         A, B, listed = a.url(""), b.url(""), a.url("", host="localhost")
 
         def serve(srv, path, script, body=""):
-            printing = ("function p(w) { toviPrint(JSON.stringify({data: w, interface: 'USB', opencash: 'FALSE', "
-                        "cut: 'FALSE', blankrow: '0'})); }")
+            printing = ("function q(w) { return JSON.stringify({data: w, interface: 'USB', opencash: 'FALSE', "
+                        "cut: 'FALSE', blankrow: '0'}); } function p(w) { toviPrint(q(w)); }")
             srv.routes[path] = Route("status", page(path, printing + script, body).encode("utf-8"),
                                      headers={"Content-Type": "text/html; charset=utf-8"})
         b.routes["/start"] = Route("redirect", status=302, reason="Found", location=A + "/pos.html")
@@ -261,18 +259,20 @@ class ClientTest(unittest.TestCase):
               "setTimeout(function () { location = '%s/nav.html'; }, 500); });" % B,
               "<iframe src='/same.html'></iframe><iframe src='%s/cross.html'></iframe><iframe src='%s/listed.html'>"
               "</iframe><iframe sandbox='allow-scripts' srcdoc=\"<script>toviPrint('x')</script>\"></iframe>"
-              % (B, listed))
+              "<iframe src=\"data:text/html,<script>toviPrint('x')</script>\"></iframe>" % (B, listed))
         serve(a, "/same.html", "p('same');", "<iframe src='%s/nested.html'></iframe>" % B)
         serve(a, "/listed.html", "p('listed');")
         serve(b, "/cross.html", "p('cross');")
-        # Depth 2: a frame of its own making, a new window of a trusted page, the message handler
-        # beneath the functions.
+        # Depth 2: a frame of its own making, a new window of a trusted page, the roads beneath the
+        # functions named with a trusted origin, after redefining its own.
         serve(b, "/nested.html", "p('nested'); var f = document.createElement('iframe'); document.body.appendChild(f);"
               "f.contentWindow.toviPrint('made'); window.open('%s/popup.html');"
-              "if (window.webkit) window.webkit.messageHandlers.toviNative.postMessage({kind: 'call', "
-              "fn: 'toviPrint', args: ['forged'], origin: '%s'}); top.postMessage('done', '*');" % (A, A))
-        serve(a, "/popup.html", "p('popup');")
+              "Object.defineProperty(window, 'origin', {value: '%s'}); var c = {kind: 'call', fn: 'toviPrint', "
+              "args: [q('forged')], origin: '%s'}; document.dispatchEvent(new CustomEvent('toviCall', {detail: "
+              "JSON.stringify(c)})); if (window.webkit) window.webkit.messageHandlers.toviNative.postMessage(c);"
+              "top.postMessage('done', '*');" % (A, A, A))
         serve(b, "/nav.html", "p('navigated'); setTimeout(function () { location = '%s/done.html'; }, 300);" % A)
+        serve(a, "/popup.html", "p('popup');")
         serve(a, "/done.html", "p('done');")
         till = Till(self, "", url=b.url("/start", host="localhost"), base_ini="trustedOrigins = %s\n" % listed.upper())
         till.run()
@@ -283,8 +283,7 @@ class ClientTest(unittest.TestCase):
         self.assertTrue(wait_for(lambda: "done" in printed(), 60), "%r; %s" % (printed(), till.log()))
         self.assertEqual(printed(), ["done", "listed", "same", "top"])
         self.assertEqual(till.box_lines(), [])
-        with open(till.path("tovipos.log"), encoding="utf-8") as f:
-            log = f.read()
+        log = till.read("tovipos.log").decode("utf-8")
         self.assertIn("the page's functions also answer %s, reached by the start address" % A, log)
         # The first refusal (the others may fall within its second).
         self.assertRegex(log, r"refused toviPrint from (null|%s): not a trusted origin" % re.escape(B))
