@@ -10,6 +10,8 @@ std::string defaultStartUrl() { return std::string("https://") + TOVI_DEFAULT_HO
 
 std::string startUrl(const IniFile& config) { return config.get(kConfigSection, "url", defaultStartUrl()); }
 
+bool offlineStart(const IniFile& config) { return config.get(kConfigSection, "offlineStart", "") == "true"; }
+
 std::string trustedOriginsList(const IniFile& config) { return config.get(kConfigSection, "trustedOrigins", ""); }
 
 IniFile loadConfig() { return IniFile::load(kConfigFile); }

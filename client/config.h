@@ -5,10 +5,11 @@
 #include <string>
 
 #include "common/ini.h"
+#include "common/support_protocol.h"
 
 namespace tovi::client {
 
-inline constexpr const char* kConfigFile = "config.ini";
+using protocol::kConfigFile;
 inline constexpr const char* kConfigSection = "base";
 
 // "https://" + the maker's host + "/tovimis/pos2.html".
@@ -16,6 +17,10 @@ std::string defaultStartUrl();
 
 // The start page address of a parsed config.ini: (base, url) or the default.
 std::string startUrl(const IniFile& config);
+
+// Whether (base, offlineStart) is exactly "true": a failed update check then starts the installed
+// release instead of ending the client.
+bool offlineStart(const IniFile& config);
 
 // The further origins that the page's functions answer: (base, trustedOrigins), blank-separated,
 // or empty.

@@ -1,32 +1,22 @@
-// The client's event log: one line per event appended to "tovipos.log" in the program folder,
-// rolled over to "tovipos.log.1" before it would pass 1 MiB. Lines are
-//   2026-12-08T14:03:05+08:00 <event text>
-// with the wall-clock time and its offset from UTC. Writing is serialised (the update worker and
-// the device-request worker log too) and never throws: a log that cannot be written is skipped.
+// The client's events in the log of common/eventlog.h: device requests and update outcomes.
 #pragma once
 
-#include <cstdint>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "common/logfile.h"
+#include "common/eventlog.h"
 
 namespace tovi::client {
 
-inline constexpr const char* kLogFileName = "tovipos.log";
-inline constexpr std::uint64_t kLogRollOverBytes = 1 << 20;
-// Longer event texts are cut (at a character boundary) so that no single event floods the log.
-inline constexpr std::size_t kMaxEventText = 4096;
-
-// "2026-12-08T14:03:05+08:00"; "-03:30" west of UTC, "+00:00" on it.
-std::string timestampText(const LocalTime& time);
-
-// The timestamp, a blank, the text and LF. Control characters in the text are written as \n, \r,
-// \t or \xHH, so that text from outside (a command line, an error message) stays on one line.
-std::string logLine(const LocalTime& time, std::string_view text);
+using tovi::EventLog;
+using tovi::kLogFileName;
+using tovi::kLogRollOverBytes;
+using tovi::kMaxEventText;
+using tovi::logEvent;
+using tovi::logLine;
+using tovi::timestampText;
 
 // "device request <kind>: <command line>, exit code <n>", or ", started" when the program's exit
 // code is not known.
@@ -36,24 +26,6 @@ std::string deviceRequestText(std::string_view kind, std::string_view commandLin
 // it brought up to date.
 std::string updateOutcomeText(const std::vector<std::string>& updatedFiles);
 
-// One log file.
-class EventLog {
-public:
-    explicit EventLog(std::string path, std::uint64_t rollOverBytes = kLogRollOverBytes);
-    // Appends logLine(now, text). When the file would grow past the limit, it first becomes
-    // path + ".1" (replacing the older one); when that fails the line is dropped rather than let
-    // the file grow without bound. False when nothing was written.
-    bool write(std::string_view text) noexcept;
-    const std::string& path() const { return path_; }
-
-private:
-    std::mutex mutex_;
-    std::string path_;
-    std::uint64_t rollOverBytes_;
-};
-
-// The process's log, tovipos.log in the folder of the running program.
-void logEvent(std::string_view text) noexcept;
 // A device request and the support program's exit code (nothing: started, exit code unknown).
 void logDeviceRequest(std::string_view kind, std::string_view commandLine, std::optional<long> exitCode) noexcept;
 

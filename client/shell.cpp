@@ -145,6 +145,11 @@ void Shell::create(const std::function<std::string()>& readStartUrl) {
     mainFrame_->on(ui::Event::AppMessage, [this](const ui::EventArgs& args) {
         if (args.message == kCloseRequestMessage) winClose();
     });
+    mainFrame_->on(ui::Event::Timer, [this](const ui::EventArgs& args) {
+        if (args.first != kProofTimerId) return;
+        mainFrame_->stopTimer(kProofTimerId);
+        onLoopMinute();
+    });
     engine_.wkeOnDocumentReady(webView_, documentReady, this);
     engine_.wkeOnTitleChanged(webView_, titleChanged, this);
 
@@ -152,6 +157,8 @@ void Shell::create(const std::function<std::string()>& readStartUrl) {
     for (std::size_t i = 0; i < std::size(kPageFunctions); ++i) {
         engine_.wkeJsBindFunction(kPageFunctions[i].name, kCheckedFunctions[i], nullptr, 1);
     }
+    // The engine is bound: from here the loop's minute counts towards the release's proof.
+    mainFrame_->startTimer(kProofTimerId, kProofAfterMs);
 }
 
 bool Shell::admitsCaller(jsExecState state, const char* function) {
@@ -170,14 +177,28 @@ bool Shell::admitsCaller(jsExecState state, const char* function) {
 void Shell::onDocumentReady() {
     pageReady_ = true;
     if (updateCheckDone_) revealMainWindow();
+    checkProven();
 }
 
-void Shell::onUpdateCheckDone(ui::Window& updateWindow) {
+void Shell::onLoopMinute() {
+    loopMinute_ = true;
+    checkProven();
+}
+
+void Shell::checkProven() {
+    if (provenReported_ || !checkCompleted_ || !(pageReady_ || loopMinute_)) return;
+    provenReported_ = true;
+    if (onProven_) onProven_();
+}
+
+void Shell::onUpdateCheckDone(ui::Window& updateWindow, bool completed) {
     updateCheckDone_ = true;
+    checkCompleted_ = completed;
     updateWindow_ = &updateWindow;
     // A page that closed its window before it was ready never will be: the reveal then only
     // closes the update window, which ends the loop instead of leaving the splash up for good.
     if (pageReady_ || mainFrameGone()) revealMainWindow();
+    checkProven();
 }
 
 bool Shell::mainFrameGone() const { return viewDestroyed_ || !mainFrame_->alive(); }

@@ -20,6 +20,10 @@ namespace tovi::client {
 
 inline constexpr int kMainWidth = 500;
 inline constexpr int kMainHeight = 325;
+// A release has proven itself when a start has completed its check and either revealed the page
+// or run its loop this long with the engine bound.
+inline constexpr unsigned kProofTimerId = 1;
+inline constexpr unsigned kProofAfterMs = 60000;
 
 // A request from another program (the installer, before it replaces the files) to end the client
 // as toviWinClose does: an application message of this number posted to the main window (on
@@ -54,7 +58,13 @@ public:
     void onDocumentReady();
     void onTitleChanged(wkeWebView view);
     // The update check ended without a new client to install; updateWindow is closed at the reveal.
-    void onUpdateCheckDone(ui::Window& updateWindow);
+    // completed: the check itself succeeded (false: it failed and the client starts all the same).
+    void onUpdateCheckDone(ui::Window& updateWindow, bool completed = true);
+    // The loop has run kProofAfterMs with the engine bound.
+    void onLoopMinute();
+    // Called once, on the UI thread, when this start proves the installed release: its check
+    // completed, and its page was ready or its loop ran a minute.
+    void setOnProven(std::function<void()> onProven) { onProven_ = std::move(onProven); }
     void revealMainWindow();
 
     void winMin();
@@ -80,6 +90,7 @@ public:
 
 private:
     bool mainFrameGone() const;
+    void checkProven();
     // On the queue's worker.
     void requestFinished(const FinishedRequest& finished);
 
@@ -92,6 +103,10 @@ private:
     bool viewDestroyed_ = false;
     bool pageReady_ = false;
     bool updateCheckDone_ = false;
+    bool checkCompleted_ = false;
+    bool loopMinute_ = false;
+    bool provenReported_ = false;
+    std::function<void()> onProven_;
     ui::Window* updateWindow_ = nullptr;
     OriginGuard origins_;
     std::function<void(const FinishedRequest&)> onFinished_;

@@ -10,6 +10,10 @@ void PostingStatusSink::completed() {
     ui::post(window_, [splash = &splash_] { splash->onUpdateCompleted(); });
 }
 
+void PostingStatusSink::failedOffline(const std::string& reason) {
+    ui::post(window_, [splash = &splash_, reason] { splash->onUpdateFailedOffline(reason); });
+}
+
 void postUpdateFailure(const UpdateShared& shared, std::exception_ptr error) noexcept {
     try {
         ui::post(shared.window.load(), [error = std::move(error)] { std::rethrow_exception(error); });
@@ -47,7 +51,14 @@ void Splash::create(std::span<const unsigned char> jpeg) {
         if (args.painter) args.painter->drawPicture(*picture_, 0, 0);
         label_->setBounds(kStatusLabelBounds);
     });
-    window_->on(ui::Event::Timer, [this](const ui::EventArgs&) { onUpdateTimer(); });
+    window_->on(ui::Event::Timer, [this](const ui::EventArgs& args) {
+        if (args.first == kUpdateTimerId) {
+            onUpdateTimer();
+        } else if (args.first == kOfflineTimerId) {
+            window_->stopTimer(kOfflineTimerId);
+            shell_.onUpdateCheckDone(*window_, false);
+        }
+    });
     window_->centre(true, true);
     window_->show(ui::ShowCommand::Normal);
     window_->startTimer(kUpdateTimerId, kUpdateTimerMs);
@@ -79,6 +90,13 @@ void Splash::onUpdateCompleted() {
         return;
     }
     shell_.onUpdateCheckDone(*window_);
+}
+
+void Splash::onUpdateFailedOffline(const std::string& reason) {
+    window_->setCloseLocked(false);
+    label_->setText(std::string(31, ' '));
+    label_->setText(kOfflinePrefix + reason);
+    window_->startTimer(kOfflineTimerId, kOfflineShowMs);
 }
 
 }  // namespace tovi::client

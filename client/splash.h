@@ -24,6 +24,11 @@ inline constexpr unsigned kUpdateTimerMs = 100;
 inline constexpr const char* kLoadingText = "正在加载，请稍候……";
 inline constexpr const char* kUpdatingPrefix = "正在更新 ";
 inline constexpr ui::Rect kStatusLabelBounds{20, 225, 300, 20};
+// With [base] offlineStart = true a failed check does not end the client: its reason stays on the
+// splash this long, then the installed release starts.
+inline constexpr unsigned kOfflineTimerId = 2;
+inline constexpr unsigned kOfflineShowMs = 3000;
+inline constexpr const char* kOfflinePrefix = "更新失败，启动已安装的版本：";
 
 // Shared by the UI thread and the worker, and kept alive by both: the worker may outlive the
 // windows when the client exits during a check.
@@ -34,14 +39,22 @@ struct UpdateShared {
 
 class Splash;
 
+// What the check reports to the splash: the updater's reports, and a failure that the client
+// survives (offline start) with its reason.
+class UpdateReports : public StatusSink {
+public:
+    virtual void failedOffline(const std::string& reason) = 0;
+};
+
 // Posts progress and completion to the splash's window; a progress text travels as a copy inside
 // the posted function. splash is touched only by what runs on the UI thread, while its window
 // exists.
-class PostingStatusSink : public StatusSink {
+class PostingStatusSink : public UpdateReports {
 public:
     PostingStatusSink(ui::NativeHandle window, Splash& splash) : window_(window), splash_(splash) {}
     void progress(const std::string& displayName) override;
     void completed() override;
+    void failedOffline(const std::string& reason) override;
 
 private:
     ui::NativeHandle window_;
@@ -53,7 +66,7 @@ private:
 void postUpdateFailure(const UpdateShared& shared, std::exception_ptr error) noexcept;
 
 // The check itself, run on the worker.
-using UpdateCheck = std::function<void(StatusSink& sink, std::atomic<bool>& selfUpdatePending)>;
+using UpdateCheck = std::function<void(UpdateReports& sink, std::atomic<bool>& selfUpdatePending)>;
 
 class Splash {
 public:
@@ -72,6 +85,9 @@ public:
     void onUpdateProgress(const std::string& displayName);
     // The check has ended without error: hand-off to the support program, or the reveal.
     void onUpdateCompleted();
+    // The check failed and the client starts all the same: the reason is shown for a moment, then
+    // the installed release is revealed.
+    void onUpdateFailedOffline(const std::string& reason);
 
 private:
     ui::Application& app_;

@@ -19,12 +19,14 @@
 #include "common/error.h"
 #include "common/messages.h"
 #include "common/paths.h"
+#include "common/release_store.h"
 #include "common/process.h"
 #include "common/support_protocol.h"
 #include "ui/ui.h"
 
 #include "client/updater/handoff.h"
 #include "client/updater/openssl.h"
+#include "client/updater/rollout.h"
 #include "client/updater/update_check.h"
 
 namespace tovi::client {
@@ -43,6 +45,7 @@ public:
         logEvent(updateOutcomeText(updated_));
         next_.completed();
     }
+    void note(const std::string& text) override { logEvent(text); }
 
 private:
     StatusSink& next_;
@@ -81,10 +84,18 @@ int runClient() {
         startProgram(desktopWindow(), kSupportProgram, protocol::updateCommandLine(), kShowHidden);
         return 0;
     }
+    // 0b. A release on trial: this start counts against it until it proves the release, so that a
+    //     start that dies loading the release's own files (the engine, OpenSSL) counts too. One
+    //     that failed its trial starts is put back here, before anything of it is loaded.
+    const release::Store store(folder, kConfigFile, pathSeparator(), [](std::string_view text) { logEvent(text); });
+    const release::TrialStart trial = release::beginStart(store);
+
     // 1. The platform libraries come through the import table; OpenSSL is bound by name here
     //    (Windows: the -1_1 / -3 DLL names; Linux: libcrypto.so.3, libssl.so.3), although only the
     //    update check uses it: the client does not start without it.
     auto ssl = std::make_shared<const updater::OpenSsl>(updater::loadOpenSsl());
+    // The till's own identity for staged rollouts, made by the first start that lacks one.
+    updater::ensureTillId(ssl->crypto, kConfigFile);
     // 2. The web engine.
     const Engine engine = loadEngine();
 
@@ -119,16 +130,35 @@ int runClient() {
     });
     shell.guardOrigins(originGuard(engine.api, std::move(trusted)));
     problems.setOwner(&shell.mainFrame());
+    shell.setOnProven([store, trial] { release::prove(store, trial); });
 
     // 5. The update window; its first timer tick starts the check.
-    // The OpenSSL table is shared with the worker: a check still running at exit keeps it.
-    UpdateCheck check = [ssl](StatusSink& sink, std::atomic<bool>& selfUpdatePending) {
+    // The OpenSSL table and the store are shared with the worker: a check still running at exit
+    // keeps them.
+    UpdateCheck check = [ssl, store, trial](UpdateReports& sink, std::atomic<bool>& selfUpdatePending) {
         LoggingStatusSink logged(sink);
         try {
             updater::runUpdateCheck(*ssl, logged, selfUpdatePending);
         } catch (...) {
-            logEvent("update failed: " + errorSummary(std::current_exception()));
-            throw;
+            const std::exception_ptr error = std::current_exception();
+            // The update server, the network or the disk: no fault of the release on trial.
+            const bool releaseFault = updater::blamesRelease(error);
+            if (!releaseFault) release::excuse(store, trial);
+            bool offline = false;
+            try {
+                offline = offlineStart(loadConfig());
+            } catch (...) {
+            }
+            logEvent("update failed: " + errorSummary(error) +
+                     (offline ? "; offline start: the installed release starts" : ""));
+            if (!offline) throw;
+            try {
+                std::rethrow_exception(error);
+            } catch (const std::exception& e) {
+                sink.failedOffline(e.what());
+            } catch (...) {
+                sink.failedOffline("unknown error");
+            }
         }
     };
     Splash splash(*app, shell, pool, shared, std::move(check),

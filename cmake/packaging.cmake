@@ -92,7 +92,10 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Point-of-sale client for retail tills")
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/package)
 set(CPACK_PACKAGE_FILE_NAME tovipos-${PROJECT_VERSION}-${TOVI_PACKAGE_ARCH})
 set(CPACK_PACKAGE_CONTACT "tovipos <support@${TOVI_DEFAULT_HOST}>")
-set(CPACK_STRIP_FILES ON)
+# The programs are stripped when they are linked (tovi_strip_release): every package holds the
+# build folder's bytes. Stripping again here would stamp each package's copy anew (the PE header's
+# time), and a till installed from one package would take the other's programs for a new release.
+set(CPACK_STRIP_FILES OFF)
 set(CPACK_COMPONENTS_ALL till tools)
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 # Options that differ per generator (NSIS: the till only; ZIP: one archive per component).

@@ -72,4 +72,16 @@ std::string randomTag() {
     return buf;
 }
 
+std::string temporaryNameFor(const std::string& path, std::string_view suffix) {
+    return path + "." + randomTag() + std::string(suffix);
+}
+
+void replaceFileContent(const std::string& path, std::string_view text) {
+    OutputFile file(temporaryNameFor(path));
+    file.write(text);
+    file.commit();
+    if (!replaceFile(file.path(), path)) throw ioError("cannot write: " + path);
+    file.release();
+}
+
 }  // namespace tovi

@@ -62,11 +62,29 @@ private:
     std::string buffer_;
 };
 
+// Suffixes of our temporary names: a file being written ("<target>.<8 hex digits>.tovi-part") and a
+// replaced file kept aside until it can be removed ("<target>.<8 hex digits>.tovi-old"; a loaded
+// library cannot be deleted on Windows, but it can be renamed).
+inline constexpr std::string_view kTempSuffix = ".tovi-part";
+inline constexpr std::string_view kAsideSuffix = ".tovi-old";
+
+// path + "." + randomTag() + suffix: a fresh name beside path.
+std::string temporaryNameFor(const std::string& path, std::string_view suffix = kTempSuffix);
+
+// Writes text to path in one step: into a temporary name beside it, flushed, then moved over path,
+// so that a reader (or a start after a power cut) sees the old content or the new, never a part.
+// Throws IOError.
+void replaceFileContent(const std::string& path, std::string_view text);
+
 // Moves from over to, replacing to in one step (rename / MoveFileExW with REPLACE_EXISTING), so a
 // reader sees the old file or the new one, never a part. Returns false on failure.
 bool replaceFile(const std::string& from, const std::string& to);
 
 bool removeFile(const std::string& path);
+// Gives to the permissions of from (POSIX: the mode bits, execute included; Windows: nothing to do).
+bool copyPermissions(const std::string& from, const std::string& to);
+// Removes an empty folder; false when that failed.
+bool removeFolder(const std::string& path);
 
 // What is at a path, without following a final link (Windows: any reparse point counts as a link).
 enum class EntryKind { Missing, File, Folder, Link, Other };

@@ -54,6 +54,13 @@ bool replaceFile(const std::string& from, const std::string& to) {
 
 bool removeFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
+bool removeFolder(const std::string& path) { return ::rmdir(path.c_str()) == 0; }
+
+bool copyPermissions(const std::string& from, const std::string& to) {
+    struct stat st {};
+    return ::stat(from.c_str(), &st) == 0 && ::chmod(to.c_str(), st.st_mode & 07777) == 0;
+}
+
 EntryKind entryKind(const std::string& path) {
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) return EntryKind::Missing;

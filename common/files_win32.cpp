@@ -48,6 +48,10 @@ bool replaceFile(const std::string& from, const std::string& to) {
 
 bool removeFile(const std::string& path) { return DeleteFileW(widen(path).c_str()) != 0; }
 
+bool removeFolder(const std::string& path) { return RemoveDirectoryW(widen(path).c_str()) != 0; }
+
+bool copyPermissions(const std::string&, const std::string&) { return true; }
+
 EntryKind entryKind(const std::string& path) {
     const DWORD a = GetFileAttributesW(widen(path).c_str());
     if (a == INVALID_FILE_ATTRIBUTES) return EntryKind::Missing;

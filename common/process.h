@@ -1,8 +1,10 @@
 // Starting the other program of the system, with or without waiting for it.
 #pragma once
 
+#include <optional>
 #include <string>
 
+#include "common/handle.h"
 #include "common/messages.h"
 
 namespace tovi {
@@ -40,5 +42,24 @@ struct ProgramResult {
 // Windows: ShellExecuteExW with SEE_MASK_NOCLOSEPROCESS, then a wait on the process handle.
 // Linux: posix_spawn, then waitpid; a program killed by a signal ends with 128 + the signal.
 ProgramResult runProgram(WindowHandle owner, const std::string& program, const std::string& parameters, int show);
+
+// A program started with startWatched, to be watched until it ends.
+struct WatchedProgram {
+    bool started = false;  // false: it never ran, error says why
+    std::string error;
+#ifdef _WIN32
+    UniqueWin32Handle process;  // may be empty when the shell started it through another road
+#else
+    int pid = -1;
+#endif
+};
+
+// Starts program as startProgram does, keeping what is needed to learn when it ends.
+WatchedProgram startWatched(WindowHandle owner, const std::string& program, const std::string& parameters, int show);
+
+// Waits at most ms for the program to end: its exit status once it has ended (a program killed by a
+// signal: 128 + the signal; one that never started: -1), nothing while it still runs. A program
+// whose end cannot be learnt counts as still running.
+std::optional<int> waitForExit(WatchedProgram& program, int ms);
 
 }  // namespace tovi

@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <thread>
 #include <cstring>
 #include <vector>
 
@@ -51,6 +53,37 @@ ProgramResult runProgram(WindowHandle, const std::string& program, const std::st
     }
     if (WIFEXITED(status)) return {true, WEXITSTATUS(status), {}};
     return {true, 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0), {}};
+}
+
+WatchedProgram startWatched(WindowHandle, const std::string& program, const std::string& parameters, int) {
+    Launch launch(program, parameters);
+    WatchedProgram watched;
+    pid_t pid = 0;
+    if (const int rc = launch.spawn(pid); rc != 0) {
+        watched.error = "cannot start " + program + ": " + std::strerror(rc);
+        return watched;
+    }
+    watched.started = true;
+    watched.pid = pid;
+    return watched;
+}
+
+std::optional<int> waitForExit(WatchedProgram& program, int ms) {
+    if (!program.started) return -1;
+    if (program.pid < 0) return std::nullopt;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (true) {
+        int status = 0;
+        const pid_t done = waitpid(program.pid, &status, WNOHANG);
+        if (done == program.pid) {
+            program.pid = -1;
+            if (WIFEXITED(status)) return WEXITSTATUS(status);
+            return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+        }
+        if (done < 0 && errno != EINTR) return std::nullopt;
+        if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
 }
 
 void startProgram(WindowHandle, const std::string& program, const std::string& parameters, int) {

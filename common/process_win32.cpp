@@ -13,7 +13,7 @@ void startProgram(WindowHandle owner, const std::string& program, const std::str
     ShellExecuteW(static_cast<HWND>(owner), L"open", widen(program).c_str(), widen(parameters).c_str(), L"", show);
 }
 
-ProgramResult runProgram(WindowHandle owner, const std::string& program, const std::string& parameters, int show) {
+WatchedProgram startWatched(WindowHandle owner, const std::string& program, const std::string& parameters, int show) {
     // The shell may use COM; a worker thread initialises it for itself (undone after the call).
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     const std::wstring file = widen(program);
@@ -32,13 +32,34 @@ ProgramResult runProgram(WindowHandle owner, const std::string& program, const s
     const bool ok = ShellExecuteExW(&info);
     const DWORD startError = ok ? 0 : GetLastError();
     if (SUCCEEDED(com)) CoUninitialize();
-    if (!ok) return {false, 0, "cannot start " + program + ": " + systemErrorText(startError)};
-    UniqueWin32Handle process(info.hProcess);
+    WatchedProgram watched;
+    if (!ok) {
+        watched.error = "cannot start " + program + ": " + systemErrorText(startError);
+        return watched;
+    }
+    watched.started = true;
+    watched.process.reset(info.hProcess);
+    return watched;
+}
+
+std::optional<int> waitForExit(WatchedProgram& program, int ms) {
+    if (!program.started) return -1;
     // No handle: the shell started it through some other road; nothing to wait on.
-    if (!process) return {true, 0, {}};
-    WaitForSingleObject(process.get(), INFINITE);
+    if (!program.process) return std::nullopt;
+    if (WaitForSingleObject(program.process.get(), static_cast<DWORD>(ms)) != WAIT_OBJECT_0) return std::nullopt;
     DWORD code = 0;
-    if (!GetExitCodeProcess(process.get(), &code)) return {true, -1, {}};
+    if (!GetExitCodeProcess(program.process.get(), &code)) return -1;
+    return static_cast<int>(code);
+}
+
+ProgramResult runProgram(WindowHandle owner, const std::string& program, const std::string& parameters, int show) {
+    WatchedProgram watched = startWatched(owner, program, parameters, show);
+    if (!watched.started) return {false, 0, watched.error};
+    // No handle: the shell started it through some other road; nothing to wait on.
+    if (!watched.process) return {true, 0, {}};
+    WaitForSingleObject(watched.process.get(), INFINITE);
+    DWORD code = 0;
+    if (!GetExitCodeProcess(watched.process.get(), &code)) return {true, -1, {}};
     return {true, static_cast<int>(code), {}};
 }
 

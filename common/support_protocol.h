@@ -19,6 +19,9 @@ inline constexpr std::string_view kReceiptFile = "PrintOut1.txt";
 inline constexpr std::string_view kSettlementFile = "RiJie.txt";
 // The new client executable as the updater stores it beside the programs.
 inline constexpr std::string_view kHandOffFile = "tovipos.exe.txt";
+// The client's settings, opened by both programs by this bare name in the shared current folder
+// (the support program rewrites them when it puts a previous release back).
+inline constexpr const char* kConfigFile = "config.ini";
 
 enum class Command { Print, OpenCash, Display, Update };
 

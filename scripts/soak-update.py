@@ -9,12 +9,20 @@ bytes of one release (or be missing), and after a run that completed, exactly th
 release. Then a normal start (the start step, the hand-off through the support program when one is
 pending, the check) must work and leave exactly the published release in place.
 
+Some runs publish a bad release instead: a client that exits at once, one that crashes, or an
+engine library that is no library. Within three starts after its install the till must run the
+last good release again, and a further start must not install the bad one while it is offered.
+Others start with offlineStart against a dead server: the client must start the installed release.
+
+The till's client is update_runner standing in for it (the client's start, its check and its
+proof, without windows); the support program is the real one.
+
   scripts/soak-update.py --bin BUILD/bin [--runs N] [--minutes M] [--seed S] [--wine]
 
 Natively it runs bin/update_runner and bin/tovipos_print; with --wine the Windows build's
 bin/testhelpers/update_runner.exe and bin/tovipos_print.exe under Wine (TOVI_BIN, TOVI_WINE_ROOT and
 TOVI_OPENSSL_DIR as for the end-to-end tests). Prints one line per damaged run and a summary;
-exits 1 when any run left a damaged install.
+exits 1 when any run left a damaged install or a till that cannot start.
 """
 
 import argparse
@@ -37,15 +45,19 @@ from testfiles import read, write  # noqa: E402
 
 RELEASES = 5
 FAULTS = ("none", "drop", "stall", "wrong", "404", "500", "manifest", "kill", "kill", "kill-support")
+BAD = ("exits", "crashes", "engine")
 
 
 class Native:
     client = "tovipos"
+    engine = "libtovi_webengine.so"
 
     def __init__(self, bin_dir, work):
         self.bin = bin_dir
         self.runner = os.path.join(bin_dir, "update_runner")
-        self.standin = os.path.join(bin_dir, "fakes", "standin", "tovipos")
+        self.engine_file = os.path.join(bin_dir, self.engine)
+        self.bad_clients = {k: os.path.join(bin_dir, "fakes", d, "tovipos") for k, d in (("exits", "standin"),
+                                                                                          ("crashes", "crashing"))}
 
     def install_support(self, app):
         shutil.copy2(os.path.join(self.bin, "tovipos_print"), app)
@@ -59,37 +71,34 @@ class Native:
         return subprocess.Popen(argv, cwd=cwd, stdout=out, stderr=err, stdin=subprocess.DEVNULL,
                                 start_new_session=True)
 
-    def runner_argv(self):
-        return [self.runner]
-
     def support_argv(self, app):
         return [os.path.join(app, "tovipos_print"), "update"]
 
 
 class OnWine(Native):
     client = "tovipos.exe"
+    engine = "node.dll"
 
     def __init__(self, bin_dir, work):
         from wineenv import Wine
         self.wine = Wine(bin_dir=bin_dir).start()
         self.bin = bin_dir
-        self.standin = os.path.join(bin_dir, "fakes", "standin", "tovipos.exe")
-        # The runner with the OpenSSL DLLs beside it, in a folder of its own.
-        folder = os.path.join(work, "runner")
-        os.makedirs(folder)
-        shutil.copy2(os.path.join(bin_dir, "testhelpers", "update_runner.exe"), folder)
-        ssl = os.environ.get("TOVI_OPENSSL_DIR", "")
-        if not os.path.isdir(ssl):
+        self.runner = os.path.join(bin_dir, "testhelpers", "update_runner.exe")
+        self.engine_file = os.path.join(bin_dir, "testengine", "node.dll")
+        self.bad_clients = {k: os.path.join(bin_dir, "fakes", d, "tovipos.exe") for k, d in (("exits", "standin"),
+                                                                                              ("crashes", "crashing"))}
+        self.ssl = os.environ.get("TOVI_OPENSSL_DIR", "")
+        if not os.path.isdir(self.ssl):
             raise SystemExit("set TOVI_OPENSSL_DIR to the folder of the preset's OpenSSL DLLs")
-        for name in os.listdir(ssl):
-            if name.endswith(".dll"):
-                shutil.copy2(os.path.join(ssl, name), folder)
-        self.runner = os.path.join(folder, "update_runner.exe")
 
     def install_support(self, app):
         shutil.copy2(os.path.join(self.bin, "tovipos_print.exe"), app)
         for lib in ("winprint.dll", "api_com.dll"):
             shutil.copy2(os.path.join(self.bin, "fakes", lib), app)
+        # The client's OpenSSL, beside it as on a till.
+        for name in os.listdir(self.ssl):
+            if name.endswith(".dll"):
+                shutil.copy2(os.path.join(self.ssl, name), app)
 
     def path(self, p):
         return "Z:" + os.path.abspath(p).replace("/", "\\")
@@ -97,9 +106,6 @@ class OnWine(Native):
     def spawn(self, argv, cwd, out, err):
         return subprocess.Popen([self.wine.loader] + argv, cwd=cwd, stdout=out, stderr=err, env=self.wine.env(),
                                 stdin=subprocess.DEVNULL, start_new_session=True)
-
-    def runner_argv(self):
-        return [self.runner]
 
     def support_argv(self, app):
         return [os.path.join(app, "tovipos_print.exe"), "update"]
@@ -118,6 +124,7 @@ class Soak:
         self.releases = self.make_releases()
         self.counts = {}
         self.damaged = []
+        self.unable = 0  # tills left that could not start
         self.app = None
 
     def close(self):
@@ -126,15 +133,17 @@ class Soak:
     # --- releases ----------------------------------------------------------------------------
 
     def make_releases(self):
-        standin = read(self.p.standin)
+        client = read(self.p.runner)
+        engine = read(self.p.engine_file)
         releases = []
         for n in range(RELEASES):
             r = self.rng
             files = {
-                # trailing bytes keep the stand-in runnable and give each client its own digest;
-                # the client changes in every other release only
-                "tovipos.exe": standin + b"\0client-%d" % (n // 2),
-                "node.dll": bytes(r.getrandbits(8) for _ in range(1000)) * r.randint(60, 300),
+                # trailing bytes keep the client and the engine runnable and give each its own
+                # digest; the client changes in every other release only
+                "tovipos.exe": client + b"\0client-%d" % (n // 2),
+                self.p.engine: engine + b"\0engine-%d" % (n // 3),
+                "data.bin": bytes(r.getrandbits(8) for _ in range(1000)) * r.randint(60, 300),
                 "lib/a.dll": b"a-%d" % (n // 3) * 20000,
                 "字体/宋体.ttf": b"font" * 5000,
                 # a folder that only this release has
@@ -157,8 +166,8 @@ class Soak:
             name = self.p.client
         return os.path.join(self.app, *name.split("/"))
 
-    def publish(self, index):
-        version, files = self.releases[index]
+    def publish(self, index, release=None):
+        version, files = release or self.releases[index]
         shutil.rmtree(self.upd)
         entries = []
         for path, data in files.items():
@@ -186,8 +195,9 @@ class Soak:
               .encode())
         self.installed = 0
 
-    def run(self, argv, kill_after=None, timeout=120):
-        """(rc or None when killed, stdout)."""
+    def run(self, argv, kill_after=None, timeout=200):
+        """(rc or None when killed, stdout). What the program started (the clients that the
+        support program starts) is waited for too, or killed with it."""
         out_path = os.path.join(self.work, "out")
         with open(out_path, "wb") as out, open(os.path.join(self.work, "err"), "wb") as err:
             proc = self.p.spawn(argv, self.app, out, err)
@@ -199,12 +209,18 @@ class Soak:
                 if kill_after is None:
                     raise
                 return None, read(out_path).decode("utf-8", "replace")
+            deadline = time.monotonic() + 90
+            while time.monotonic() < deadline:
+                try:
+                    os.killpg(proc.pid, 0)
+                except ProcessLookupError:
+                    break
+                time.sleep(0.05)
         return proc.returncode, read(out_path).decode("utf-8", "replace")
 
     def start(self, idle_ms=10000, kill_after=None):
-        argv = self.p.runner_argv() + ["--config", self.p.path(os.path.join(self.app, "config.ini")),
-                                       "--folder", self.p.path(self.app), "--idle-ms", str(idle_ms), "--start", "1"]
-        return self.run(argv, kill_after)
+        """The client's start, in the till's folder."""
+        return self.run([os.path.join(self.app, self.p.client), "--client", "1", "--idle-ms", str(idle_ms)], kill_after)
 
     def hand_off(self, kill_after=None):
         rc, _ = self.run(self.p.support_argv(self.app), kill_after)
@@ -227,9 +243,9 @@ class Soak:
             bad.append("tovipos.exe.txt")
         return bad
 
-    def differences(self, index):
+    def differences(self, index, release=None):
         """How the installation differs from release index, exactly."""
-        version, files = self.releases[index]
+        version, files = release or self.releases[index]
         diff = []
         for name, data in files.items():
             path = self.local(name)
@@ -278,6 +294,7 @@ class Soak:
             rc, out = self.start()
             if rc != 0:
                 note.append("normal start failed (%r): %s" % (rc, read(os.path.join(self.work, "err"))[-300:]))
+                self.unable += 1
                 return False
             if out.startswith("hand-off pending") or "self-update=1" in out:
                 if self.hand_off() != 0:
@@ -288,7 +305,62 @@ class Soak:
         note.append("no start completed in 4 tries")
         return False
 
+    def bad_release(self, number):
+        """A release that cannot run: within three starts after its install the last good one runs
+        again, and the bad one is not installed again while it is offered."""
+        kind = self.rng.choice(BAD)
+        self.counts["bad " + kind] = self.counts.get("bad " + kind, 0) + 1
+        # A day of selling first: the installed release proves itself (the last good one is the
+        # last that did; one still on trial would be rolled back past).
+        self.start()
+        version, files = self.releases[self.installed]
+        bad = dict(files)
+        tag = b"\0bad-%d" % number
+        if kind == "engine":
+            bad[self.p.engine] = b"this is no library" * 1000 + tag
+        else:
+            bad["tovipos.exe"] = read(self.p.bad_clients[kind]) + tag
+        self.publish(None, ("bad-%d" % number, bad))
+        note = []
+        for _ in range(4):  # the install, then three starts
+            rc, out = self.start()
+            if out.startswith("hand-off pending") or "self-update=1" in out:
+                self.hand_off()
+            if not self.differences(self.installed) and "failedVersion" in read(os.path.join(self.app, "config.ini")).decode():
+                break
+        else:
+            note.append("not back on the last good release: %s" % self.differences(self.installed))
+        rc, out = self.start()
+        if rc != 0 or "is not installed again" not in out or self.differences(self.installed):
+            note.append("the bad release was taken again or the till did not start (%r): %s" % (rc, out[-300:]))
+            self.unable += rc != 0
+        return note
+
+    def offline_start(self):
+        """offlineStart against a dead server: the installed release starts."""
+        self.counts["offline"] = self.counts.get("offline", 0) + 1
+        config = os.path.join(self.app, "config.ini")
+        text = read(config).decode()
+        write(config, re.sub(r"updateUrl=[^\r\n]*", "updateUrl=https://127.0.0.1:9/update/", text)
+              .replace("[base]\r\n", "[base]\r\nofflineStart=true\r\n").encode())
+        rc, out = self.start()
+        write(config, re.sub(r"offlineStart=true\r\n", "", re.sub(r"updateUrl=[^\r\n]*",
+                                                                    "updateUrl=" + self.server.url("/update/"),
+                                                                    read(config).decode())).encode())
+        if rc != 0 or "offline start:" not in out:
+            self.unable += 1
+            return ["offline start did not start the client (%r): %s" % (rc, out[-300:])]
+        return ["after the offline start: %s" % d for d in self.differences(self.installed)]
+
     def one(self, number):
+        special = self.rng.random()
+        if special < 0.25:
+            note = self.bad_release(number) if special < 0.2 else self.offline_start()
+            if note:
+                self.damaged.append(number)
+                print("run %d: DAMAGED %s" % (number, "; ".join(note)), flush=True)
+                self.new_install()
+            return
         target = self.rng.choice([i for i in range(RELEASES) if i != self.installed])
         fault = self.rng.choice(FAULTS)
         self.counts[fault] = self.counts.get(fault, 0) + 1
@@ -346,10 +418,10 @@ def main():
     finally:
         soak.close()
         shutil.rmtree(work, True)
-    print("soak (%s, seed %d): %d runs, %d damaged installs; faults %s"
-          % ("wine" if args.wine else "native", seed, done, len(soak.damaged),
+    print("soak (%s, seed %d): %d runs, %d damaged installs, %d tills unable to start; faults %s"
+          % ("wine" if args.wine else "native", seed, done, len(soak.damaged), soak.unable,
              ", ".join("%s %d" % kv for kv in sorted(soak.counts.items()))))
-    return 1 if soak.damaged else 0
+    return 1 if soak.damaged or soak.unable else 0
 
 
 if __name__ == "__main__":

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "common/messages.h"
@@ -27,6 +28,15 @@ struct MoveResult {
     std::string systemText;
 };
 
+// A client that the hand-off started, watched until it proves its release or ends.
+class StartedClient {
+public:
+    virtual ~StartedClient() = default;
+    // Waits at most ms: the exit status once the client has ended (-1: it never started), nothing
+    // while it runs.
+    virtual std::optional<int> waitForExit(int ms) = 0;
+};
+
 class SupportSystem {
 public:
     virtual ~SupportSystem() = default;
@@ -43,6 +53,10 @@ public:
     virtual MoveResult moveFile(const std::string& src, const std::string& dst) = 0;
     // Starts the client by its bare name, hidden, without waiting.
     virtual void startClient() = 0;
+    // The same, keeping what is needed to learn when it ends.
+    virtual std::unique_ptr<StartedClient> startClientWatched() = 0;
+    // A line in the till's log (tovipos.log in the program folder).
+    virtual void log(const std::string& text) = 0;
 };
 
 // The platform's implementation; messages and the client's start are owned by owner.

@@ -1,6 +1,7 @@
 #include "support/update.h"
 
 #include "common/process.h"
+#include "common/release_store.h"
 
 namespace tovi::support {
 
@@ -53,11 +54,41 @@ std::string moveErrorText(const std::string& systemText, const std::string& src,
     return text;
 }
 
+namespace {
+
+// Until the new client proves its release (the store is gone, or names a later install), ends
+// (then the previous release comes back and its client starts) or kWatchMs have passed.
+void watchClient(SupportSystem& system, const release::Store& store, const std::string& tag) {
+    const std::unique_ptr<StartedClient> client = system.startClientWatched();
+    for (int waited = 0; waited < kWatchMs; waited += kWatchPollMs) {
+        const std::optional<int> status = client->waitForExit(kWatchPollMs);
+        // Read after the wait: a client that proved itself and then ended has removed the store.
+        const std::optional<release::State> state = store.load();
+        if (!state || state->installTag != tag) return;
+        if (!status) continue;
+        const std::string reason = *status < 0 ? "the new client could not be started"
+                                               : "the new client ended before it proved itself (exit status " +
+                                                     std::to_string(*status) + ")";
+        for (int tries = 1; !store.rollBack(*state, reason) && tries < kRollbackTries; ++tries) {
+            system.sleepMs(kRollbackRetryMs);
+        }
+        system.startClient();
+        return;
+    }
+}
+
+}  // namespace
+
 void finishUpdate(SupportSystem& system) {
     system.sleepMs(kWaitBeforeMoveMs);
     const std::string folder = system.programFolder();
     const std::string src = folder + system.separator() + std::string(kNewClientFile);
     const std::string dst = folder + system.separator() + kClientProgram;
+    const release::Store store(folder, protocol::kConfigFile, system.separator(),
+                               [&system](std::string_view text) { system.log(std::string(text)); });
+    const std::optional<release::State> trial = store.load();
+    // The client being replaced belongs to the previous release: kept before it is overwritten.
+    if (trial && !store.keepClient(kClientProgram)) system.log("hand-off: the previous client could not be kept");
     const MoveResult moved = moveWithRetry(
         [&](const std::string& s, const std::string& d) { return system.moveFile(s, d); },
         [&](int ms) { system.sleepMs(ms); }, src, dst);
@@ -67,7 +98,8 @@ void finishUpdate(SupportSystem& system) {
         return;
     }
     system.sleepMs(kWaitAfterMoveMs);
-    system.startClient();
+    if (trial) watchClient(system, store, trial->installTag);
+    else system.startClient();
 }
 
 }  // namespace tovi::support

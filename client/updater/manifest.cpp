@@ -4,6 +4,7 @@
 #include <rapidjson/error/en.h>
 
 #include "common/error.h"
+#include "common/file_names.h"
 #include "common/text.h"
 
 namespace tovi::updater {
@@ -55,6 +56,11 @@ Manifest parseManifest(std::string_view body) {
         else m.serialError = "list.txt: \"serial\" is not an integer from 0 to " + std::to_string(kMaxSerial);
     } else {
         m.serialError = "list.txt has no \"serial\"";
+    }
+    if (const rapidjson::Value* rollout = member(doc, "rollout")) {
+        if (!rollout->IsInt() || rollout->GetInt() < 1 || rollout->GetInt() > 100)
+            throw valueError("list.txt: \"rollout\" is not an integer from 1 to 100");
+        m.rollout = rollout->GetInt();
     }
     if (!list->IsArray()) {
         m.listError = "list.txt: \"list\" is not an array";
@@ -127,14 +133,6 @@ std::string joined(const std::vector<std::string>& parts, char separator) {
     return out;
 }
 
-char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
-
-// Characters that no Windows file name may hold; "*" and "?" would also turn a folder listing into
-// a pattern.
-bool forbiddenInName(char c) {
-    return static_cast<unsigned char>(c) < 0x20 || std::string_view("<>\"|?*").find(c) != std::string_view::npos;
-}
-
 bool isNameOrSuffixed(std::string_view name, std::string_view suffix) {
     if (name.size() < suffix.size() + 9 || name.substr(name.size() - suffix.size()) != suffix) return false;
     const std::string_view tag = name.substr(name.size() - suffix.size() - 9, 9);
@@ -146,29 +144,6 @@ bool isNameOrSuffixed(std::string_view name, std::string_view suffix) {
 }
 
 }  // namespace
-
-bool sameFileName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
-    }
-    return true;
-}
-
-bool isDeviceName(std::string_view component) {
-    std::string_view base = component.substr(0, component.find('.'));
-    while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
-    for (const char* device : {"con", "prn", "aux", "nul", "conin$", "conout$"}) {
-        if (sameFileName(base, device)) return true;
-    }
-    if (base.size() < 4) return false;
-    const std::string_view stem = base.substr(0, 3);
-    if (!sameFileName(stem, "com") && !sameFileName(stem, "lpt")) return false;
-    const std::string_view digit = base.substr(3);
-    // Windows also counts the superscript digits one, two and three.
-    return (digit.size() == 1 && digit[0] >= '1' && digit[0] <= '9') || digit == "\xC2\xB9" || digit == "\xC2\xB2" ||
-           digit == "\xC2\xB3";
-}
 
 RelativePath relativePathOf(std::string_view utf8Path) {
     RelativePath out;
@@ -199,13 +174,7 @@ RelativePath relativePathOf(std::string_view utf8Path) {
     out.parts = splitAt(rel, '/');
     if (out.parts.back() == "." || out.parts.back() == "..") return refuse(kLeavesFolder);
     for (const auto& part : out.parts) {
-        // Windows drops a trailing dot or blank, so "a.dll." would be written as "a.dll": another
-        // name than the one listed, and on other systems a third one.
-        if (part.back() == '.' || part.back() == ' ') return refuse("path has a name ending in a dot or a blank");
-        if (isDeviceName(part)) return refuse("path names a Windows device");
-        for (const char c : part) {
-            if (forbiddenInName(c)) return refuse("path has a character that file names cannot hold");
-        }
+        if (const char* problem = fileNameProblem(part)) return refuse(problem);
     }
     return out;
 }

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/file_names.h"
+#include "common/files.h"
 #include "common/support_protocol.h"
 
 namespace tovi::updater {
@@ -29,13 +31,15 @@ struct Manifest {
     // "serial", which only signed lists must carry: checked when asked for (manifestSerial).
     std::optional<std::uint64_t> serial;
     std::string serialError;  // why serial is empty
+    // "rollout": the percentage of tills that take this release, 1 to 100 (100 when missing).
+    int rollout = 100;
 };
 
 // The largest serial: 2^53 - 1, the largest integer every JSON reader holds exactly.
 inline constexpr std::uint64_t kMaxSerial = (std::uint64_t{1} << 53) - 1;
 
 // Parses the body of "list.txt". Throws ValueError for text that is not JSON, a top level that is
-// not an object, or a missing "version" or "list".
+// not an object, a missing "version" or "list", or a "rollout" that is not an integer from 1 to 100.
 Manifest parseManifest(std::string_view body);
 
 // "serial", or ValueError when it is missing or not an integer from 0 to kMaxSerial.
@@ -50,11 +54,9 @@ std::string_view trimWhite(std::string_view s);
 inline constexpr std::string_view kSelfUpdatePath = protocol::kHandOffFile;
 // The client's executable as the manifest names it locally (kSelfUpdatePath less ".txt").
 inline constexpr std::string_view kClientExecutable = "tovipos.exe";
-// Suffix of temporary download files: "<target>.<8 hex digits>.tovi-part".
-inline constexpr std::string_view kTempSuffix = ".tovi-part";
-// Suffix of a replaced file kept aside until it can be removed (a loaded library cannot be deleted
-// on Windows, but it can be renamed): "<target>.<8 hex digits>.tovi-old".
-inline constexpr std::string_view kAsideSuffix = ".tovi-old";
+// Temporary names: kTempSuffix and kAsideSuffix of common/files.h.
+using tovi::kAsideSuffix;
+using tovi::kTempSuffix;
 
 // Names of one entry.
 struct EntryNames {
@@ -88,9 +90,7 @@ RelativePath relativePathOf(std::string_view utf8Path);
 // programFolder joined with relativePathOf(utf8Path); empty when that is refused.
 std::string localPathOf(std::string_view utf8Path, const std::string& programFolder, char separator);
 
-// Names that Windows takes for a device in any folder, with or without an extension: CON, PRN,
-// AUX, NUL, COM1-9, LPT1-9 (any letter case; blanks before the extension do not matter).
-bool isDeviceName(std::string_view component);
+using tovi::isDeviceName;  // common/file_names.h
 
 // The text without its last n characters (UTF-8 code points); empty when it has n or fewer.
 std::string dropLastChars(std::string_view utf8, std::size_t n);
@@ -100,7 +100,6 @@ std::string dropLastChars(std::string_view utf8, std::size_t n);
 bool isTempName(std::string_view name);
 bool isAsideName(std::string_view name);
 
-// ASCII letters folded to lower case: how Windows compares file names for the names we care about.
-bool sameFileName(std::string_view a, std::string_view b);
+using tovi::sameFileName;
 
 }  // namespace tovi::updater

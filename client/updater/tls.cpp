@@ -55,14 +55,14 @@ std::vector<std::string> caFileCandidates(const std::string& programFolder, cons
 TlsContext::TlsContext(const OpenSsl& ssl, const std::string& programFolder) : ssl_(ssl) {
     const LibSsl& s = ssl.ssl;
     ctx_ = s.SSL_CTX_new(s.TLS_client_method());
-    if (!ctx_) throw ioError("cannot create the TLS context: " + ssl.takeErrors());
+    if (!ctx_) throw ReleaseFault(ioError("cannot create the TLS context: " + ssl.takeErrors()));
     try {
         s.SSL_CTX_set_verify(ctx_, kSslVerifyPeer, nullptr);
-        if (s.SSL_CTX_set_cipher_list(ctx_, kCipherList) != 1) throw ioError("cannot set the TLS cipher list: " + ssl.takeErrors());
+        if (s.SSL_CTX_set_cipher_list(ctx_, kCipherList) != 1) throw ReleaseFault(ioError("cannot set the TLS cipher list: " + ssl.takeErrors()));
         if (takesTls13Suites(ssl.version)) {
             if (!s.SSL_CTX_set_ciphersuites) throw BindError(couldNotImportText("SSL_CTX_set_ciphersuites"), true);
             if (s.SSL_CTX_set_ciphersuites(ctx_, kTls13Suites) != 1)
-                throw ioError("cannot set the TLS 1.3 cipher suites: " + ssl.takeErrors());
+                throw ReleaseFault(ioError("cannot set the TLS 1.3 cipher suites: " + ssl.takeErrors()));
         }
 #ifdef _WIN32
         const char listSeparator = ';';
@@ -78,7 +78,7 @@ TlsContext::TlsContext(const OpenSsl& ssl, const std::string& programFolder) : s
             }
         }
         ssl.takeErrors();
-        if (caFile_.empty()) throw ioError("No SSL/TLS CA certificates found.");
+        if (caFile_.empty()) throw ReleaseFault(ioError("No SSL/TLS CA certificates found."));
     } catch (...) {
         s.SSL_CTX_free(ctx_);
         throw;
@@ -127,8 +127,8 @@ void TlsStream::handshake(const std::string& host) {
         const long verify = s.SSL_get_verify_result(s_);
         if (verify != kX509VOk) {
             ssl_.takeErrors();
-            throw ioError("TLS handshake with " + host_ + " failed: certificate verify failed (" + std::to_string(verify) + ": " +
-                          ssl_.crypto.X509_verify_cert_error_string(verify) + ")");
+            throw ReleaseFault(ioError("TLS handshake with " + host_ + " failed: certificate verify failed (" +
+                                       std::to_string(verify) + ": " + ssl_.crypto.X509_verify_cert_error_string(verify) + ")"));
         }
         fail("TLS handshake", r);
     }

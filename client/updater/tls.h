@@ -8,6 +8,7 @@
 
 #include "client/updater/openssl.h"
 #include "client/updater/socket.h"
+#include "common/error.h"
 
 namespace tovi::updater {
 
@@ -16,6 +17,14 @@ inline constexpr const char* kCipherList =
     "ECDHE-RSA-AES128-GCM-SHA256:ECDHE-ECDSA-AES256-GCM-SHA384:ECDHE-RSA-AES256-GCM-SHA384:"
     "ECDHE-ECDSA-CHACHA20-POLY1305:ECDHE-RSA-CHACHA20-POLY1305:DHE-RSA-AES128-GCM-SHA256:DHE-RSA-AES256-GCM-SHA384";
 inline constexpr const char* kTls13Suites = "TLS_AES_128_GCM_SHA256:TLS_AES_256_GCM_SHA384:TLS_CHACHA20_POLY1305_SHA256";
+
+// A failure that the installed release's own files cause, not the update server or the network:
+// a certificate bundle that loads nothing or no longer verifies the server, an OpenSSL that cannot
+// set up TLS. A release on trial that fails so counts as failing its start.
+class ReleaseFault : public Error {
+public:
+    explicit ReleaseFault(const Error& e) : Error(e.what(), e.kind()) {}
+};
 
 // Whether a library of this version number takes TLS 1.3 suites: 1.1.1 and later, except the
 // 0x20000000 that a certain fork reports.

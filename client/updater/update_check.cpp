@@ -8,6 +8,7 @@
 
 #include "client/updater/http_client.h"
 #include "client/updater/manifest.h"
+#include "client/updater/rollout.h"
 #include "client/updater/sha1.h"
 #include "client/updater/tls.h"
 #include "client/updater/url.h"
@@ -16,6 +17,7 @@
 #include "common/ini.h"
 #include "common/paths.h"
 #include "common/process.h"
+#include "common/release_store.h"
 
 #ifndef TOVI_DEFAULT_HOST
 #error "TOVI_DEFAULT_HOST must name the host of the default update address"
@@ -57,8 +59,6 @@ std::string foldedCase(std::string s) {
     return s;
 }
 
-std::string tempNameFor(const std::string& target) { return target + "." + randomTag() + std::string(kTempSuffix); }
-
 // Temporary files that an interrupted run left behind in the folders this run writes to. They
 // never pass for the files themselves (their names are distinct), but they should not pile up.
 void removeLeftovers(const std::set<std::string>& folders) {
@@ -85,14 +85,22 @@ void makeFolders(const EntryNames& names) {
     }
 }
 
-// A verified download waiting to be moved into place, and what the move did.
+// A verified download waiting to be moved into place.
 struct Staged {
     std::unique_ptr<OutputFile> file;  // removes the temporary file unless released
     std::string target;
-    std::string aside;  // where the file it replaced was put; empty when there was none
-    bool placed = false;
+    std::string path;  // relative to the program folder, "/"-separated
     bool selfUpdate = false;
 };
+
+// The path of a file inside the program folder, relative to it and "/"-separated.
+std::string relativeTo(const std::string& folder, const std::string& path) {
+    std::string rel = path.substr(folder.size() + (folder.empty() || folder.back() == pathSeparator() ? 0 : 1));
+    for (char& c : rel) {
+        if (c == pathSeparator()) c = '/';
+    }
+    return rel;
+}
 
 class Run {
 public:
@@ -109,7 +117,8 @@ public:
         if (!parseUrl(updateUrl).secure()) throw valueError("updateUrl is not an https address: " + updateUrl);
 
         const bool isSigned = !settings_.updateKeys.empty();
-        const Manifest manifest = isSigned ? fetchSignedManifest(updateUrl) : parseManifest(fetch(updateUrl + "list.txt", kMaxManifest));
+        const std::string body = isSigned ? fetchSignedList(updateUrl) : fetch(updateUrl + "list.txt", kMaxManifest);
+        const Manifest manifest = parseManifest(body);
         const std::uint64_t serial = isSigned ? manifestSerial(manifest) : 0;
         if (isSigned) {
             const std::uint64_t installed = recordedSerial(config);
@@ -125,6 +134,21 @@ public:
             }
         }
         if (manifest.version == localVersion) {
+            sink_.completed();
+            return;
+        }
+        const release::ReleaseId candidate{manifest.version, isSigned ? std::to_string(serial) : "", sha1Hex(ssl_.crypto, body)};
+        // A release that this till rolled back is not taken again while it is offered; a later one is.
+        if (isSigned ? config.get("base", release::kFailedSerialKey, "") == candidate.serial
+                     : config.get("base", release::kFailedVersionKey, "") == candidate.version &&
+                           config.get("base", release::kFailedListKey, "") == candidate.list) {
+            sink_.note("update: release " + manifest.version + " was rolled back on this till and is not installed again");
+            sink_.completed();
+            return;
+        }
+        if (!takesRelease(ssl_.crypto, config.get("base", kTillIdKey, ""), manifest.version, manifest.rollout)) {
+            sink_.note("update: release " + manifest.version + " held back by its staged rollout (" +
+                       std::to_string(manifest.rollout) + "% of the tills, not yet this one)");
             sink_.completed();
             return;
         }
@@ -169,9 +193,15 @@ public:
         }
         // 2. All of them are moved into place; the new client last, so that the hand-off file only
         //    ever appears next to a complete release: whoever finds it (the next start included)
-        //    completes the hand-off.
+        //    completes the hand-off. What they replace is kept as the previous release until the
+        //    new one has proven itself.
         std::stable_partition(staged.begin(), staged.end(), [](const Staged& s) { return !s.selfUpdate; });
-        placeAll(staged);
+        std::vector<release::Placement> placements;
+        for (const auto& st : staged) placements.push_back({st.path, st.file->path(), st.target, st.selfUpdate});
+        release::Store store(settings_.programFolder, settings_.configPath, pathSeparator(),
+                             [this](std::string_view text) { sink_.note(std::string(text)); });
+        store.install({localVersion, config.get("base", "serial", ""), ""}, candidate, placements);
+        for (auto& st : staged) st.file->release();
         // 3. The version last: a run that ends before this point is walked again at the next start,
         //    and finds in place whatever it had already moved.
         config.set("base", "version", manifest.version);
@@ -192,10 +222,10 @@ private:
         return body;
     }
 
-    // list.txt, parsed only once list.txt.sig verifies under one of the keys. A missing, malformed
+    // list.txt, returned only once list.txt.sig verifies under one of the keys. A missing, malformed
     // or wrong signature gets one more try of both files after a pause (the publisher may have
     // written one of them but not yet the other); then it fails the check.
-    Manifest fetchSignedManifest(const std::string& updateUrl) {
+    std::string fetchSignedList(const std::string& updateUrl) {
         requireEd25519(ssl_.crypto);
         for (int attempt = 1;; ++attempt) {
             const std::string body = fetch(updateUrl + "list.txt", kMaxManifest);
@@ -218,7 +248,7 @@ private:
                                          " under any update key");
                 }
             }
-            if (!refusal) return parseManifest(body);
+            if (!refusal) return body;
             if (attempt == 2) throw *refusal;
             std::this_thread::sleep_for(settings_.signatureRetryDelay);
         }
@@ -226,10 +256,11 @@ private:
 
     Staged download(const ManifestEntry& entry, const EntryNames& names) {
         sink_.progress(names.displayName);
-        const std::string temp = tempNameFor(names.target);
+        const std::string temp = temporaryNameFor(names.target);
         Staged staged;
         staged.target = names.target;
         staged.selfUpdate = names.selfUpdate;
+        staged.path = names.selfUpdate ? std::string(kClientProgram) : relativeTo(settings_.programFolder, names.localPath);
         Sha1 digest(ssl_.crypto);
         http_.get(names.url, [&](std::string_view piece) {
             // Opened at the first byte of a successful response.
@@ -247,54 +278,7 @@ private:
         return staged;
     }
 
-    // Moves every verified file into place. The file each one replaces is renamed aside first (a
-    // library the client has loaded cannot be overwritten on Windows, but it can be renamed), so
-    // that a failed move can put every file back as it was.
-    static void placeAll(std::vector<Staged>& staged) {
-        for (auto& s : staged) {
-            if (entryKind(s.target) != EntryKind::Missing) {
-                s.aside = s.target + "." + randomTag() + std::string(kAsideSuffix);
-                if (!replaceFile(s.target, s.aside)) {
-                    s.aside.clear();
-                    putBack(staged);
-                    throw ioError("cannot replace: " + s.target);
-                }
-            }
-            if (!replaceFile(s.file->path(), s.target)) {
-                putBack(staged);
-                throw ioError("cannot replace: " + s.target);
-            }
-            s.file->release();
-            s.placed = true;
-        }
-        // The replaced files can go now. A loaded library cannot be deleted on Windows: it stays
-        // aside until the next start removes it.
-        for (const auto& s : staged) {
-            if (!s.aside.empty()) removeFile(s.aside);
-        }
-    }
-
-    static void putBack(std::vector<Staged>& staged) {
-        for (auto it = staged.rbegin(); it != staged.rend(); ++it) {
-            if (it->placed) {
-                it->placed = false;
-                if (it->aside.empty()) {
-                    removeFile(it->target);
-                    continue;
-                }
-            }
-            if (!it->aside.empty()) replaceFile(it->aside, it->target);
-        }
-    }
-
-    void writeConfig(const std::string& text) {
-        const std::string temp = tempNameFor(settings_.configPath);
-        OutputFile file(temp);
-        file.write(text);
-        file.commit();
-        if (!replaceFile(temp, settings_.configPath)) throw ioError("cannot write: " + settings_.configPath);
-        file.release();
-    }
+    void writeConfig(const std::string& text) { replaceFileContent(settings_.configPath, text); }
 
     const OpenSsl& ssl_;
     StatusSink& sink_;
@@ -305,6 +289,20 @@ private:
 };
 
 }  // namespace
+
+bool blamesRelease(const std::exception_ptr& error) {
+    if (!error) return false;
+    try {
+        std::rethrow_exception(error);
+    } catch (const ReleaseFault&) {
+        return true;
+    } catch (const Error& e) {
+        // A library of the release that lacks what the check needs (Ed25519, TLS 1.3 suites).
+        return e.kind() == "LoadError" || e.kind() == "ImportError";
+    } catch (...) {
+        return false;
+    }
+}
 
 std::string defaultUpdateUrl() { return std::string("https://") + TOVI_DEFAULT_HOST + "/tovimis/update/"; }
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <atomic>
+#include <exception>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -23,6 +24,8 @@ public:
     virtual void progress(const std::string& displayName) = 0;
     // The run ended without failure; selfUpdatePending is already set by then.
     virtual void completed() = 0;
+    // Something worth a line in the log (a release held back or refused, the previous release).
+    virtual void note(const std::string& /*text*/) {}
 };
 
 struct UpdateSettings {
@@ -38,6 +41,10 @@ struct UpdateSettings {
     // this wait: a publish may have been half-way.
     std::chrono::milliseconds signatureRetryDelay{std::chrono::seconds(1)};
 };
+
+// Whether a failed check is the installed release's own fault (its certificate bundle, its
+// OpenSSL libraries) rather than the update server's, the network's or the disk's.
+bool blamesRelease(const std::exception_ptr& error);
 
 // "https://" + default host + "/tovimis/update/": the update folder when config.ini names none.
 std::string defaultUpdateUrl();

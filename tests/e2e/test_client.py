@@ -20,6 +20,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "integration"))
 from test_updater_server import Route, UpdateServer, make_pki, manifest_bytes, sha1_upper  # noqa: E402
 
 ARCH = os.environ.get("TOVI_ARCH", "x86_64")
+TILL_ID = "00112233445566778899aabbccddeeff"
 WIN64 = not ARCH.startswith("i")
 PRESET = "win64" if WIN64 else "win32"
 SOURCE = os.environ.get("TOVI_SOURCE", os.path.join(HERE, "..", ".."))
@@ -106,6 +107,15 @@ class ClientTestCase(WineTestCase):
         cls.ssl = openssl_folder()
         cls.pki = make_pki(cls.wine.tmpdir("pki"))
 
+    def log_texts(self, d):
+        """The event texts of the client's tovipos.log, each line checked for its local timestamp."""
+        with open(os.path.join(d, "tovipos.log"), "rb") as f:
+            lines = f.read().decode("utf-8").splitlines()
+        stamp = re.compile(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d ")
+        for line in lines:
+            self.assertRegex(line, stamp)
+        return [line[26:] for line in lines]
+
 
 class ClientTest(ClientTestCase):
     @classmethod
@@ -144,8 +154,9 @@ class ClientTest(ClientTestCase):
 
     def write_config(self, d, base_lines, update_path="/"):
         with open(os.path.join(d, "config.ini"), "w", encoding="utf-8", newline="\r\n") as f:
-            f.write("; till settings\n[base]\n" + base_lines +
-                    "updateUrl=%s\nversion=%s\n" % (self.server.url(update_path), VERSION))
+            # With a till identity already there, a start writes nothing into config.ini.
+            f.write("; till settings\n[base]\n" + base_lines + "updateUrl=%s\nversion=%s\ntillId=%s\n"
+                    % (self.server.url(update_path), VERSION, TILL_ID))
 
     def run_client(self, d, script=None, timeout=60, on_running=None):
         if script is not None:
@@ -160,15 +171,6 @@ class ClientTest(ClientTestCase):
         run = Run(result, d, engine_log, fake_log)
         run.extra = extra
         return run
-
-    def log_texts(self, d):
-        """The event texts of the client's tovipos.log, each line checked for its local timestamp."""
-        with open(os.path.join(d, "tovipos.log"), "rb") as f:
-            lines = f.read().decode("utf-8").splitlines()
-        stamp = re.compile(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d ")
-        for line in lines:
-            self.assertRegex(line, stamp)
-        return [line[26:] for line in lines]
 
     def wait_for_fake(self, d, prefix, timeout=20):
         """Polls the fakes' log (the support program runs beside the client) for a line."""

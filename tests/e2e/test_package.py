@@ -9,12 +9,16 @@ import glob
 import os
 import re
 import shutil
+import sys
 import time
 import unittest
 import zipfile
 
 from test_client import VERSION, WIN64
 from test_updater_server import UpdateServer, make_pki, manifest_bytes
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "helpers"))
+from testfiles import read, write  # noqa: E402
 from wineenv import WineTestCase, winpath
 
 PACKAGE_DIR = os.environ.get("TOVI_PACKAGE_DIR", "")
@@ -105,6 +109,12 @@ class PackageTest(WineTestCase):
 
         self.assertEqual(sorted(os.listdir(self.folder)), sorted(TILL_FILES + ["node.dll", "uninstall.exe"]))
         self.assertEqual(self.shortcuts(), ["startup/tovipos.lnk", "tovipos.lnk"])
+        # One build, one set of bytes: what the installer put there is the zip's and the build's.
+        with zipfile.ZipFile(package("tovipos-[0-9]*-win*[0-9].zip")) as z:
+            for name in ("tovipos.exe", "tovipos_print.exe", "winprint.dll", "api_com.dll"):
+                installed = read(os.path.join(self.folder, name))
+                self.assertEqual(installed, z.read(name), name)
+                self.assertEqual(installed, read(os.path.join(self.bin, name)), name)
         self.assertEqual(self.reg_query("QuietUninstallString"), '"C:\\tovipos\\uninstall.exe" /S')
         # The test server's certificate comes from the test CA, next to Debian's bundle.
         with open(os.path.join(self.pki, "ca.pem"), "rb") as src, \
@@ -126,6 +136,9 @@ class PackageTest(WineTestCase):
         with open(config, "rb") as f:
             changed = f.read()
         os.unlink(self.engine_log)
+        # What the updater kept of an earlier release belongs to the files this install replaces.
+        write(os.path.join(self.folder, "tovipos.previous", "release.json"), b"{}")
+        write(os.path.join(self.folder, "tovipos.exe.txt"), b"MZ a client waiting for its hand-off")
         client = self.start_installed(["ready", "probe up", "wait 120000"])
         deadline = time.time() + 60
         while time.time() < deadline and not any(line.startswith("probe up") for line in
@@ -137,6 +150,8 @@ class PackageTest(WineTestCase):
         self.assertIn("wkeDestroyWebWindow", self.engine_lines())
         with open(config, "rb") as f:
             self.assertEqual(f.read(), changed)
+        self.assertFalse(os.path.exists(os.path.join(self.folder, "tovipos.previous")))
+        self.assertFalse(os.path.exists(os.path.join(self.folder, "tovipos.exe.txt")))
 
         # The silent uninstall string removes the program files (and what updates added) and the
         # entry; the till's settings stay.

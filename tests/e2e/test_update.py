@@ -18,7 +18,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "integration"))
 sys.path.insert(0, os.path.join(HERE, "..", "helpers"))
 from test_updater_server import Route, UpdateServer, make_key, manifest_bytes, sha1_upper, sign_hex  # noqa: E402
-from test_client import ClientTestCase, Run  # noqa: E402
+from test_client import TILL_ID, ClientTestCase, Run  # noqa: E402
 from testfiles import read, write  # noqa: E402
 
 TEST_KEY = os.path.join(HERE, "update_test_key.pem")
@@ -34,7 +34,7 @@ class UpdateTest(ClientTestCase):
 
     # --- helpers -----------------------------------------------------------------------
 
-    def client_folder(self, version, support=False, signed=False, serial=None):
+    def client_folder(self, version, support=False, signed=False, serial=None, extra=""):
         d = self.wine.tmpdir("update")
         if signed:
             shutil.copy2(os.path.join(self.bin, "tovipos_testkey.exe"), os.path.join(d, "tovipos.exe"))
@@ -48,9 +48,10 @@ class UpdateTest(ClientTestCase):
         if support:
             self.copy_to(d, "tovipos_print.exe", os.path.join("fakes", "winprint.dll"),
                          os.path.join("fakes", "api_com.dll"))
-        self.config = ("; till settings\r\n[base]\r\nurl=%s\r\nupdateUrl=%s\r\nversion=%s\r\n%s[other]\r\nkeep = me\r\n"
-                       % (winpath(os.path.join(d, "page.txt")), self.server.url("/update/"), version,
-                          "" if serial is None else "serial=%d\r\n" % serial))
+        self.config = ("; till settings\r\n[base]\r\nurl=%s\r\nupdateUrl=%s\r\nversion=%s\r\ntillId=%s\r\n%s%s"
+                       "[other]\r\nkeep = me\r\n"
+                       % (winpath(os.path.join(d, "page.txt")), self.server.url("/update/"), version, TILL_ID,
+                          "" if serial is None else "serial=%d\r\n" % serial, extra))
         write(os.path.join(d, "config.ini"), self.config.encode())
         return d
 
@@ -283,6 +284,93 @@ class UpdateTest(ClientTestCase):
         # the second run checked with equal versions: one more manifest request, no download
         self.assertEqual([p for p, _ in self.server.requests].count("/update/tovipos.exe.txt"), 1)
         self.assertEqual([p for p, _ in self.server.requests].count("/update/list.txt"), 2)
+
+    # --- releases that fail, and starts without the server --------------------------------------
+
+    def engine_log_until(self, d, line_start, timeout=60):
+        """The engine's log once a line starts with line_start (the clients started by the
+        support program write it too)."""
+        log = os.path.join(d, "engine.log")
+        deadline = time.time() + timeout
+        lines = []
+        while time.time() < deadline:
+            lines = read(log).decode("utf-8", "replace").splitlines() if os.path.exists(log) else []
+            if any(line.startswith(line_start) for line in lines):
+                break
+            time.sleep(0.3)
+        time.sleep(1)  # the client's last writes after its script
+        return lines
+
+    def assertRolledBack(self, d, why):
+        config = read(os.path.join(d, "config.ini")).decode()
+        self.assertIn("version=1.0\r\n", config)
+        self.assertRegex(config, r"failedVersion\s*=\s*\"?2\.0")
+        self.assertFalse(os.path.exists(os.path.join(d, "tovipos.previous")))
+        self.assertTrue(any(t.startswith("rollback: release 2.0 replaced by the previous release 1.0") and why in t
+                            for t in self.log_texts(d)), self.log_texts(d))
+
+    def assertNotTakenAgainButALaterReleaseIs(self, d):
+        self.server.requests.clear()
+        run = self.run_client(d, ["ready", "wait 1500", "call toviWinClose"])
+        self.assertEqual(run.rc, 0, run.stderr)
+        self.assertEqual([p for p, _ in self.server.requests], ["/update/list.txt"])
+        self.assertIn("update: release 2.0 was rolled back on this till and is not installed again", self.log_texts(d))
+        self.publish("3.0", {"lib/x.dll": b"3.0"})
+        run = self.run_client(d, ["ready", "wait 1500", "call toviWinClose"])
+        self.assertEqual(run.rc, 0, run.stderr)
+        self.assertEqual(read(os.path.join(d, "lib", "x.dll")), b"3.0")
+
+    def test_a_new_client_that_exits_at_once_is_rolled_back_by_the_support_program(self):
+        old = read(os.path.join(self.bin, "tovipos.exe"))
+        self.publish("2.0", {"tovipos.exe": read(os.path.join(self.bin, "fakes", "standin", "tovipos.exe")),
+                             "lib/x.dll": b"2.0"})
+        d = self.client_folder("1.0", support=True)
+        write(os.path.join(d, "lib", "x.dll"), b"1.0")
+        # The first client installs and hands off; the new one ends at once, so the support
+        # program puts 1.0 back and starts its client, which runs the script to its end.
+        run = self.run_client(d, ["wait 4000", "ready", "wait 1000", "call toviWinClose"])
+        self.assertEqual(run.rc, 0, run.stderr)
+        lines = self.engine_log_until(d, "call toviWinClose arg=")
+        self.assertEqual(lines.count("wkeInitialize"), 2, lines)
+        self.assertTrue(os.path.exists(os.path.join(d, "standin_started.txt")), "the new client never ran")
+        self.assertEqual(read(os.path.join(d, "tovipos.exe")), old)
+        self.assertEqual(read(os.path.join(d, "lib", "x.dll")), b"1.0")
+        self.assertFalse(os.path.exists(os.path.join(d, "tovipos.exe.txt")))
+        self.assertRolledBack(d, "the new client ended before it proved itself")
+        self.assertNotTakenAgainButALaterReleaseIs(d)
+
+    def test_an_engine_that_is_no_library_is_rolled_back_at_the_third_start(self):
+        engine = read(os.path.join(self.bin, "testengine", "node.dll"))
+        self.publish("2.0", {"node.dll": b"MZ this is no library" * 100, "lib/x.dll": b"2.0"})
+        d = self.client_folder("1.0")
+        write(os.path.join(d, "lib", "x.dll"), b"1.0")
+        run = self.run_client(d, ["ready", "wait 3000", "call toviWinClose"])  # installs 2.0
+        self.assertEqual(run.rc, 0, run.stderr)
+        for _ in range(2):
+            run = self.run_client(d, ["ready"], on_running=lambda r: self.wine.message_box(timeout=40))
+            self.assertIsNotNone(run.extra, run.stderr)
+            self.assertTrue(run.extra[1].startswith("could not load: node.dll"), run.extra)
+            self.assertEqual(run.rc, 1)
+        run = self.run_client(d, ["ready", "wait 1500", "probe after", "call toviWinClose"])
+        self.assertEqual(run.rc, 0, run.stderr)
+        self.assertEqual(run.probe("after")["main"]["visible"], "1")
+        self.assertEqual(read(os.path.join(d, "node.dll")), engine)
+        self.assertEqual(read(os.path.join(d, "lib", "x.dll")), b"1.0")
+        self.assertRolledBack(d, "its last 2 starts ended before it proved itself")
+        self.assertNotTakenAgainButALaterReleaseIs(d)
+
+    def test_offline_start_runs_the_installed_release_without_the_server(self):
+        d = self.client_folder("1.0", extra="offlineStart=true\r\n")
+        # Nothing listens there: the check cannot connect.
+        write(os.path.join(d, "config.ini"), self.config.replace(self.server.url("/update/"),
+                                                                 "https://127.0.0.1:9/update/").encode())
+        run = self.run_client(d, ["ready", "wait 1500", "probe reason", "wait 4000", "probe after", "call toviWinClose"])
+        self.assertEqual(run.rc, 0, run.stderr)
+        self.assertTrue(run.probe("reason")["labels"][0].startswith("更新失败，启动已安装的版本："), run.probe("reason"))
+        self.assertEqual(run.probe("reason")["main"]["visible"], "0")
+        self.assertEqual(run.probe("after")["main"]["visible"], "1")
+        self.assertTrue(any(t.startswith("update failed: ") and t.endswith("offline start: the installed release starts")
+                            for t in self.log_texts(d)), self.log_texts(d))
 
 
 if __name__ == "__main__":

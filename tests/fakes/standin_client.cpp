@@ -1,5 +1,6 @@
 // Stand-in for the client in update tests: started by the support program after the swap, it
-// appends one line to "standin_started.txt" in its current folder and ends. The line names the
+// appends one line to "standin_started.txt" in its current folder and ends (built with
+// TOVI_STANDIN_CRASH, it crashes instead). The line names the
 // folder the stand-in itself lives in, so a test can tell which copy ran.
 #include <cstdio>
 #include <string>
@@ -32,6 +33,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
 #else
 int main() {
     const int show = -1;
+#endif
+#ifdef TOVI_STANDIN_CRASH
+    (void)show;
+    __builtin_trap();
 #endif
     FILE* f = std::fopen("standin_started.txt", "ab");
     if (!f) return 1;

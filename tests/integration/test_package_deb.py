@@ -56,6 +56,11 @@ class DebPackageTest(unittest.TestCase):
         self.assertTrue(info.st_mode & stat.S_IWGRP and info.st_mode & stat.S_ISGID)
         self.assertTrue(os.stat(os.path.join(FOLDER, "tovipos")).st_mode & stat.S_IWGRP)
         self.assertEqual(os.readlink(os.path.join(FOLDER, "cacert.pem")), "/etc/ssl/certs/ca-certificates.crt")
+        # One build, one set of bytes: the installed programs are the build folder's.
+        bin_dir = os.path.join(os.path.dirname(os.environ["TOVI_PACKAGE_DIR"]), "bin")
+        for name in set(PROGRAM_FILES) - {"cacert.pem"}:
+            with open(os.path.join(FOLDER, name), "rb") as a, open(os.path.join(bin_dir, name), "rb") as b:
+                self.assertEqual(a.read(), b.read(), name)
 
         # The till's settings: its page, and the test server (whose CA replaces the system's bundle).
         pki = make_pki(os.path.join(self.tmp, "pki"))
@@ -100,11 +105,14 @@ class DebPackageTest(unittest.TestCase):
                 proc.kill()
                 proc.wait()
 
-        # Installing again keeps the till's settings.
+        # Installing again keeps the till's settings, and drops what the updater kept of an
+        # earlier release (it belongs to the files the package replaces).
+        os.makedirs(os.path.join(FOLDER, "tovipos.previous"))
         rc, out = dpkg("-i", self.deb)
         self.assertEqual(rc, 0, out)
         with open(os.path.join(FOLDER, "config.ini"), "rb") as f:
             self.assertEqual(f.read(), config)
+        self.assertFalse(os.path.exists(os.path.join(FOLDER, "tovipos.previous")))
 
         # Remove takes the program files and keeps the settings; purge takes the rest.
         rc, out = dpkg("-r", "tovipos")

@@ -47,9 +47,9 @@ def sha1_upper(data):
     return hashlib.sha1(data).hexdigest().upper()
 
 
-def manifest_bytes(version, entries, serial=None):
+def manifest_bytes(version, entries, serial=None, rollout=None):
     """list.txt for [(path, sha1)] (or dicts as they are); paths become raw GB2312 bytes in the JSON.
-    serial: added as "serial" unless None."""
+    serial, rollout: added as "serial" and "rollout" unless None."""
     items = []
     for e in entries:
         if isinstance(e, dict):
@@ -59,6 +59,8 @@ def manifest_bytes(version, entries, serial=None):
     doc = {"version": version, "list": items}
     if serial is not None:
         doc["serial"] = serial
+    if rollout is not None:
+        doc["rollout"] = rollout
     # Non-ASCII characters stay characters in the JSON text (no \u escapes) and the whole text is
     # encoded as GB2312: the paths arrive as raw GB2312 bytes inside the JSON strings.
     return json.dumps(doc, ensure_ascii=False).encode("gb2312")

@@ -1,21 +1,35 @@
 // Runs one update check natively, the way the client's worker does, and prints what the update
 // window would be told:
 //   progress <display name>     (one line per download)
+//   log <text>                  (what the client would log: a release held back, the previous one)
 //   completed self-update=<0|1>
 // A failure prints the unhandled-error text on standard error and exits with status 1.
 //
 //   update_runner [--config FILE] [--folder PROGRAM_FOLDER] [--idle-ms N] [--keys HEX;HEX...] [--start 1]
+//   update_runner [--client 1 [--idle-ms N]]
 // Without options: config.ini in the current folder, the runner's own folder, 60 s, and the keys
 // built in (as the client has them); with options, only the keys that --keys gives.
 // With --start 1 it first does what the client does at start: when an unfinished hand-off is
 // found it prints "hand-off pending" and ends with status 0 instead of checking.
+//
+// Without any argument it stands in for the client, as the support program starts it after a
+// hand-off (with --client 1 the same, but a hand-off is left to the caller): the start of a release on trial (a rollback when due), the engine library bound, the
+// check as the client runs it (offlineStart included), the hand-off started when the check stored
+// a new client, and the release proven once the check has completed. It prints
+//   completed self-update=<0|1>    the check's end, then "proved" when this start proved a release
+//   offline start: <error>         a failed check that offlineStart survives (status 0)
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <string>
 
+#include "client/config.h"
+#include "client/engine.h"
 #include "client/updater/handoff.h"
+#include "client/updater/rollout.h"
 #include "client/updater/update_check.h"
+#include "common/release_store.h"
+#include "common/support_protocol.h"
 #include "common/error.h"
 #include "common/paths.h"
 #include "common/process.h"
@@ -27,19 +41,62 @@ public:
     explicit PrintingSink(std::atomic<bool>& flag) : flag_(flag) {}
     void progress(const std::string& displayName) override { std::cout << "progress " << displayName << std::endl; }
     void completed() override { std::cout << "completed self-update=" << (flag_ ? 1 : 0) << std::endl; }
+    void note(const std::string& text) override { std::cout << "log " << text << std::endl; }
 
 private:
     std::atomic<bool>& flag_;
 };
 
+// The client's start without its windows (see the top of this file).
+// handsOff: starts the support program for a hand-off itself, as the client does (otherwise the
+// caller does, after "hand-off pending" or "self-update=1").
+int standInForTheClient(std::chrono::milliseconds idleTimeout, bool handsOff) {
+    const std::string folder = tovi::programFolder();
+    const char sep = tovi::pathSeparator();
+    if (tovi::updater::handOffPending(folder, tovi::programPath(), sep)) {
+        if (handsOff) tovi::startProgram(nullptr, tovi::kSupportProgram, tovi::protocol::updateCommandLine(), tovi::kShowHidden);
+        std::cout << "hand-off pending" << std::endl;
+        return 0;
+    }
+    const tovi::release::Store store(folder, tovi::protocol::kConfigFile, sep,
+                                     [](std::string_view text) { std::cout << "log " << text << std::endl; });
+    const tovi::release::TrialStart trial = tovi::release::beginStart(store);
+    const tovi::updater::OpenSsl ssl = tovi::updater::loadOpenSsl();
+    tovi::updater::ensureTillId(ssl.crypto, tovi::protocol::kConfigFile);
+    const tovi::client::Engine engine = tovi::client::loadEngine();
+    std::atomic<bool> selfUpdatePending{false};
+    PrintingSink sink(selfUpdatePending);
+    tovi::updater::UpdateSettings settings;
+    settings.programFolder = folder;
+    settings.idleTimeout = idleTimeout;
+    settings.updateKeys = tovi::updater::parseUpdateKeys(tovi::updater::builtInUpdateKeys());
+    try {
+        tovi::updater::runUpdateCheck(ssl, sink, selfUpdatePending, settings);
+    } catch (...) {
+        const std::exception_ptr error = std::current_exception();
+        if (!tovi::updater::blamesRelease(error)) tovi::release::excuse(store, trial);
+        if (!tovi::client::offlineStart(tovi::client::loadConfig())) throw;
+        std::cout << "offline start: " << tovi::errorSummary(error) << std::endl;
+        return 0;
+    }
+    if (selfUpdatePending) {
+        if (handsOff) tovi::startProgram(nullptr, tovi::kSupportProgram, tovi::protocol::updateCommandLine(), tovi::kShowHidden);
+        return 0;
+    }
+    if (tovi::release::prove(store, trial)) std::cout << "proved" << std::endl;
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     try {
+        if (argc == 1) return standInForTheClient(std::chrono::seconds(60), true);
         tovi::updater::UpdateSettings settings;
         settings.programFolder = tovi::programFolder();
         bool custom = false;
         bool start = false;
+        bool client = false;
         for (int i = 1; i + 1 < argc; i += 2) {
             const std::string opt = argv[i];
             const std::string value = argv[i + 1];
@@ -48,12 +105,14 @@ int main(int argc, char** argv) {
             else if (opt == "--idle-ms") settings.idleTimeout = std::chrono::milliseconds(std::stol(value));
             else if (opt == "--keys") settings.updateKeys = tovi::updater::parseUpdateKeys(value);
             else if (opt == "--start") start = value == "1";
+            else if (opt == "--client") client = value == "1";
             else {
                 std::cerr << "unknown option " << opt << "\n";
                 return 2;
             }
             custom = true;
         }
+        if (client) return standInForTheClient(settings.idleTimeout, false);
         const char sep = tovi::pathSeparator();
         if (start && tovi::updater::handOffPending(settings.programFolder,
                                                    settings.programFolder + sep + tovi::kClientProgram, sep)) {

@@ -36,7 +36,7 @@ protected:
             calls().push_back("read url");
             return std::string("https://shop.example/pos2.html");
         });
-        main = app.frames.at(0);
+        main = app.frames.back();
         calls().clear();
     }
 
@@ -77,7 +77,8 @@ TEST(ShellCreation, RunsTheStepsInOrderAndBindsTheEightFunctions) {
         "wkeJsBindFunction toviWinMin null 1", "wkeJsBindFunction toviWinMax null 1",
         "wkeJsBindFunction toviWinClose null 1", "wkeJsBindFunction toviScreenfull null 1",
         "wkeJsBindFunction toviPrint null 1", "wkeJsBindFunction toviRijie null 1",
-        "wkeJsBindFunction toviOpencash null 1", "wkeJsBindFunction toviDisplay null 1"};
+        "wkeJsBindFunction toviOpencash null 1", "wkeJsBindFunction toviDisplay null 1",
+        "frame0.timer 1 60000"};  // the loop's minute that proves a release on trial
     EXPECT_EQ(calls(), expected);
 
     const ui::FrameOptions& o = app.options.at(0);
@@ -134,6 +135,29 @@ TEST_P(RevealOrder, ShowsTheMainWindowOnlyAfterBoth) {
 INSTANTIATE_TEST_SUITE_P(Orders, RevealOrder,
                          ::testing::Values(RevealCase{"PageFirst", false}, RevealCase{"CheckFirst", true}),
                          [](const auto& p) { return std::string(p.param.name); });
+
+// A start proves the installed release once its check has completed and its page was ready or its
+// loop ran a minute, whatever the order, and only once; a failed check (an offline start) proves
+// nothing.
+TEST_F(ShellTest, ProvesTheReleaseAfterACompletedCheckAndThePageOrAMinute) {
+    struct Case {
+        const char* events;  // c: check completed, f: check failed, r: page ready, m: a minute of the loop
+        int proofs;
+    };
+    const Case cases[] = {{"rc", 1}, {"cr", 1}, {"mc", 1}, {"cm", 1}, {"crmr", 1}, {"c", 0}, {"rm", 0}, {"frm", 0}};
+    for (const Case& c : cases) {
+        shell.reset();  // one shell per process: the next one is made once this one is gone
+        SetUp();
+        int proofs = 0;
+        shell->setOnProven([&] { ++proofs; });
+        for (const char* e = c.events; *e; ++e) {
+            if (*e == 'c' || *e == 'f') shell->onUpdateCheckDone(splash, *e == 'c');
+            if (*e == 'r') documentReady();
+            if (*e == 'm') shell->onLoopMinute();
+        }
+        EXPECT_EQ(proofs, c.proofs) << c.events;
+    }
+}
 
 TEST_F(ShellTest, ALaterDocumentReadyRestoresAndRefocusesTheWindow) {
     documentReady();

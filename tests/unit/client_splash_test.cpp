@@ -82,6 +82,24 @@ TEST_F(SplashTest, TheFirstTickStopsTheTimerAndTheCheckedCompletionRevealsWithTh
     EXPECT_TRUE(shell->mainFrame().visible());
 }
 
+// An offline start: the check's failure is shown on the splash, and
+// after a moment the installed release is revealed; such a start proves no release.
+TEST_F(SplashTest, AFailedCheckInAnOfflineStartShowsItsReasonThenReveals) {
+    bool proven = false;
+    shell->setOnProven([&] { proven = true; });
+    start([](UpdateReports& s, std::atomic<bool>&) { s.failedOffline("cannot connect to updates.example"); });
+    window->fire(ui::Event::Timer, ui::EventArgs{0, kUpdateTimerId, 0, nullptr});
+    deliverNextPost();
+    EXPECT_EQ(label->texts.back(), std::string(kOfflinePrefix) + "cannot connect to updates.example");
+    EXPECT_EQ(calls().back(), "frame1.timer 2 3000");
+    testing::engineState().ready(testing::fakeView(), testing::engineState().readyContext);
+    EXPECT_TRUE(window->alive());  // the reason stays up until its timer
+    window->fire(ui::Event::Timer, ui::EventArgs{0, kOfflineTimerId, 0, nullptr});
+    EXPECT_FALSE(window->alive());
+    EXPECT_TRUE(shell->mainFrame().visible());
+    EXPECT_FALSE(proven);
+}
+
 TEST_F(SplashTest, ProgressShowsEachDisplayNameAfterABlankLine) {
     start([](StatusSink&, std::atomic<bool>&) {});
     const std::vector<std::pair<std::string, std::string>> table = {

@@ -2,6 +2,9 @@
 #pragma once
 
 #include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
 #include <map>
 #include <string>
 #include <vector>
@@ -86,8 +89,10 @@ struct FakeSystem final : SupportSystem {
         sleeps.push_back(ms);
         events.push_back("sleep " + std::to_string(ms));
     }
-    std::string programFolder() override { return "C:\\till\\pos"; }
-    char separator() override { return '\\'; }
+    std::string folder = "C:\\till\\pos";
+    char sep = '\\';
+    std::string programFolder() override { return folder; }
+    char separator() override { return sep; }
     MoveResult moveFile(const std::string& src, const std::string& dst) override {
         moves.emplace_back(src, dst);
         events.push_back("move");
@@ -100,6 +105,28 @@ struct FakeSystem final : SupportSystem {
         ++clientStarts;
         events.push_back("start");
     }
+    // The watched client: ends with endStatus after endsAfterPolls waits (never when negative);
+    // onPoll runs before each wait returns (a test proves the release there).
+    int endsAfterPolls = -1;
+    int endStatus = 0;
+    std::function<void(int)> onPoll;
+    std::vector<std::string> logged;
+    struct Client final : StartedClient {
+        FakeSystem& sys;
+        int polls = 0;
+        explicit Client(FakeSystem& s) : sys(s) {}
+        std::optional<int> waitForExit(int) override {
+            if (sys.onPoll) sys.onPoll(polls);
+            if (sys.endsAfterPolls >= 0 && ++polls > sys.endsAfterPolls) return sys.endStatus;
+            return std::nullopt;
+        }
+    };
+    std::unique_ptr<StartedClient> startClientWatched() override {
+        ++clientStarts;
+        events.push_back("start watched");
+        return std::make_unique<Client>(*this);
+    }
+    void log(const std::string& text) override { logged.push_back(text); }
 };
 
 }  // namespace tovi::support::testing

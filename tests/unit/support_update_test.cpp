@@ -2,7 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "common/ini.h"
 #include "common/process.h"
+#include "common/release_store.h"
 #include "support_fakes.h"
 
 namespace {
@@ -116,6 +123,58 @@ TEST(FinishUpdate, FailedMoveIsShownAndTheClientNotStarted) {
         EXPECT_EQ(sys.sleeps.front(), 1000);
         for (int ms : sys.sleeps) EXPECT_NE(ms, 500) << "no wait for a start that does not happen";
     }
+}
+
+// The hand-off of a release on trial: the old client kept, the new one watched. One that ends (or
+// never starts) before it has proven itself is rolled back, without a box, and the previous client
+// started; one that proves itself, or outlives the watch, is left alone.
+TEST(FinishUpdate, WatchesTheNewClientOfAReleaseOnTrial) {
+    namespace fs = std::filesystem;
+    struct Case {
+        const char* name;
+        int endsAfterPolls;  // -1: runs on
+        int status;          // -1: never started
+        int provesAtPoll;    // -1: never
+        bool rolledBack;
+    };
+    const Case cases[] = {
+        {"exits_at_once", 0, 0, -1, true},     {"crashes", 3, 139, -1, true},
+        {"never_starts", 0, -1, -1, true},     {"proves_then_ends", 5, 0, 2, false},
+        {"outlives_the_watch", -1, 0, -1, false},
+    };
+    const fs::path dir = fs::temp_directory_path() / ("tovi-watch-" + std::to_string(::getpid()));
+    const fs::path before = fs::current_path();
+    for (const Case& c : cases) {
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        fs::current_path(dir);  // config.ini is opened in the current folder
+        const auto write = [&](const std::string& name, const std::string& bytes) { std::ofstream(dir / name) << bytes; };
+        write(tovi::kClientProgram, "old client");
+        write("config.ini", "[base]\nversion = 1.0\n");
+        write("new.download", "new client");
+        const tovi::release::Store store(dir.string(), "config.ini", '/');
+        store.install({"1.0", "", ""}, {"2.0", "", "LIST"},
+                      {{tovi::kClientProgram, (dir / "new.download").string(), (dir / "tovipos.exe.txt").string(), true}});
+        FakeSystem sys;
+        sys.folder = dir.string();
+        sys.sep = '/';
+        sys.endsAfterPolls = c.endsAfterPolls;
+        sys.endStatus = c.status;
+        sys.onPoll = [&](int poll) {
+            if (poll == c.provesAtPoll) store.remove();
+        };
+        finishUpdate(sys);
+        fs::current_path(before);
+        EXPECT_TRUE(sys.messages.empty()) << c.name;
+        EXPECT_EQ(sys.clientStarts, c.rolledBack ? 2 : 1) << c.name << ": the previous client started after a rollback";
+        EXPECT_EQ(sys.events.at(sys.events.size() - (c.rolledBack ? 2 : 1)), "start watched") << c.name;
+        // The fake's move leaves the files alone: the rollback shows in config.ini and the store.
+        const tovi::IniFile config = tovi::IniFile::load((dir / "config.ini").string());
+        EXPECT_EQ(config.get("base", tovi::release::kFailedListKey, ""), c.rolledBack ? "LIST" : "") << c.name;
+        EXPECT_EQ(fs::exists(dir / "tovipos.exe.txt"), !c.rolledBack) << c.name;
+        EXPECT_EQ(fs::exists(dir / tovi::release::kStoreFolder), !c.rolledBack && c.provesAtPoll < 0) << c.name;
+    }
+    fs::remove_all(dir);
 }
 
 }  // namespace

@@ -28,6 +28,8 @@ TEST(UpdaterManifest, NonStringVersionIsEmpty) {
     EXPECT_EQ(parseManifest("{\"version\": \"a\\u0000b\", \"list\": []}").version, std::string("a\0b", 3));
 }
 
+constexpr const char* kBadRollout = "list.txt: \"rollout\" is not an integer from 1 to 100 [ValueError]";
+
 TEST(UpdaterManifest, Errors) {
     struct Case {
         const char* body;
@@ -44,6 +46,13 @@ TEST(UpdaterManifest, Errors) {
         {"{\"version\": \"1\", \"list\": [[]]}", "", "list.txt: entry 1 is not an object [ValueError]"},
         {"{\"version\": \"1\", \"list\": [{\"sha1\":\"\",\"path\":\"\"},{\"path\":\"\"}]}", "", "list.txt: entry 2 has no \"sha1\" [ValueError]"},
         {"{\"version\": \"1\", \"list\": [{\"sha1\":\"\"}]}", "", "list.txt: entry 1 has no \"path\" [ValueError]"},
+        // "rollout": a percentage of the tills, 1 to 100; anything else makes the list malformed.
+        {"{\"version\": \"1\", \"list\": [], \"rollout\": 1}", "", ""},
+        {"{\"version\": \"1\", \"list\": [], \"rollout\": 100}", "", ""},
+        {"{\"version\": \"1\", \"list\": [], \"rollout\": 0}", kBadRollout, ""},
+        {"{\"version\": \"1\", \"list\": [], \"rollout\": 101}", kBadRollout, ""},
+        {"{\"version\": \"1\", \"list\": [], \"rollout\": 50.0}", kBadRollout, ""},
+        {"{\"version\": \"1\", \"list\": [], \"rollout\": \"50\"}", kBadRollout, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.body);

@@ -14,6 +14,7 @@
 #include "common/error.h"
 #include "common/files.h"
 #include "common/paths.h"
+#include "common/release_store.h"
 #include "common/text.h"
 
 namespace tovi::publish {
@@ -66,7 +67,7 @@ bool isWithin(const std::string& inner, const std::string& outer) {
 std::string copyInPlace(const updater::OpenSsl& ssl, const std::string& from, const std::string& to,
                         unsigned long long* size) {
     InputFile in(from);
-    const std::string temp = to + "." + randomTag() + std::string(updater::kTempSuffix);
+    const std::string temp = temporaryNameFor(to);
     OutputFile out(temp);
     updater::Sha1 digest(ssl.crypto);
     std::vector<char> buf(256 * 1024);
@@ -82,19 +83,10 @@ std::string copyInPlace(const updater::OpenSsl& ssl, const std::string& from, co
     return digest.hexDigest();
 }
 
-void writeInPlace(const std::string& text, const std::string& to) {
-    const std::string temp = to + "." + randomTag() + std::string(updater::kTempSuffix);
-    OutputFile out(temp);
-    out.write(text);
-    out.commit();
-    if (!replaceFile(temp, to)) throw ioError("cannot replace " + to);
-    out.release();
-}
-
 }  // namespace
 
 std::string manifestText(const std::string& version, const std::vector<PublishedFile>& files,
-                         std::optional<std::uint64_t> serial) {
+                         std::optional<std::uint64_t> serial, std::optional<int> rollout) {
     rapidjson::StringBuffer buf;
     rapidjson::Writer<rapidjson::StringBuffer> w(buf);
     w.StartObject();
@@ -103,6 +95,10 @@ std::string manifestText(const std::string& version, const std::vector<Published
     if (serial) {
         w.Key("serial");
         w.Uint64(*serial);
+    }
+    if (rollout) {
+        w.Key("rollout");
+        w.Int(*rollout);
     }
     w.Key("list");
     w.StartArray();
@@ -125,7 +121,9 @@ std::string manifestText(const std::string& version, const std::vector<Published
 }
 
 std::vector<PublishedFile> publish(const updater::OpenSsl& ssl, const std::string& releaseFolder, const std::string& version,
-                                   const std::string& updateFolder, const std::optional<Signing>& signing) {
+                                   const std::string& updateFolder, const std::optional<Signing>& signing,
+                                   std::optional<int> rollout) {
+    if (rollout && (*rollout < 1 || *rollout > 100)) throw valueError("rollout is not a percentage from 1 to 100");
     if (fileKind(releaseFolder) != FileKind::Directory) throw ioError("not a folder: " + releaseFolder);
     if (!createFolders(updateFolder)) throw ioError("cannot create folder: " + updateFolder);
     if (isWithin(updateFolder, releaseFolder) || isWithin(releaseFolder, updateFolder))
@@ -137,14 +135,16 @@ std::vector<PublishedFile> publish(const updater::OpenSsl& ssl, const std::strin
     for (const auto& path : sources) {
         const auto slash = path.rfind('/');
         if (updater::isTempName(slash == std::string::npos ? path : path.substr(slash + 1))) continue;  // a leftover of an interrupted copy
+        // A folder published from a till: its previous release is the till's own, never part of one.
+        if (sameFileName(path.substr(0, path.find('/')), release::kStoreFolder)) continue;
         files.push_back({path, "", 0});
     }
     std::sort(files.begin(), files.end(), [](const PublishedFile& a, const PublishedFile& b) { return a.path < b.path; });
     const std::optional<std::uint64_t> serial = signing ? std::optional<std::uint64_t>(signing->serial) : std::nullopt;
     if (serial && *serial > updater::kMaxSerial) throw valueError("serial above " + std::to_string(updater::kMaxSerial));
     // Check every name (and that the key signs) before writing anything.
-    if (signing) (void)sign(ssl.crypto, signing->key, manifestText(version, files, serial));
-    else (void)manifestText(version, files);
+    if (signing) (void)sign(ssl.crypto, signing->key, manifestText(version, files, serial, rollout));
+    else (void)manifestText(version, files, std::nullopt, rollout);
 
     for (auto& f : files) {
         const std::string to = join(updateFolder, f.path + ".txt");
@@ -152,23 +152,24 @@ std::vector<PublishedFile> publish(const updater::OpenSsl& ssl, const std::strin
         if (slash != std::string::npos) createFolders(join(updateFolder, f.path.substr(0, slash)));
         f.sha1 = copyInPlace(ssl, join(releaseFolder, f.path), to, &f.size);
     }
-    const std::string list = manifestText(version, files, serial);
+    const std::string list = manifestText(version, files, serial, rollout);
     if (signing) {
         const updater::Signature sig = sign(ssl.crypto, signing->key, list);
-        writeInPlace(updater::hexText(sig.data(), sig.size()) + "\n", join(updateFolder, std::string(updater::kSignatureFile)));
+        replaceFileContent(join(updateFolder, std::string(updater::kSignatureFile)), updater::hexText(sig.data(), sig.size()) + "\n");
     }
-    writeInPlace(list, join(updateFolder, "list.txt"));
+    replaceFileContent(join(updateFolder, "list.txt"), list);
     return files;
 }
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: publish [--key KEYFILE] [--serial N] <release folder> <version> <update folder>\n"
+    "usage: publish [--key KEYFILE] [--serial N] [--rollout N] <release folder> <version> <update folder>\n"
     "       publish --keygen KEYFILE\n"
     "Copies every file of the release folder to the update folder as <path>.txt and writes list.txt last.\n"
     "With --key, list.txt carries \"serial\" (N, default the current time in seconds) and list.txt.sig\n"
-    "its Ed25519 signature. --keygen writes a new private key (PEM, owner-only) and prints its public\n"
+    "its Ed25519 signature. --rollout N (1 to 100) offers the release to N percent of the tills first.\n"
+    "--keygen writes a new private key (PEM, owner-only) and prints its public\n"
     "key, the 64 hex digits to build into the client (TOVI_UPDATE_KEYS).\n";
 
 std::optional<std::uint64_t> parseSerial(const std::string& text) {
@@ -198,6 +199,7 @@ int publishMain(const std::vector<std::string>& args) {
     std::optional<std::string> keyFile;
     std::optional<std::string> keygenFile;
     std::optional<std::uint64_t> serial;
+    std::optional<int> rollout;
     bool bad = false;
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -209,13 +211,17 @@ int publishMain(const std::vector<std::string>& args) {
         } else if (a == "--serial" && hasValue) {
             serial = parseSerial(args[++i]);
             bad = bad || !serial;
+        } else if (a == "--rollout" && hasValue) {
+            const auto n = parseSerial(args[++i]);
+            bad = bad || !n || *n < 1 || *n > 100;
+            if (n) rollout = static_cast<int>(*n);
         } else if (a.rfind("--", 0) == 0) {
             bad = true;
         } else {
             positional.push_back(a);
         }
     }
-    if (keygenFile) bad = bad || keyFile || serial || !positional.empty();
+    if (keygenFile) bad = bad || keyFile || serial || rollout || !positional.empty();
     else bad = bad || positional.size() != 3;
     if (bad) {
         std::fputs(kUsage, stderr);
@@ -232,7 +238,7 @@ int publishMain(const std::vector<std::string>& args) {
             std::fputs("publish: --serial needs --key (an unsigned list has no serial)\n", stderr);
             return 2;
         }
-        const auto files = publish(ssl, positional[0], positional[1], positional[2], signing);
+        const auto files = publish(ssl, positional[0], positional[1], positional[2], signing, rollout);
         unsigned long long total = 0;
         for (const auto& f : files) {
             std::printf("%s  %s\n", f.sha1.c_str(), f.path.c_str());
@@ -240,6 +246,7 @@ int publishMain(const std::vector<std::string>& args) {
         }
         std::printf("published %zu files (%llu bytes), version %s", files.size(), total, positional[1].c_str());
         if (signing) std::printf(", serial %llu, signed", static_cast<unsigned long long>(signing->serial));
+        if (rollout) std::printf(", for %d%% of the tills", *rollout);
         std::printf("\n");
         return 0;
     });

@@ -28,7 +28,7 @@ struct PublishedFile {
 // The JSON text of list.txt for these files (paths converted to GB2312, ".txt" appended), with
 // "serial" when given. Throws ValueError for a path that GB2312 cannot write.
 std::string manifestText(const std::string& version, const std::vector<PublishedFile>& files,
-                         std::optional<std::uint64_t> serial = std::nullopt);
+                         std::optional<std::uint64_t> serial = std::nullopt, std::optional<int> rollout = std::nullopt);
 
 struct Signing {
     KeySeed key{};
@@ -37,13 +37,15 @@ struct Signing {
 
 // Publishes releaseFolder into updateFolder (created if missing); returns the files in list order
 // (sorted by path). With signing, list.txt carries the serial and "list.txt.sig" its signature
-// (written just before list.txt). Throws tovi::Error; on failure list.txt is left as it was.
+// (written just before list.txt); with rollout, list.txt offers the release to that percentage of
+// the tills. Throws tovi::Error; on failure list.txt is left as it was.
 std::vector<PublishedFile> publish(const updater::OpenSsl& ssl, const std::string& releaseFolder, const std::string& version,
-                                   const std::string& updateFolder, const std::optional<Signing>& signing = std::nullopt);
+                                   const std::string& updateFolder, const std::optional<Signing>& signing = std::nullopt,
+                                   std::optional<int> rollout = std::nullopt);
 
 // The command; returns the exit status:
 //   publish --keygen KEYFILE    a new private key in KEYFILE; prints the public key (64 hex digits)
-//   publish [--key KEYFILE] [--serial N] <release folder> <version> <update folder>
+//   publish [--key KEYFILE] [--serial N] [--rollout N] <release folder> <version> <update folder>
 int publishMain(const std::vector<std::string>& args);
 
 }  // namespace tovi::publish
