@@ -89,6 +89,11 @@ int runClient() {
     //     that failed its trial starts is put back here, before anything of it is loaded.
     const release::Store store(folder, kConfigFile, pathSeparator(), [](std::string_view text) { logEvent(text); });
     const release::TrialStart trial = release::beginStart(store);
+    if (trial.restart) {
+        // This process is the client that was rolled back: the one put back takes over.
+        startProgram(desktopWindow(), kClientProgram, "", kShowNormal);
+        return 0;
+    }
 
     // 1. The platform libraries come through the import table; OpenSSL is bound by name here
     //    (Windows: the -1_1 / -3 DLL names; Linux: libcrypto.so.3, libssl.so.3), although only the

@@ -12,6 +12,7 @@
 #include "common/ini.h"
 #include "common/logfile.h"
 #include "common/paths.h"
+#include "common/process.h"
 #include "common/support_protocol.h"
 
 namespace tovi::release {
@@ -381,7 +382,7 @@ bool Store::keepClient(const std::string& clientFile) const {
     }
 }
 
-bool Store::rollBack(State state, const std::string& reason) const {
+bool Store::rollBack(State state, const std::string& reason, bool* clientRestored) const {
     if (state.rollback.empty()) {
         // Recorded first: a rollback cut short is carried on by the next start, whatever counts.
         state.rollback = reason;
@@ -421,6 +422,7 @@ bool Store::rollBack(State state, const std::string& reason) const {
         }
         if (ok) ++restored;
         else failed.push_back(path);
+        if (ok && clientRestored && sameFileName(path, kClientProgram)) *clientRestored = true;
     }
     for (const auto& path : state.added) {
         const std::string file = localPath(path);
@@ -458,8 +460,9 @@ TrialStart beginStart(const Store& store) {
         const std::string reason = !s->rollback.empty() ? s->rollback
                                                         : "its last " + std::to_string(s->failedStarts) +
                                                               " starts ended before it proved itself";
-        store.rollBack(*s, reason);
-        return {};
+        TrialStart start;
+        store.rollBack(*s, reason, &start.restart);
+        return start;
     }
     ++s->failedStarts;
     store.save(*s);

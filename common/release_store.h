@@ -114,7 +114,8 @@ public:
     // Puts the previous release back: config.ini's version and serial, the failed release recorded,
     // every kept file back, every added file and the hand-off file removed, then the store. True
     // when all of it worked; otherwise the state keeps the reason and the next start tries again.
-    bool rollBack(State state, const std::string& reason) const;
+    // clientRestored: set when the client's executable was among the files put back.
+    bool rollBack(State state, const std::string& reason, bool* clientRestored = nullptr) const;
 
     std::string folder() const;
     std::string localPath(std::string_view relative) const;
@@ -140,6 +141,9 @@ struct TrialStart {
     bool provable = false;  // the release was whole when this start began: it may prove it
     std::string tag;
     std::string version;
+    // A rollback put the client's executable back: this process runs the failed one and must
+    // start the restored client instead of going on.
+    bool restart = false;
 };
 
 // Before anything of the release is loaded: rolls back when that is due, otherwise counts this

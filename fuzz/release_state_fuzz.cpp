@@ -18,10 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     for (const auto* list : {&state->replaced, &state->added}) {
-        for (const auto& path : *list) {
-            if (path.empty() || path.front() == '/' || path.find("..") != std::string::npos ||
-                path.find_first_of("\\:") != std::string::npos)
-                std::abort();
+        for (const auto& p : *list) {
+            if (p.empty() || p[0] == '/' || p.find("..") != std::string::npos || p.find_first_of("\\:") != p.npos) std::abort();
         }
     }
     std::string again;

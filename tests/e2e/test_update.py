@@ -80,6 +80,20 @@ class UpdateTest(ClientTestCase):
         run.extra = extra
         return run
 
+    def engine_log_until(self, d, line_start, timeout=60):
+        """The engine's log once a line starts with line_start (the clients started by the
+        support program write it too)."""
+        log = os.path.join(d, "engine.log")
+        deadline = time.time() + timeout
+        lines = []
+        while time.time() < deadline:
+            lines = read(log).decode("utf-8", "replace").splitlines() if os.path.exists(log) else []
+            if any(line.startswith(line_start) for line in lines):
+                break
+            time.sleep(0.3)
+        time.sleep(1)  # the client's last writes after its script
+        return lines
+
     # --- tests -------------------------------------------------------------------------
 
     def test_two_downloads_show_progress_then_the_main_window(self):
@@ -241,14 +255,9 @@ class UpdateTest(ClientTestCase):
         run = self.run_client(d, ["ready", "wait 1000", "call toviWinClose"])
         self.assertEqual(run.rc, 0, run.stderr)
         self.assertEqual(run.log, [])  # that client bound no engine, it only handed off
-        log = os.path.join(d, "engine.log")
-        deadline = time.time() + 60
-        while time.time() < deadline and not (os.path.exists(log) and b"call toviWinClose" in read(log)):
-            time.sleep(0.3)
-        time.sleep(1)
+        lines = self.engine_log_until(d, "call toviWinClose")
         self.assertEqual(read(os.path.join(d, "tovipos.exe")), new)
         self.assertFalse(os.path.exists(os.path.join(d, "tovipos.exe.txt")))
-        lines = read(log).decode("utf-8", "replace").splitlines()
         self.assertIn("wkeShowWindow show=1", lines)
         self.assertEqual(read(os.path.join(d, "config.ini")).decode(), self.config.replace("version=1.0", "version=2.0"))
 
@@ -263,15 +272,7 @@ class UpdateTest(ClientTestCase):
         self.assertEqual(run.rc, 0, run.stderr)
         self.assertEqual(read(os.path.join(d, "config.ini")).decode(), self.config.replace("version=1.0", "version=2.0"))
         # The support program waits 1 s, moves the file and starts the client again.
-        log = os.path.join(d, "engine.log")
-        deadline = time.time() + 60
-        lines = []
-        while time.time() < deadline:
-            lines = read(log).decode("utf-8", "replace").splitlines() if os.path.exists(log) else []
-            if any(line.startswith("call toviWinClose arg=") for line in lines):
-                break
-            time.sleep(0.3)
-        time.sleep(1)
+        lines = self.engine_log_until(d, "call toviWinClose arg=")
         self.assertEqual(read(os.path.join(d, "tovipos.exe")), new)
         self.assertFalse(os.path.exists(os.path.join(d, "tovipos.exe.txt")))
         self.assertEqual(lines.count("wkeInitialize"), 2, lines)  # two client runs
@@ -287,21 +288,9 @@ class UpdateTest(ClientTestCase):
 
     # --- releases that fail, and starts without the server --------------------------------------
 
-    def engine_log_until(self, d, line_start, timeout=60):
-        """The engine's log once a line starts with line_start (the clients started by the
-        support program write it too)."""
-        log = os.path.join(d, "engine.log")
-        deadline = time.time() + timeout
-        lines = []
-        while time.time() < deadline:
-            lines = read(log).decode("utf-8", "replace").splitlines() if os.path.exists(log) else []
-            if any(line.startswith(line_start) for line in lines):
-                break
-            time.sleep(0.3)
-        time.sleep(1)  # the client's last writes after its script
-        return lines
-
-    def assertRolledBack(self, d, why):
+    def assertRolledBack(self, d, why, files):
+        for name, data in files.items():
+            self.assertEqual(read(os.path.join(d, name)), data, name)
         config = read(os.path.join(d, "config.ini")).decode()
         self.assertIn("version=1.0\r\n", config)
         self.assertRegex(config, r"failedVersion\s*=\s*\"?2\.0")
@@ -333,10 +322,8 @@ class UpdateTest(ClientTestCase):
         lines = self.engine_log_until(d, "call toviWinClose arg=")
         self.assertEqual(lines.count("wkeInitialize"), 2, lines)
         self.assertTrue(os.path.exists(os.path.join(d, "standin_started.txt")), "the new client never ran")
-        self.assertEqual(read(os.path.join(d, "tovipos.exe")), old)
-        self.assertEqual(read(os.path.join(d, "lib", "x.dll")), b"1.0")
         self.assertFalse(os.path.exists(os.path.join(d, "tovipos.exe.txt")))
-        self.assertRolledBack(d, "the new client ended before it proved itself")
+        self.assertRolledBack(d, "the new client ended before it proved itself", {"tovipos.exe": old, "lib/x.dll": b"1.0"})
         self.assertNotTakenAgainButALaterReleaseIs(d)
 
     def test_an_engine_that_is_no_library_is_rolled_back_at_the_third_start(self):
@@ -348,15 +335,12 @@ class UpdateTest(ClientTestCase):
         self.assertEqual(run.rc, 0, run.stderr)
         for _ in range(2):
             run = self.run_client(d, ["ready"], on_running=lambda r: self.wine.message_box(timeout=40))
-            self.assertIsNotNone(run.extra, run.stderr)
-            self.assertTrue(run.extra[1].startswith("could not load: node.dll"), run.extra)
+            self.assertTrue(run.extra and run.extra[1].startswith("could not load: node.dll"), (run.extra, run.stderr))
             self.assertEqual(run.rc, 1)
         run = self.run_client(d, ["ready", "wait 1500", "probe after", "call toviWinClose"])
         self.assertEqual(run.rc, 0, run.stderr)
         self.assertEqual(run.probe("after")["main"]["visible"], "1")
-        self.assertEqual(read(os.path.join(d, "node.dll")), engine)
-        self.assertEqual(read(os.path.join(d, "lib", "x.dll")), b"1.0")
-        self.assertRolledBack(d, "its last 2 starts ended before it proved itself")
+        self.assertRolledBack(d, "its last 2 starts ended before it proved itself", {"node.dll": engine, "lib/x.dll": b"1.0"})
         self.assertNotTakenAgainButALaterReleaseIs(d)
 
     def test_offline_start_runs_the_installed_release_without_the_server(self):

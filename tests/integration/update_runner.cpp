@@ -12,12 +12,9 @@
 // With --start 1 it first does what the client does at start: when an unfinished hand-off is
 // found it prints "hand-off pending" and ends with status 0 instead of checking.
 //
-// Without any argument it stands in for the client, as the support program starts it after a
-// hand-off (with --client 1 the same, but a hand-off is left to the caller): the start of a release on trial (a rollback when due), the engine library bound, the
-// check as the client runs it (offlineStart included), the hand-off started when the check stored
-// a new client, and the release proven once the check has completed. It prints
-//   completed self-update=<0|1>    the check's end, then "proved" when this start proved a release
-//   offline start: <error>         a failed check that offlineStart survives (status 0)
+// Without arguments it is the client's start without windows, as the support program starts it
+// (--client 1: the same, hand-offs left to the caller): a trial start, the engine bound, the check
+// (offlineStart: "offline start: <error>", status 0), then "proved" when it proved a release.
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -47,9 +44,7 @@ private:
     std::atomic<bool>& flag_;
 };
 
-// The client's start without its windows (see the top of this file).
-// handsOff: starts the support program for a hand-off itself, as the client does (otherwise the
-// caller does, after "hand-off pending" or "self-update=1").
+// handsOff: the hand-off is started here, as the client does it.
 int standInForTheClient(std::chrono::milliseconds idleTimeout, bool handsOff) {
     const std::string folder = tovi::programFolder();
     const char sep = tovi::pathSeparator();
@@ -61,6 +56,11 @@ int standInForTheClient(std::chrono::milliseconds idleTimeout, bool handsOff) {
     const tovi::release::Store store(folder, tovi::protocol::kConfigFile, sep,
                                      [](std::string_view text) { std::cout << "log " << text << std::endl; });
     const tovi::release::TrialStart trial = tovi::release::beginStart(store);
+    if (trial.restart) {
+        std::cout << "restart" << std::endl;
+        if (handsOff) tovi::startProgram(nullptr, tovi::kClientProgram, "", tovi::kShowNormal);
+        return 0;
+    }
     const tovi::updater::OpenSsl ssl = tovi::updater::loadOpenSsl();
     tovi::updater::ensureTillId(ssl.crypto, tovi::protocol::kConfigFile);
     const tovi::client::Engine engine = tovi::client::loadEngine();

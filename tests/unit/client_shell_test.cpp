@@ -137,25 +137,21 @@ INSTANTIATE_TEST_SUITE_P(Orders, RevealOrder,
                          [](const auto& p) { return std::string(p.param.name); });
 
 // A start proves the installed release once its check has completed and its page was ready or its
-// loop ran a minute, whatever the order, and only once; a failed check (an offline start) proves
-// nothing.
+// loop ran a minute, in any order and once; a failed check (an offline start) proves nothing.
+// Events: c check completed, f check failed, r page ready, m a minute of the loop.
 TEST_F(ShellTest, ProvesTheReleaseAfterACompletedCheckAndThePageOrAMinute) {
-    struct Case {
-        const char* events;  // c: check completed, f: check failed, r: page ready, m: a minute of the loop
-        int proofs;
-    };
-    const Case cases[] = {{"rc", 1}, {"cr", 1}, {"mc", 1}, {"cm", 1}, {"crmr", 1}, {"c", 0}, {"rm", 0}, {"frm", 0}};
-    for (const Case& c : cases) {
+    for (const auto& [events, proofs] : std::vector<std::pair<std::string, int>>{
+             {"rc", 1}, {"cr", 1}, {"mc", 1}, {"cm", 1}, {"crmr", 1}, {"c", 0}, {"rm", 0}, {"frm", 0}}) {
         shell.reset();  // one shell per process: the next one is made once this one is gone
         SetUp();
-        int proofs = 0;
-        shell->setOnProven([&] { ++proofs; });
-        for (const char* e = c.events; *e; ++e) {
-            if (*e == 'c' || *e == 'f') shell->onUpdateCheckDone(splash, *e == 'c');
-            if (*e == 'r') documentReady();
-            if (*e == 'm') shell->onLoopMinute();
+        int proven = 0;
+        shell->setOnProven([&] { ++proven; });
+        for (const char e : events) {
+            if (e == 'c' || e == 'f') shell->onUpdateCheckDone(splash, e == 'c');
+            if (e == 'r') documentReady();
+            if (e == 'm') shell->onLoopMinute();
         }
-        EXPECT_EQ(proofs, c.proofs) << c.events;
+        EXPECT_EQ(proven, proofs) << events;
     }
 }
 

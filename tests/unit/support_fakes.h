@@ -106,7 +106,7 @@ struct FakeSystem final : SupportSystem {
         events.push_back("start");
     }
     // The watched client: ends with endStatus after endsAfterPolls waits (never when negative);
-    // onPoll runs before each wait returns (a test proves the release there).
+    // onPoll runs at each wait (a test proves the release there).
     int endsAfterPolls = -1;
     int endStatus = 0;
     std::function<void(int)> onPoll;
@@ -117,13 +117,11 @@ struct FakeSystem final : SupportSystem {
         explicit Client(FakeSystem& s) : sys(s) {}
         std::optional<int> waitForExit(int) override {
             if (sys.onPoll) sys.onPoll(polls);
-            if (sys.endsAfterPolls >= 0 && ++polls > sys.endsAfterPolls) return sys.endStatus;
-            return std::nullopt;
+            return sys.endsAfterPolls >= 0 && ++polls > sys.endsAfterPolls ? std::optional<int>(sys.endStatus) : std::nullopt;
         }
     };
     std::unique_ptr<StartedClient> startClientWatched() override {
         ++clientStarts;
-        events.push_back("start watched");
         return std::make_unique<Client>(*this);
     }
     void log(const std::string& text) override { logged.push_back(text); }
