@@ -12,6 +12,8 @@ std::string startUrl(const IniFile& config) { return config.get(kConfigSection, 
 
 bool offlineStart(const IniFile& config) { return config.get(kConfigSection, "offlineStart", "") == "true"; }
 
+std::string trustedOriginsList(const IniFile& config) { return config.get(kConfigSection, "trustedOrigins", ""); }
+
 IniFile loadConfig() { return IniFile::load(kConfigFile); }
 
 }  // namespace tovi::client

@@ -1,5 +1,5 @@
-// config.ini: section "base"; the start-up reads "url" (the update check reads its own keys, see
-// client/updater). Opened by its bare name in the current folder, read afresh by each reader.
+// config.ini: section "base"; the start-up reads "url" and "trustedOrigins" (the update check reads
+// its own keys, see client/updater). Opened by its bare name in the current folder, read afresh by each reader.
 #pragma once
 
 #include <string>
@@ -21,6 +21,10 @@ std::string startUrl(const IniFile& config);
 // Whether (base, offlineStart) is exactly "true": a failed update check then starts the installed
 // release instead of ending the client.
 bool offlineStart(const IniFile& config);
+
+// The further origins that the page's functions answer: (base, trustedOrigins), blank-separated,
+// or empty.
+std::string trustedOriginsList(const IniFile& config);
 
 // Loads config.ini from the current folder; IOError "cannot open: config.ini" when it cannot.
 IniFile loadConfig();

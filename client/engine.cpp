@@ -5,6 +5,7 @@ namespace tovi::client {
 EngineApi bindEngineApi(const Library& library) {
     EngineApi api;
     engine::forEachFunction(api, [&](auto& slot, const char* name) { bindSymbol(slot, findOrThrow(library, name)); });
+    engine::forEachOptionalFunction(api, [&](auto& slot, const char* name) { bindSymbol(slot, library.find(name)); });
     return api;
 }
 

@@ -21,7 +21,8 @@ struct Engine {
 };
 
 // Looks the 14 functions up in library, in the table's order; throws BindError
-// "could not import: " + name for the first one missing.
+// "could not import: " + name for the first one missing. An optional function that is missing
+// stays null.
 EngineApi bindEngineApi(const Library& library);
 
 // Loads node.dll (BindError "could not load: node.dll" when it cannot) and binds it.

@@ -1,6 +1,8 @@
 #include "client/shell.h"
 
+#include <array>
 #include <stdexcept>
+#include <utility>
 
 #include "common/messages.h"
 
@@ -79,6 +81,23 @@ constexpr PageFunction kPageFunctions[] = {
     {kPrintRaw, jsDeviceCall<kPrintRaw, printRawRequest>},
 };
 
+// What the engine binds for entry I of the table: a call from a document of an untrusted origin
+// ends here, before its argument is read or anything is written or started, and without a box
+// (a hostile frame must not be able to stack boxes in front of the cashier).
+template <std::size_t I>
+jsValue TOVI_ENGINE_CALL jsCheckedCall(jsExecState state, void* context) {
+    bool admitted = false;
+    barrier([&] { admitted = current->admitsCaller(state, kPageFunctions[I].name); });
+    return admitted ? kPageFunctions[I].function(state, context) : 0;
+}
+
+template <std::size_t... I>
+constexpr std::array<jsNativeFunction, sizeof...(I)> checkedFunctions(std::index_sequence<I...>) {
+    return {jsCheckedCall<I>...};
+}
+// One checked function for every entry, so that an entry added to the table is checked too.
+constexpr auto kCheckedFunctions = checkedFunctions(std::make_index_sequence<std::size(kPageFunctions)>{});
+
 }  // namespace
 
 Shell::Shell(ui::Application& app, const EngineApi& engine, DeviceHost& devices,
@@ -137,9 +156,23 @@ void Shell::create(const std::function<std::string()>& readStartUrl) {
     engine_.wkeOnTitleChanged(webView_, titleChanged, this);
 
     // One argument each; a null context (the functions reach the shell through `current`).
-    for (const PageFunction& f : kPageFunctions) engine_.wkeJsBindFunction(f.name, f.function, nullptr, 1);
+    for (std::size_t i = 0; i < std::size(kPageFunctions); ++i) {
+        engine_.wkeJsBindFunction(kPageFunctions[i].name, kCheckedFunctions[i], nullptr, 1);
+    }
     // The engine is bound: from here the loop's minute counts towards the release's proof.
     mainFrame_->startTimer(kProofTimerId, kProofAfterMs);
+}
+
+bool Shell::admitsCaller(jsExecState state, const char* function) {
+    // An engine that cannot name the caller: every frame reaches the functions (start-up says so).
+    if (!engine_.jsCallerOrigin) return true;
+    const std::string caller = copyText(engine_.jsCallerOrigin(state));
+    // The origin that the start address reached through redirects is known once the first
+    // document has committed, and asked for only when a caller is not trusted already.
+    if (!origins_.trusts(caller) && engine_.wkeGetStartOrigin && !viewDestroyed_) {
+        origins_.addTrusted(copyText(engine_.wkeGetStartOrigin(webView_)));
+    }
+    return origins_.admit(function, caller);
 }
 
 // Runs on every ready document, not only the first: a later one shows the window again.

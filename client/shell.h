@@ -12,6 +12,7 @@
 
 #include "client/device_queue.h"
 #include "client/engine.h"
+#include "client/origins.h"
 #include "client/requests.h"
 #include "ui/ui.h"
 
@@ -77,6 +78,13 @@ public:
     // Waits until every queued device request has been carried out.
     void waitForDevices() { queue_.waitIdle(); }
 
+    // The origins whose calls the page's functions answer, when the engine names each call's origin
+    // (until this is called: none).
+    void guardOrigins(OriginGuard guard) { origins_ = std::move(guard); }
+    // Whether a call of function, whose execution state is state, comes from a trusted origin
+    // (always, with an engine that cannot name it); a refusal is logged by the guard.
+    bool admitsCaller(jsExecState state, const char* function);
+
     // The text shown for a refused request.
     static std::string problemText(const std::string& message, const std::string& kind);
 
@@ -100,6 +108,7 @@ private:
     bool provenReported_ = false;
     std::function<void()> onProven_;
     ui::Window* updateWindow_ = nullptr;
+    OriginGuard origins_;
     std::function<void(const FinishedRequest&)> onFinished_;
     // Where the worker posts its problems; set once by create(), before any request.
     std::atomic<ui::NativeHandle> postTarget_{nullptr};

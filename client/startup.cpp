@@ -52,6 +52,24 @@ private:
     std::vector<std::string> updated_;
 };
 
+// The guard of the page's functions, from the origins that config.ini trusts; what start-up says
+// about them.
+OriginGuard originGuard(const EngineApi& engine, TrustedOrigins trusted) {
+    for (const std::string& problem : trusted.problems) {
+        logEvent(problem);
+        writeStderrLine(problem);
+    }
+    if (!engine.jsCallerOrigin) {
+        logEvent("the web engine cannot name the origin of a call: every frame of every site reaches the page's "
+                 "functions");
+    } else {
+        std::string list;
+        for (const std::string& origin : trusted.origins) list += " " + origin;
+        logEvent("the page's functions answer" + (list.empty() ? std::string(" no origin") : list));
+    }
+    return OriginGuard(std::move(trusted.origins), [](const std::string& line) { logEvent(line); });
+}
+
 int runClient() {
     // 0. An update that an earlier run left half-way is finished first: with the hand-off file
     //    present, the files of the new release are in place but the client is not, and this
@@ -108,7 +126,14 @@ int runClient() {
                                  r.problemKind + "]");
                     }
                 });
-    shell.create([] { return startUrl(loadConfig()); });
+    TrustedOrigins trusted;
+    shell.create([&trusted] {
+        const IniFile config = loadConfig();
+        std::string url = startUrl(config);
+        trusted = trustedOrigins(url, trustedOriginsList(config));
+        return url;
+    });
+    shell.guardOrigins(originGuard(engine.api, std::move(trusted)));
     problems.setOwner(&shell.mainFrame());
     shell.setOnProven([store, trial] { release::prove(store, trial); });
 

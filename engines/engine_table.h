@@ -1,6 +1,6 @@
-// The client's table of the engine library's 14 functions, typed from engine_api.h: one slot per
-// function, in the order the client looks them up. The client and the engine tests bind through
-// it, so a function added to the interface is added here once.
+// The client's table of the engine library's 14 functions and its optional ones, typed from
+// engine_api.h: one slot per function, in the order the client looks them up. The client and the
+// engine tests bind through it, so a function added to the interface is added here once.
 #pragma once
 
 #include "engines/engine_api.h"
@@ -22,11 +22,17 @@
     X(jsArg)                                                                                             \
     X(jsToString)
 
+// X(name) for each optional function: bound when the library has it, null otherwise.
+#define TOVI_ENGINE_OPTIONAL_FUNCTIONS(X)                                                                \
+    X(jsCallerOrigin)                                                                                    \
+    X(wkeGetStartOrigin)
+
 namespace tovi::engine {
 
 struct EngineApi {
 #define TOVI_ENGINE_SLOT(name) decltype(&::name) name = nullptr;
     TOVI_ENGINE_FUNCTIONS(TOVI_ENGINE_SLOT)
+    TOVI_ENGINE_OPTIONAL_FUNCTIONS(TOVI_ENGINE_SLOT)
 #undef TOVI_ENGINE_SLOT
 };
 
@@ -35,6 +41,14 @@ template <typename Visit>
 void forEachFunction(EngineApi& api, Visit&& visit) {
 #define TOVI_ENGINE_VISIT(name) visit(api.name, #name);
     TOVI_ENGINE_FUNCTIONS(TOVI_ENGINE_VISIT)
+#undef TOVI_ENGINE_VISIT
+}
+
+// The same for the optional functions.
+template <typename Visit>
+void forEachOptionalFunction(EngineApi& api, Visit&& visit) {
+#define TOVI_ENGINE_VISIT(name) visit(api.name, #name);
+    TOVI_ENGINE_OPTIONAL_FUNCTIONS(TOVI_ENGINE_VISIT)
 #undef TOVI_ENGINE_VISIT
 }
 

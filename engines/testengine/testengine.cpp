@@ -6,6 +6,8 @@
 //   ready                  fire the document-ready handler
 //   title <text>           set the title (UTF-8) and fire the title handler
 //   call <name> [<text>]   call a bound function with one argument, the rest of the line
+//   origin <text>          the origin that jsCallerOrigin names for the calls that follow
+//                          (at first "file://": the script is a local file)
 //   wait <ms>              pause the script
 //   probe <label>          log the state of the process's "wFrame" windows, the view, the screen
 //   log <text>             write text to the log
@@ -49,8 +51,14 @@ struct Binding {
 
 struct ExecState {
     std::vector<std::string> arguments;
+    std::string origin;
     std::string text;  // the last text handed out by jsToString
 };
+
+std::string& callerOrigin() {
+    static std::string origin = "file://";
+    return origin;
+}
 
 std::map<std::string, Binding>& bindings() {
     static std::map<std::string, Binding> b;
@@ -136,6 +144,7 @@ void callBound(const std::string& name, const std::string& argument, bool hasArg
     }
     ExecState state;
     if (hasArgument) state.arguments.push_back(argument);
+    state.origin = callerOrigin();
     log("call " + name + " arg=" + argument);
     const jsValue result = it->second.function(&state, it->second.context);
     log("call " + name + " -> " + std::to_string(result));
@@ -163,6 +172,8 @@ void runScript(toviEngineView* view) {
             const std::size_t s2 = rest.find(' ');
             callBound(rest.substr(0, s2), s2 == std::string::npos ? std::string() : rest.substr(s2 + 1),
                       s2 != std::string::npos);
+        } else if (command == "origin") {
+            callerOrigin() = rest;
         } else if (command == "wait") {
             if (view->hwnd) SetTimer(view->hwnd, kScriptTimer, static_cast<UINT>(std::stoul(rest)), nullptr);
             return;
@@ -347,6 +358,14 @@ jsValue TOVI_ENGINE_CALL jsArg(jsExecState state, int index) {
         const auto* s = static_cast<ExecState*>(state);
         if (!s || index < 0 || static_cast<std::size_t>(index) >= s->arguments.size()) return -1;
         return index;
+    });
+}
+
+// Left out of the exports of the testengine_noorigin variant (node_noorigin.def).
+const char* TOVI_ENGINE_CALL jsCallerOrigin(jsExecState state) {
+    return guardedExport({kLibrary, "jsCallerOrigin"}, "null", [&]() -> const char* {
+        const auto* s = static_cast<ExecState*>(state);
+        return s ? s->origin.c_str() : "null";
     });
 }
 

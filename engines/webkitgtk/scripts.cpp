@@ -35,19 +35,42 @@ std::string jsStringLiteral(std::string_view text) {
 }
 
 std::string bindingScript(std::string_view name, unsigned argumentCount) {
+    // What the page may replace later is taken now; only the page's own calls would suffer.
     return "(function () {\n"
-           "  var handler = window.webkit.messageHandlers." +
-           std::string(kBridgeHandler) +
-           ";\n"
+           "  var doc = document, dispatch = EventTarget.prototype.dispatchEvent;\n"
+           "  var CallEvent = CustomEvent, stringify = JSON.stringify;\n"
            "  var name = " +
            jsStringLiteral(name) + ", count = " + std::to_string(argumentCount) +
            ";\n"
            "  window[name] = function () {\n"
            "    var args = [];\n"
            "    for (var i = 0; i < count && i < arguments.length; i++) args.push(String(arguments[i]));\n"
-           "    handler.postMessage({kind: 'call', fn: name, args: args});\n"
+           "    dispatch.call(doc, new CallEvent(\"" +
+           kCallEvent +
+           "\", {detail: stringify({fn: name, args: args})}));\n"
            "    return 0;\n"
            "  };\n"
+           "})();\n";
+}
+
+std::string callListenerScript() {
+    // The listener belongs to the document it started with: a function kept from an earlier
+    // document of the frame fires at that earlier document, whose listener names that document's
+    // origin, never the origin of what the frame shows now.
+    return "(function () {\n"
+           "  var handler = window.webkit.messageHandlers." +
+           std::string(kBridgeHandler) +
+           ";\n"
+           "  var origin = String(self.origin), parse = JSON.parse, isArray = Array.isArray;\n"
+           "  document.addEventListener(\"" +
+           kCallEvent +
+           "\", function (event) {\n"
+           "    if (typeof event.detail !== 'string') return;\n"
+           "    var call;\n"
+           "    try { call = parse(event.detail); } catch (e) { return; }\n"
+           "    if (!call || typeof call.fn !== 'string' || !isArray(call.args)) return;\n"
+           "    handler.postMessage({kind: 'call', fn: call.fn, args: call.args, origin: origin});\n"
+           "  });\n"
            "})();\n";
 }
 

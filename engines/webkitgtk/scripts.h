@@ -1,5 +1,12 @@
-// The page-side halves of the bridge: scripts injected into every document at its start. They
-// post to one script message handler, kBridgeHandler, which the engine registers per view.
+// The page-side halves of the bridge: scripts injected into every document at its start.
+//
+// Two script worlds take part. The page's own world (the main world) gets the bound functions and
+// nothing else: each one fires a DOM event, kCallEvent, at its own document. Our isolated world,
+// kBridgeWorld, holds the only way to the native side, the script message handler kBridgeHandler,
+// which is registered in that world alone; the page's scripts, of whatever frame, can neither see
+// it nor change what that world's scripts read. There a listener on each document takes the event,
+// adds the origin of that document, read in the isolated world when the document started (so a page
+// that redefines self.origin in its own world changes nothing), and posts the call.
 #pragma once
 
 #include <string>
@@ -8,19 +15,24 @@
 namespace tovi::webengine {
 
 inline constexpr const char* kBridgeHandler = "toviNative";
+inline constexpr const char* kBridgeWorld = "toviBridge";
+inline constexpr const char* kCallEvent = "toviCall";
 
 // text as a JavaScript string literal in double quotes. The text must be valid UTF-8; it is kept
 // as it is except for the characters that would end or break the literal.
 std::string jsStringLiteral(std::string_view text);
 
-// Defines window[name] as a function that posts {kind: "call", fn: name, args: [...]} with the
-// first argumentCount arguments, each as String(argument), and returns 0 to the page. The handler
-// object is captured when the script runs, so a page that replaces window.webkit later cannot cut
-// the bridge.
+// Main world: defines window[name] as a function that fires kCallEvent at the document it was
+// defined for, with the text of {fn: name, args: [...]} (the first argumentCount arguments, each
+// as String(argument)) as the event's detail, and returns 0 to the page.
 std::string bindingScript(std::string_view name, unsigned argumentCount);
 
-// Posts {kind: "ready"} when the document's DOMContentLoaded event fires (at once when the
-// document is past loading already, as when the script is evaluated into a loaded page).
+// Isolated world, every frame: posts {kind: "call", fn, args, origin} for each kCallEvent fired at
+// this document; origin is the document's serialised origin ("null" when opaque).
+std::string callListenerScript();
+
+// Isolated world, top frame: posts {kind: "ready"} when the document's DOMContentLoaded event fires
+// (at once when the document is past loading already).
 std::string readyScript();
 
 }  // namespace tovi::webengine

@@ -5,12 +5,26 @@
 // How the interface maps:
 // - A view is a WebKitWebView put into the parent frame's GtkLayout (see ui/gtk/gtk_native.h).
 // - Bound functions are globals of every document: a user script injected at document start
-//   defines each one; it posts the call's arguments (as String(argument)) to the handler and
-//   returns 0 to the page at once. The native function then runs from the main loop, in the order
-//   of the page's calls, with an execution state that jsArg and jsToString read. The page never
-//   waits for the native function, so its result is not seen by the page (every bridge function
-//   of the client returns 0 anyway).
-// - Document ready is the document's DOMContentLoaded, posted by another injected script.
+//   defines each one in the page's world; a call goes to the native side through our isolated
+//   script world (scripts.h), which adds the calling document's origin, and returns 0 to the page
+//   at once. The native function then runs from the main loop, in the order of the page's calls,
+//   with an execution state that jsArg, jsToString and jsCallerOrigin read. The page never waits
+//   for the native function, so its result is not seen by the page (every bridge function of the
+//   client returns 0 anyway).
+// - Who called: the script message handler of WebKitGTK 4.1 is told nothing about the frame a
+//   message came from, so the handler is registered in the isolated world only, where no script of
+//   the page reaches it, and the isolated world's listener of each document names that document's
+//   origin. Every frame, at any depth, has its own listener; a frame that an untrusted page made
+//   (about:blank, srcdoc, a data: or sandboxed document) has its own origin or "null"; a message
+//   that the old document of a frame posted and that arrives after the frame moved on still names
+//   the old document's origin. Whether an origin is trusted is the client's decision. (What this
+//   cannot see: two pages of one site that both lower document.domain to it script each other's
+//   functions; a trusted page that does so vouches for the other.)
+// - The start origin is the origin of the main frame's document when the first load commits,
+//   that is after the HTTP redirects of that load.
+// - Document ready is the document's DOMContentLoaded, posted by another isolated-world script.
+// - New windows are never opened (each attempt is a line on standard error), and the engine's own
+//   context menu (Back, Reload, Inspect) is off.
 // - Content-security-policy: WebKitGTK has no switch that turns the page's checks off;
 //   wkeSetCspCheckEnable is accepted and does nothing. Injected user scripts are not subject to
 //   the page's policy, so the bridge works on pages with a strict one.
@@ -52,12 +66,17 @@ struct toviEngineView {
     int pendingWidth = 0;
     int pendingHeight = 0;
     bool resizeQueued = false;
+    bool loadStarted = false;       // the first load was started
+    bool watchFirstCommit = false;  // and has not committed yet
+    std::string startOrigin;        // of its document; empty while not known
 };
 
 namespace {
 
 using tovi::webengine::bindingScript;
+using tovi::webengine::callListenerScript;
 using tovi::webengine::kBridgeHandler;
+using tovi::webengine::kBridgeWorld;
 using tovi::webengine::readyScript;
 
 struct Binding {
@@ -70,6 +89,7 @@ struct Binding {
 // A call of a bound function while its native function runs: what jsArg and jsToString read.
 struct CallState {
     std::vector<std::string> args;
+    std::string origin;
 };
 
 // The engine's process-wide state: bound functions belong to every page of every view.
@@ -96,10 +116,14 @@ toviEngineView* liveView(wkeWebView view) {
     return nullptr;
 }
 
-void addUserScript(WebKitUserContentManager* content, const std::string& source, bool allFrames) {
-    WebKitUserScript* script = webkit_user_script_new(
-        source.c_str(), allFrames ? WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES : WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
-        WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
+// world: null for the page's own world, else the name of an isolated one.
+void addUserScript(WebKitUserContentManager* content, const std::string& source, bool allFrames,
+                   const char* world = nullptr) {
+    const auto frames = allFrames ? WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES : WEBKIT_USER_CONTENT_INJECT_TOP_FRAME;
+    const auto start = WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START;
+    WebKitUserScript* script =
+        world ? webkit_user_script_new_for_world(source.c_str(), frames, start, world, nullptr, nullptr)
+              : webkit_user_script_new(source.c_str(), frames, start, nullptr, nullptr);
     webkit_user_content_manager_add_script(content, script);
     webkit_user_script_unref(script);
 }
@@ -145,6 +169,7 @@ struct PageMessage {
     bool ready;
     std::string function;
     std::vector<std::string> args;
+    std::string origin;
 };
 
 void callBound(const PageMessage& m) {
@@ -155,7 +180,7 @@ void callBound(const PageMessage& m) {
     }
     if (!binding) return;
     const Binding b = *binding;  // the list may grow while the function runs
-    CallState call{m.args};
+    CallState call{m.args, m.origin};
     state().calls.push_back(&call);
     try {
         b.function(&call, b.context);
@@ -193,6 +218,8 @@ void onScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result, 
             m->ready = false;
             m->function = stringProperty(value, "fn");
             m->args = stringArray(value, "args");
+            m->origin = stringProperty(value, "origin");
+            if (m->origin.empty()) m->origin = "null";
         } else {
             return;
         }
@@ -227,9 +254,54 @@ gboolean runLoad(gpointer data) {
     guardedExport({kLibrary, "load"}, [&] {
         auto* v = static_cast<toviEngineView*>(data);
         v->loadQueued = false;
-        if (v->web) webkit_web_view_load_uri(v->web, v->pendingUrl.c_str());
+        if (!v->web) return;
+        // Only the first load's commit names the start origin; a later load replaces it unnamed.
+        v->watchFirstCommit = !v->loadStarted;
+        v->loadStarted = true;
+        webkit_web_view_load_uri(v->web, v->pendingUrl.c_str());
     });
     return G_SOURCE_REMOVE;
+}
+
+void onLoadChanged(WebKitWebView* web, WebKitLoadEvent event, gpointer data) {
+    guardedExport({kLibrary, "load changed"}, [&] {
+        auto* v = static_cast<toviEngineView*>(data);
+        if (event != WEBKIT_LOAD_COMMITTED || !v->watchFirstCommit) return;
+        v->watchFirstCommit = false;
+        // The view's address is the committed one: the first load's HTTP redirects are behind it.
+        const gchar* uri = webkit_web_view_get_uri(web);
+        WebKitSecurityOrigin* origin = uri ? webkit_security_origin_new_for_uri(uri) : nullptr;
+        gchar* text = origin ? webkit_security_origin_to_string(origin) : nullptr;
+        v->startOrigin = text ? text : "";
+        g_free(text);
+        if (origin) webkit_security_origin_unref(origin);
+    });
+}
+
+// A page's window.open or a link to a new window: never opened. A page may try without end, so the
+// lines are at most one a second, the attempts in between counted in the next one.
+GtkWidget* onCreate(WebKitWebView*, WebKitNavigationAction* action, gpointer) {
+    guardedExport({kLibrary, "new window"}, [&] {
+        static gint64 lastLine = 0;
+        static unsigned long unlogged = 0;
+        const gint64 now = g_get_monotonic_time();
+        if (lastLine != 0 && now - lastLine < G_USEC_PER_SEC) {
+            ++unlogged;
+            return;
+        }
+        WebKitURIRequest* request = action ? webkit_navigation_action_get_request(action) : nullptr;
+        const gchar* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
+        std::string text = "a new window was not opened: " + std::string(uri ? uri : "").substr(0, 300);
+        if (unlogged) text += " (" + std::to_string(unlogged) + " more not opened since the last such line)";
+        lastLine = now;
+        unlogged = 0;
+        tovi::reportExportFailure({kLibrary}, text.c_str());
+    });
+    return nullptr;
+}
+
+gboolean onContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKitHitTestResult*, gpointer) {
+    return TRUE;  // handled: no menu
 }
 
 gboolean runResize(gpointer data) {
@@ -275,10 +347,13 @@ wkeWebView TOVI_ENGINE_CALL wkeCreateWebWindow(int type, void* parent, int x, in
         }
         auto view = std::make_unique<toviEngineView>();
         view->content = webkit_user_content_manager_new();
-        webkit_user_content_manager_register_script_message_handler(view->content, kBridgeHandler);
+        // In our isolated world only: no script of the page, of whatever frame, reaches the handler.
+        webkit_user_content_manager_register_script_message_handler_in_world(view->content, kBridgeHandler,
+                                                                              kBridgeWorld);
         g_signal_connect(view->content, "script-message-received::toviNative", G_CALLBACK(onScriptMessage),
                          view.get());
-        addUserScript(view->content, readyScript(), false);
+        addUserScript(view->content, readyScript(), false, kBridgeWorld);
+        addUserScript(view->content, callListenerScript(), true, kBridgeWorld);
         for (const Binding& b : state().bindings) addUserScript(view->content, bindingScript(b.name, b.argumentCount), true);
 
         GtkWidget* web = webkit_web_view_new_with_user_content_manager(view->content);
@@ -287,8 +362,17 @@ wkeWebView TOVI_ENGINE_CALL wkeCreateWebWindow(int type, void* parent, int x, in
         // view that is larger than its visible part (the client's view is the window's size, over
         // a 1-pixel border) shifted down by the hidden rows: a gap at the top, the bottom cut off.
         // Software drawing also left the engine's processes about 48 MiB smaller when measured.
-        webkit_settings_set_hardware_acceleration_policy(webkit_web_view_get_settings(view->web),
-                                                         WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
+        WebKitSettings* settings = webkit_web_view_get_settings(view->web);
+        webkit_settings_set_hardware_acceleration_policy(settings, WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
+        // Local files share the one origin "file://" instead of each being opaque ("null", as a
+        // sandboxed frame is): a file: start page trusts file: documents, and only a document's own
+        // origin can tell them from sandboxed ones. Remote pages cannot load file: documents.
+        webkit_settings_set_allow_file_access_from_file_urls(settings, TRUE);
+        // Every window.open reaches onCreate (which opens nothing and says so), with a click or not.
+        webkit_settings_set_javascript_can_open_windows_automatically(settings, TRUE);
+        g_signal_connect(web, "create", G_CALLBACK(onCreate), view.get());
+        g_signal_connect(web, "context-menu", G_CALLBACK(onContextMenu), view.get());
+        g_signal_connect(web, "load-changed", G_CALLBACK(onLoadChanged), view.get());
         g_signal_connect(web, "notify::title", G_CALLBACK(onTitle), view.get());
         g_signal_connect(web, "destroy", G_CALLBACK(onWebDestroy), view.get());
         gtk_widget_set_size_request(web, width, height);
@@ -415,6 +499,23 @@ jsValue TOVI_ENGINE_CALL jsArg(jsExecState es, int index) {
         const CallState* call = liveCall(es);
         if (!call || index < 0 || static_cast<std::size_t>(index) >= call->args.size()) return kUndefined;
         return static_cast<jsValue>(index) + 1;
+    });
+}
+
+const char* TOVI_ENGINE_CALL jsCallerOrigin(jsExecState es) {
+    return guardedExport({kLibrary, "jsCallerOrigin"}, "null", [&]() -> const char* {
+        const CallState* call = liveCall(es);
+        // Owned by the call's state: valid while the native function runs.
+        return call ? call->origin.c_str() : "null";
+    });
+}
+
+const char* TOVI_ENGINE_CALL wkeGetStartOrigin(wkeWebView view) {
+    return guardedExport({kLibrary, "wkeGetStartOrigin"}, static_cast<const char*>(nullptr), [&]() -> const char* {
+        for (toviEngineView* v : state().views) {
+            if (v == view) return v->startOrigin.empty() ? nullptr : v->startOrigin.c_str();
+        }
+        return nullptr;
     });
 }
 

@@ -462,6 +462,34 @@ class ClientTest(ClientTestCase):
         self.assertIn("call toviPrint -> 0", run.log)
 
 
+    # --- the origins the page's functions answer -----------------------------------------
+
+    def test_calls_from_untrusted_origins_are_refused_without_a_box(self):
+        drawer = 'call toviOpencash {"interface":"USB"}'
+        ignored = ('config.ini [base] trustedOrigins: "https://bad.example/" ignored: an origin has no path, query '
+                   'or fragment: write scheme://host[:port]')
+        # engine, calls after "ready", the device call awaited and the only one made, lines of the log
+        cases = [("testengine", ["origin http://evil.example", drawer, "call toviPrint hello", "origin null",
+                                 "call toviWinClose", "origin https://pay.example",
+                                 'call toviDisplay {"interface":"COM3","display_type":"2","ysje":"1","baudrate":"9600"}',
+                                 "origin file://"], "com_send",
+                  [ignored, "the page's functions answer file:// https://pay.example",
+                   "refused toviOpencash from http://evil.example: not a trusted origin"]),
+                 ("testengine_noorigin", ["origin http://evil.example", drawer], "winPrint",
+                  ["the web engine cannot name the origin of a call: every frame of every site reaches the page's "
+                   "functions"])]
+        for engine, calls, device, lines in cases:
+            with self.subTest(engine=engine):
+                d = self.client_folder(engine=engine, devices=True)
+                self.write_config(d, "url=%s\ntrustedOrigins = https://PAY.example:443 https://bad.example/\n"
+                                  % winpath(os.path.join(d, "page.txt")))
+                run = self.run_client(d, ["ready"] + calls + ["wait 8000", "call toviWinClose"], on_running=lambda r: (
+                    self.wine.message_box(timeout=5), self.wait_for_fake(d, device)))
+                self.assertEqual((run.rc, run.extra[0]), (0, None))
+                self.assertEqual([f.split()[0] for f in run.fake if f.startswith(("winPrint", "com_send"))], [device])
+                self.assertLessEqual(set(lines), set(self.log_texts(d)))
+                self.assertIn(ignored, run.stderr.splitlines())
+
     # --- untrusted requests, one at a time, through our real winprint.dll -------------------
 
     def printed_jobs(self, d, count, timeout=40):

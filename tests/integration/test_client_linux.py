@@ -10,6 +10,7 @@ holds only stand-ins for those that record their text and return at once.
 
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -79,7 +80,7 @@ def page(title, script, body=""):
 class Till:
     """A till folder with an update server; run() starts the client in it."""
 
-    def __init__(self, test, html, version="1", list_route=None, extra_ini="", url=None):
+    def __init__(self, test, html, version="1", list_route=None, extra_ini="", url=None, base_ini=""):
         self.dir = tempfile.mkdtemp(prefix="tovi-client-")
         test.addCleanup(shutil.rmtree, self.dir, True)
         for f in FILES:
@@ -108,8 +109,8 @@ class Till:
         self.server.__enter__()
         test.addCleanup(self.server.__exit__)
         with open(os.path.join(self.dir, "config.ini"), "w") as f:
-            f.write("[base]\nurl = %s\nupdateUrl = %s\nversion = %s\n"
-                    % (url or "file://%s/page.html" % self.dir, self.server.url("/update/"), version))
+            f.write("[base]\nurl = %s\nupdateUrl = %s\nversion = %s\n%s"
+                    % (url or "file://%s/page.html" % self.dir, self.server.url("/update/"), version, base_ini))
         self.proc = None
         test.addCleanup(self.stop)
 
@@ -284,6 +285,53 @@ class ClientTest(unittest.TestCase):
         time.sleep(2.5)
         self.assertEqual(visible_windows("tovi-slowpage"), [], "revealed before the page was loaded")
         self.assertTrue(wait_for(lambda: visible_windows("tovi-slowpage"), 30), "never revealed; " + till.log())
+
+    def test_only_trusted_origins_reach_the_till(self):
+        # HTTP servers A (127.0.0.1: the start's redirect; localhost: listed), B (localhost: the start).
+        a, b = (UpdateServer(tempfile.mkdtemp(prefix="tovi-origin-"), PKI, tls=False).__enter__() for _ in range(2))
+        self.addCleanup(a.__exit__)
+        self.addCleanup(b.__exit__)
+        A, B, listed = a.url(""), b.url(""), a.url("", host="localhost")
+
+        def serve(srv, path, script, body=""):
+            printing = ("function q(w) { return JSON.stringify({data: w, interface: 'USB', opencash: 'FALSE', "
+                        "cut: 'FALSE', blankrow: '0'}); } function p(w) { toviPrint(q(w)); }")
+            srv.routes[path] = Route("status", page(path, printing + script, body).encode("utf-8"),
+                                     headers={"Content-Type": "text/html; charset=utf-8"})
+        b.routes["/start"] = Route("redirect", status=302, reason="Found", location=A + "/pos.html")
+        serve(a, "/pos.html", "p('top'); addEventListener('message', function (e) { if (e.data === 'done') "
+              "setTimeout(function () { location = '%s/nav.html'; }, 500); });" % B,
+              "<iframe src='/same.html'></iframe><iframe src='%s/cross.html'></iframe><iframe src='%s/listed.html'>"
+              "</iframe><iframe sandbox='allow-scripts' srcdoc=\"<script>toviPrint('x')</script>\"></iframe>"
+              "<iframe src=\"data:text/html,<script>toviPrint('x')</script>\"></iframe>" % (B, listed))
+        serve(a, "/same.html", "p('same');", "<iframe src='%s/nested.html'></iframe>" % B)
+        serve(a, "/listed.html", "p('listed');")
+        serve(b, "/cross.html", "p('cross');")
+        # Depth 2: a frame of its own making, a new window of a trusted page, the roads beneath the
+        # functions named with a trusted origin, after redefining its own.
+        serve(b, "/nested.html", "p('nested'); var f = document.createElement('iframe'); document.body.appendChild(f);"
+              "f.contentWindow.toviPrint('made'); window.open('%s/popup.html');"
+              "Object.defineProperty(window, 'origin', {value: '%s'}); var c = {kind: 'call', fn: 'toviPrint', "
+              "args: [q('forged')], origin: '%s'}; document.dispatchEvent(new CustomEvent('toviCall', {detail: "
+              "JSON.stringify(c)})); if (window.webkit) window.webkit.messageHandlers.toviNative.postMessage(c);"
+              "top.postMessage('done', '*');" % (A, A, A))
+        serve(b, "/nav.html", "p('navigated'); setTimeout(function () { location = '%s/done.html'; }, 300);" % A)
+        serve(a, "/popup.html", "p('popup');")
+        serve(a, "/done.html", "p('done');")
+        till = Till(self, "", url=b.url("/start", host="localhost"), base_ini="trustedOrigins = %s\n" % listed.upper())
+        till.run()
+
+        def printed():
+            return sorted(till.read(j)[2:].strip().decode() for j in till.jobs())
+        # Calls are answered in the order of the page's calls: once "done" printed, all were.
+        self.assertTrue(wait_for(lambda: "done" in printed(), 60), "%r; %s" % (printed(), till.log()))
+        self.assertEqual(printed(), ["done", "listed", "same", "top"])
+        self.assertEqual(till.box_lines(), [])
+        log = till.read("tovipos.log").decode("utf-8")
+        self.assertIn("the page's functions also answer %s, reached by the start address" % A, log)
+        # The first refusal (the others may fall within its second).
+        self.assertRegex(log, r"refused toviPrint from (null|%s): not a trusted origin" % re.escape(B))
+        self.assertIn("a new window was not opened: %s/popup.html" % A, till.log())
 
     def show_coloured_page(self, title, colour, script=""):
         """Runs the client on a page that is one colour edge to edge; (till, window ids)."""

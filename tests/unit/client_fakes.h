@@ -154,6 +154,7 @@ struct FakeEngineState {
     wkeTitleChangedCallback titleChanged = nullptr;
     void* titleContext = nullptr;
     std::string title;
+    const char* startOrigin = nullptr;
     std::map<std::string, jsNativeFunction> bound;
     std::vector<std::string> boundOrder;
 };
@@ -166,6 +167,7 @@ inline FakeEngineState& engineState() {
 // A call's arguments, as the fake engine's execution state.
 struct FakeCall {
     std::vector<std::string> arguments;
+    std::string origin = "null";  // what jsCallerOrigin names
 };
 
 inline wkeWebView fakeView() { return reinterpret_cast<wkeWebView>(0x1234); }
@@ -210,6 +212,11 @@ inline const char* TOVI_ENGINE_CALL fakeToString(jsExecState es, jsValue v) {
     const auto* c = static_cast<FakeCall*>(es);
     return v >= 0 ? c->arguments[static_cast<std::size_t>(v)].c_str() : "undefined";
 }
+// The optional functions, for tests that set them into the table.
+inline const char* TOVI_ENGINE_CALL fakeCallerOrigin(jsExecState es) {
+    return static_cast<FakeCall*>(es)->origin.c_str();
+}
+inline const char* TOVI_ENGINE_CALL fakeStartOrigin(wkeWebView) { return engineState().startOrigin; }
 }
 
 inline client::EngineApi fakeEngine() {

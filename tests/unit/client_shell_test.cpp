@@ -43,8 +43,8 @@ protected:
     // Stands for the update window of the splash.
     FakeWindow splash{"splash"};
 
-    jsValue callPage(const std::string& name, std::vector<std::string> args = {}) {
-        FakeCall call{std::move(args)};
+    jsValue callPage(const std::string& name, std::vector<std::string> args = {}, std::string origin = "null") {
+        FakeCall call{std::move(args), std::move(origin)};
         return engineState().bound.at(name)(&call, nullptr);
     }
     void documentReady() { engineState().ready(testing::fakeView(), engineState().readyContext); }
@@ -348,6 +348,63 @@ TEST_F(ShellTest, AJobFileThatCannotBeWrittenIsShownOnTheUiThreadAndTheNextReque
     shell->waitForDevices();
     EXPECT_EQ(devices.started, std::vector<std::string>{"print PrintOut1.txt USB TRUE TRUE 3"});
     EXPECT_TRUE(testing::posted().calls.empty());
+}
+
+// An engine that names each call's origin: every function of the table answers trusted origins
+// only. A refused call reads nothing, does nothing and shows no box; the log hears of refusals once
+// a second at most, those in between counted in the next line.
+class CallerOrigin : public ShellTest {
+protected:
+    void SetUp() override {
+        ShellTest::SetUp();
+        engine.jsCallerOrigin = testing::fakeCallerOrigin;
+        engine.wkeGetStartOrigin = testing::fakeStartOrigin;
+        shell->guardOrigins(OriginGuard({"https://shop.example", "http://127.0.0.1:8080"},
+                                        [this](const std::string& line) { logged.push_back(line); },
+                                        [this] { return now; }));
+    }
+    std::vector<std::string> logged;
+    std::chrono::steady_clock::time_point now{};
+};
+
+TEST_F(CallerOrigin, EveryFunctionAnswersTrustedOriginsOnly) {
+    const std::pair<const char*, bool> origins[] = {
+        {"https://shop.example", true}, {"HTTPS://Shop.Example:443", true}, {"http://127.0.0.1:8080", true},
+        {"http://127.0.0.1:8081", false}, {"https://shop.example.evil.test", false}, {"null", false},
+        {"", false}, {"file://", false}};
+    for (const auto& [origin, admitted] : origins) {
+        calls().clear();
+        devices.started.clear();
+        problems.clear();
+        now += std::chrono::seconds(1);
+        for (const std::string& fn : engineState().boundOrder) {
+            if (fn == "toviWinClose") continue;  // would end the other calls
+            EXPECT_EQ(callPage(fn, {R"({"interface":"USB"})"}, origin), 0) << fn;
+        }
+        shell->waitForDevices();
+        EXPECT_EQ(calls().empty(), !admitted) << origin;  // no jsArg, no window change: nothing done
+        EXPECT_EQ(devices.started, admitted ? std::vector<std::string>{"opencash USB"} : std::vector<std::string>{});
+        EXPECT_EQ(problems.size(), admitted ? 3u : 0u) << origin;  // the three requests that lack keys
+    }
+}
+
+TEST_F(CallerOrigin, RefusalsAreLoggedOnceASecondAndTheStartAddressesRedirectIsTrusted) {
+    const std::string evil = R"({"interface":"USB"})";
+    callPage("toviOpencash", {evil}, "http://evil.test");
+    now += std::chrono::milliseconds(999);
+    callPage("toviOpencash", {evil}, "http://evil.test");
+    callPage("toviDisplay", {evil}, "null");
+    now += std::chrono::milliseconds(1);
+    callPage("toviPrint", {evil}, "null");
+    // The first load ended at another origin: its calls are answered, and the log says so.
+    engineState().startOrigin = "https://moved.example";
+    callPage("toviOpencash", {evil}, "https://moved.example");
+    shell->waitForDevices();
+    EXPECT_EQ(devices.started, std::vector<std::string>{"opencash USB"});
+    EXPECT_EQ(logged, (std::vector<std::string>{
+                          "refused toviOpencash from http://evil.test: not a trusted origin",
+                          "refused toviPrint from null: not a trusted origin (2 more refused since the last such line)",
+                          "the page's functions also answer https://moved.example, reached by the start address"}));
 }
 
 }  // namespace

@@ -40,6 +40,10 @@ const EngineApi* loadEngine() {
         complete = complete && address;
         tovi::bindSymbol(slot, address);
     });
+    tovi::engine::forEachOptionalFunction(api, [&](auto& slot, const char* name) {
+        tovi::bindSymbol(slot, library->find(name));
+        complete = complete && slot;  // this engine has them all
+    });
     return complete ? &api : nullptr;
 }
 
@@ -51,6 +55,7 @@ struct Record {
         std::string function;
         std::string first;
         std::string second;
+        std::string origin;
     };
     std::vector<Call> calls;
     int ready = 0;
@@ -71,7 +76,7 @@ Record record;
 // The native side of every bound test function: its context is the function's name.
 jsValue TOVI_ENGINE_CALL recordCall(jsExecState es, void* context) {
     Record::Call call{static_cast<const char*>(context), api->jsToString(es, api->jsArg(es, 0)),
-                      api->jsToString(es, api->jsArg(es, 1))};
+                      api->jsToString(es, api->jsArg(es, 1)), api->jsCallerOrigin(es)};
     record.calls.push_back(call);
     if (record.onCall) record.onCall(call);
     return 0;
@@ -198,7 +203,10 @@ TEST_F(WebEngine, BoundFunctionsReceiveTheExactText) {
     expected.push_back("undefined");
     expected.push_back("42");
     EXPECT_EQ(record.argumentsOf("toviEcho"), expected);
-    for (const auto& c : record.calls) EXPECT_EQ(c.second, "undefined") << "only the declared argument is passed";
+    for (const auto& c : record.calls) {
+        EXPECT_EQ(c.second, "undefined") << "only the declared argument is passed";
+        EXPECT_EQ(c.origin, "file://") << "local files share one origin";
+    }
     EXPECT_EQ(record.argumentsOf("toviDone"), (std::vector<std::string>{"[0,0,0,0,0,0,0,0,0,0,0]"}))
         << "every call returns 0 to the page";
     EXPECT_EQ(record.ready, 1);
@@ -291,6 +299,12 @@ TEST_F(WebEngine, ResizeShowAndFocus) {
     ASSERT_TRUE(pumpUntil([&] { return gtk_window_has_toplevel_focus(GTK_WINDOW(frame->handle())); }));
     api->wkeSetFocus(view);
     EXPECT_TRUE(pumpUntil([&] { return gtk_widget_has_focus(web); }));
+
+    gboolean handled = FALSE;  // the engine's own context menu (Back, Reload, Inspect) never opens
+    WebKitContextMenu* menu = webkit_context_menu_new();
+    g_signal_emit_by_name(web, "context-menu", menu, nullptr, nullptr, &handled);
+    g_object_unref(menu);
+    EXPECT_TRUE(handled);
 }
 
 TEST_F(WebEngine, ThePageCanCloseItsOwnWindowFromABoundFunction) {
@@ -388,6 +402,7 @@ TEST_F(WebEngine, BadHandlesAndArgumentsAreRefusedQuietly) {
     EXPECT_STREQ(api->wkeGetTitle(nullptr), "");
     EXPECT_EQ(api->jsArg(nullptr, 0), 0);
     EXPECT_STREQ(api->jsToString(nullptr, 1), "");
+    EXPECT_STREQ(api->jsCallerOrigin(nullptr), "null");
     api->wkeJsBindFunction(nullptr, recordCall, nullptr, 1);
     api->wkeJsBindFunction("toviNothing", nullptr, nullptr, 1);
     api->wkeJsBindFunction("bad\xff", recordCall, const_cast<char*>("bad"), 1);
