@@ -384,7 +384,7 @@ TEST_F(CallerOrigin, EveryFunctionAnswersTrustedOriginsOnly) {
         shell->waitForDevices();
         EXPECT_EQ(calls().empty(), !admitted) << origin;  // no jsArg, no window change: nothing done
         EXPECT_EQ(devices.started, admitted ? std::vector<std::string>{"opencash USB"} : std::vector<std::string>{});
-        EXPECT_EQ(problems.size(), admitted ? 3u : 0u) << origin;  // the three requests that lack keys
+        EXPECT_EQ(problems.size(), admitted ? 4u : 0u) << origin;  // the four requests that lack keys
     }
 }
 
