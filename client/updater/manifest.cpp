@@ -5,6 +5,7 @@
 
 #include "common/error.h"
 #include "common/file_names.h"
+#include "common/release_store.h"
 #include "common/text.h"
 
 namespace tovi::updater {
@@ -200,6 +201,9 @@ EntryNames entryNames(const ManifestEntry& entry, const std::string& updateUrl, 
     if (!rel.problem.empty()) throw valueError("list.txt: " + rel.problem + ": " + n.utf8Path);
     const std::string& name = rel.parts.back();
     if (isTempName(name)) throw valueError("list.txt: path has the form of a temporary file: " + n.utf8Path);
+    // Where an install keeps the release it replaced: never written by a release itself.
+    if (sameFileName(rel.parts.front(), release::kStoreFolder))
+        throw valueError("list.txt: path names the previous release's store: " + n.utf8Path);
     const bool topLevel = rel.parts.size() == 1;
     // Written by the update, moved by the hand-off: never a file of the release itself.
     if (topLevel && sameFileName(name, kSelfUpdatePath)) throw valueError("list.txt: path names the hand-off file: " + n.utf8Path);

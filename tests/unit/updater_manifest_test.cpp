@@ -193,6 +193,8 @@ TEST(UpdaterManifest, EntryNames) {
         {"x.0123ABCD.tovi-part.txt", "list.txt: path has the form of a temporary file: x.0123ABCD.tovi-part.txt [ValueError]"},
         {"node.dll.0123ABCD.tovi-old.txt", "list.txt: path has the form of a temporary file: node.dll.0123ABCD.tovi-old.txt [ValueError]"},
         {"Tovipos.exe.txt.txt", "list.txt: path names the hand-off file: Tovipos.exe.txt.txt [ValueError]"},
+        {"TOVIPOS.previous/release.json.txt",
+         "list.txt: path names the previous release's store: TOVIPOS.previous/release.json.txt [ValueError]"},
         {"tovipos.exe..txt", "list.txt: path has a name ending in a dot or a blank: tovipos.exe..txt [ValueError]"},
         {"drivers/PRN.sys.txt", "list.txt: path names a Windows device: drivers/PRN.sys.txt [ValueError]"},
         {"a|b.txt", "list.txt: path has a character that file names cannot hold: a|b.txt [ValueError]"},
