@@ -43,7 +43,17 @@ unsigned tagSeed() { return static_cast<unsigned>(GetCurrentProcessId()) ^ stati
 }  // namespace fileio
 
 bool replaceFile(const std::string& from, const std::string& to) {
-    return MoveFileExW(widen(from).c_str(), widen(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    const std::wstring src = widen(from);
+    const std::wstring dst = widen(to);
+    // A target that another process holds open, even only to read it (the support program reading
+    // a state file while the client rewrites it), cannot be replaced: access denied. Such a read
+    // takes a moment; a file held for good (a loaded library) fails after the last try.
+    for (int tries = 0;; ++tries) {
+        if (MoveFileExW(src.c_str(), dst.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+        const DWORD error = GetLastError();
+        if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) || tries == 25) return false;
+        Sleep(20);
+    }
 }
 
 bool removeFile(const std::string& path) { return DeleteFileW(widen(path).c_str()) != 0; }

@@ -166,7 +166,8 @@ std::optional<State> parseState(std::string_view text, std::string& problem) {
 }
 
 Plan planInstall(const std::optional<State>& prior, const ReleaseId& current, const ReleaseId& candidate,
-                 const std::vector<Placement>& placements, const std::vector<bool>& exists, const std::string& tag) {
+                 const std::vector<Placement>& placements, const std::vector<bool>& exists,
+                 const std::vector<bool>& stored, const std::string& tag) {
     Plan plan;
     State& s = plan.state;
     if (prior) s = *prior;
@@ -177,22 +178,27 @@ Plan planInstall(const std::optional<State>& prior, const ReleaseId& current, co
     s.failedStarts = 0;
     s.rollback.clear();
     // Letter case folded: one file on Windows.
-    std::set<std::string> known;
-    for (const auto* list : {&s.replaced, &s.added}) {
-        for (const auto& p : *list) known.insert(folded(p));
-    }
+    std::set<std::string> replaced, added;
+    for (const auto& p : s.replaced) replaced.insert(folded(p));
+    for (const auto& p : s.added) added.insert(folded(p));
     for (std::size_t i = 0; i < placements.size(); ++i) {
         const std::string& path = placements[i].path;
-        if (!known.insert(folded(path)).second) {
+        const std::string key = folded(path);
+        if (replaced.count(key) && !stored[i]) {
+            // Listed as kept, never moved into the store: still the previous release's bytes.
+            plan.keep.push_back(exists[i] ? Keep::InStore : Keep::Nothing);
+        } else if (replaced.count(key) || added.count(key)) {
             // Its bytes now are a release's that never proved itself (or it is missing): the way
             // back does not go through them.
             plan.keep.push_back(exists[i] ? Keep::Aside : Keep::Nothing);
         } else if (exists[i]) {
             plan.keep.push_back(Keep::InStore);
             s.replaced.push_back(path);
+            replaced.insert(key);
         } else {
             plan.keep.push_back(Keep::Nothing);
             s.added.push_back(path);
+            added.insert(key);
         }
     }
     return plan;
@@ -266,7 +272,9 @@ void removeTree(const std::string& path, char separator, int depth) {
 
 void Store::remove() const {
     step("remove");
-    removeFile(folder() + separator_ + std::string(kStateFile));
+    const std::string state = folder() + separator_ + std::string(kStateFile);
+    // Held open elsewhere (Windows): renamed away, it no longer names a release on trial.
+    if (!removeFile(state) && entryKind(state) == EntryKind::File) replaceFile(state, temporaryNameFor(state, kAsideSuffix));
     step("remove files");
     removeTree(folder(), separator_, 0);
 }
@@ -310,9 +318,12 @@ void Store::install(const ReleaseId& current, const ReleaseId& candidate, const 
         }
         return;
     }
-    std::vector<bool> exists;
-    for (const auto& p : placements) exists.push_back(entryKind(localPath(p.path)) != EntryKind::Missing);
-    Plan plan = planInstall(prior, current, candidate, placements, exists, randomTag());
+    std::vector<bool> exists, stored;
+    for (const auto& p : placements) {
+        exists.push_back(entryKind(localPath(p.path)) != EntryKind::Missing);
+        stored.push_back(entryKind(storedPath(p.path)) == EntryKind::File);
+    }
+    Plan plan = planInstall(prior, current, candidate, placements, exists, stored, randomTag());
     save(plan.state);
 
     // Where the file that each placement replaced went: the store, aside, or nowhere.

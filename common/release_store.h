@@ -79,9 +79,12 @@ struct Plan {
 // The state after an install and what to do with each replaced file. With a release still on
 // trial (prior), the store goes on describing the way back to its previous release, the last one
 // that proved itself: only files that that release had and no later install has touched are kept.
-// exists: whether each placement's file is there now (the client: its executable).
+// exists: whether each placement's file is there now (the client: its executable); stored:
+// whether the store holds a copy of it already. A file that an install cut short had planned to
+// keep but never moved still holds the previous release's bytes: it is kept now.
 Plan planInstall(const std::optional<State>& prior, const ReleaseId& current, const ReleaseId& candidate,
-                 const std::vector<Placement>& placements, const std::vector<bool>& exists, const std::string& tag);
+                 const std::vector<Placement>& placements, const std::vector<bool>& exists,
+                 const std::vector<bool>& stored, const std::string& tag);
 
 class Store {
 public:
