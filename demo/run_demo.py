@@ -179,6 +179,12 @@ def jobs(till):
     return sorted(os.path.join(folder, n) for n in os.listdir(folder) if n.endswith(".bin"))
 
 
+def colours(image):
+    """How many colours a picture has (a blank capture has one)."""
+    r = subprocess.run(["convert", image, "-format", "%k", "info:"], capture_output=True, text=True)
+    return int(r.stdout) if r.returncode == 0 and r.stdout.strip().isdigit() else 0
+
+
 def driven_run(till, out, server, display, config):
     """The page presses its own buttons; returns a list of what went wrong (empty: all there)."""
     problems = []
@@ -186,8 +192,9 @@ def driven_run(till, out, server, display, config):
     proc = start_client(till, out, "tovipos-1")
     # The splash is on screen while the update downloads.
     if wait_for(lambda: any(p.startswith("/update/page/") for p in server.paths()), 30, 0.05):
-        time.sleep(0.5)
-        screenshot(os.path.join(out, "1-splash.png"))
+        # On a busy machine the splash may not be painted yet: taken again until it shows.
+        shot = os.path.join(out, "1-splash.png")
+        wait_for(lambda: screenshot(shot) and colours(shot) > 20, 5, 0.3)
     else:
         problems.append("the client never asked the update server for a file")
     if not wait_for(lambda: visible_windows(PAGE_TITLE), 60):

@@ -73,8 +73,9 @@ class DebPackageTest(unittest.TestCase):
         self.addCleanup(server.__exit__)
         with open(os.path.join(self.tmp, "page.html"), "w", encoding="utf-8") as f:
             f.write(page("tovi-deb", "setTimeout(function(){toviWinClose('');}, 2000);"))
-        config = ("[base]\nurl = file://%s/page.html\nupdateUrl = %s\nversion = 1\n"
-                  % (self.tmp, server.url("/update/"))).encode()
+        # With a till identity already there, a start writes nothing into config.ini.
+        config = ("[base]\nurl = file://%s/page.html\nupdateUrl = %s\nversion = 1\ntillId = %s\n"
+                  % (self.tmp, server.url("/update/"), "0" * 32)).encode()
         with open(os.path.join(FOLDER, "config.ini"), "wb") as f:
             f.write(config)
         os.unlink(os.path.join(FOLDER, "cacert.pem"))
