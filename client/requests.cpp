@@ -3,12 +3,13 @@
 #include <rapidjson/document.h>
 
 #include <cerrno>
-#include <cstdint>
 #include <cstdio>
 #include <initializer_list>
+#include <optional>
 #include <system_error>
 #include <vector>
 
+#include "common/base64.h"
 #include "common/handle.h"
 #include "common/messages.h"
 #include "common/support_protocol.h"
@@ -62,43 +63,6 @@ const std::string& deviceName(const std::string& value) {
     return value;
 }
 
-// The value of one base64 digit, -1 for any other byte.
-int base64Digit(unsigned char c) {
-    if (c >= 'A' && c <= 'Z') return c - 'A';
-    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-    if (c >= '0' && c <= '9') return c - '0' + 52;
-    if (c == '+') return 62;
-    if (c == '/') return 63;
-    return -1;
-}
-
-// Strict RFC 4648 base64: whole groups of four, "=" only as the padding of the last group, no line
-// breaks or blanks, and the bits that padding leaves over must be zero (so every byte string has
-// exactly one accepted text). Hand-written: the decoders at hand skip what they do not know,
-// and a page's typo must not print a receipt with bytes missing.
-std::string decodeBase64(const std::string& text) {
-    const auto refuse = [] { throw RequestError("data is not base64", "ValueError"); };
-    if (text.size() % 4 != 0) refuse();
-    std::string out;
-    out.reserve(text.size() / 4 * 3);
-    for (std::size_t i = 0; i < text.size(); i += 4) {
-        const bool last = i + 4 == text.size();
-        const std::size_t padding = last ? (text[i + 3] == '=') + (text[i + 2] == '=' && text[i + 3] == '=') : 0;
-        std::uint32_t group = 0;
-        for (std::size_t k = 0; k < 4; ++k) {
-            const int d = k < 4 - padding ? base64Digit(static_cast<unsigned char>(text[i + k])) : 0;
-            if (d < 0) refuse();
-            group = group << 6 | static_cast<std::uint32_t>(d);
-        }
-        // Bits of the last digit that no byte takes.
-        if ((padding == 1 && (group & 0xFF) != 0) || (padding == 2 && (group & 0xFFFF) != 0)) refuse();
-        out += static_cast<char>(group >> 16);
-        if (padding < 2) out += static_cast<char>(group >> 8 & 0xFF);
-        if (padding < 1) out += static_cast<char>(group & 0xFF);
-    }
-    return out;
-}
-
 }  // namespace
 
 DeviceCommand printRequest(PrintKind kind, std::string_view json) {
@@ -111,7 +75,9 @@ DeviceCommand printRequest(PrintKind kind, std::string_view json) {
 DeviceCommand printRawRequest(std::string_view json) {
     const auto v = readKeys(json, {{"interface", true}, {"data", false}});
     const std::string& printer = deviceName(v[0]);
-    std::string bytes = decodeBase64(v[1]);
+    std::optional<std::string> decoded = base64Decode(v[1]);
+    if (!decoded) throw RequestError("data is not base64", "ValueError");
+    std::string bytes = std::move(*decoded);
     if (bytes.empty()) throw RequestError("data holds no bytes", "ValueError");
     const std::string file(protocol::kRawJobFile);
     return {JobFile{file, std::move(bytes)}, protocol::commandLine(protocol::PrintRawWords{file, printer})};

@@ -1,8 +1,22 @@
 #include "common/text.h"
 
+#include "common/base64.h"
+
 #include <gtest/gtest.h>
 
 namespace {
+
+// RFC 4648's vectors both ways; the decoder's refusals are the raw print request's table.
+TEST(Base64, RfcVectorsBothWays) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="}, {"foobar", "Zm9vYmFy"},
+        {std::string("\0\xFF", 2), "AP8="},
+    };
+    for (const auto& [bytes, text] : cases) {
+        EXPECT_EQ(tovi::base64Encode(bytes), text);
+        EXPECT_EQ(tovi::base64Decode(text), bytes) << text;
+    }
+}
 
 TEST(Text, Gb2312OfChineseAndMissingLetters) {
     struct Case {
