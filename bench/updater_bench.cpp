@@ -7,7 +7,10 @@
 //   3. peak resident memory of an update run that downloads 1 GiB against one that downloads
 //      1 MiB (aim: within 2 MiB).
 //
-//   updater_bench [MiB for 1 and 2, default 256] [bin folder]
+// Both sides of 1 and 2 run in alternation, `rounds` times each, so that a slow spell of the
+// machine falls on both; the figures are medians, and the spread says how far single rounds went.
+//
+//   updater_bench [MiB for 1 and 2, default 256] [bin folder] [rounds, default 7]
 // Needs the openssl and curl programs and the update_runner of the build.
 // GCC 12 reports false -Wrestrict overlaps in inlined std::string concatenation at -O3.
 #pragma GCC diagnostic ignored "-Wrestrict"
@@ -94,6 +97,43 @@ std::string sha1File(const tovi::updater::OpenSsl& ssl, const fs::path& p) { ret
 
 bool run(const std::vector<std::string>& argv, const std::string& cwd) { return timeRun(argv, cwd) >= 0; }
 
+// Seconds of the interleaved rounds of one side; a failed round is left out.
+struct Samples {
+    std::vector<double> seconds;
+    void add(double t) {
+        if (t > 0) seconds.push_back(t);
+    }
+    double median() const {
+        std::vector<double> s = seconds;
+        std::sort(s.begin(), s.end());
+        const std::size_t n = s.size();
+        return n % 2 ? s[n / 2] : (s[n / 2 - 1] + s[n / 2]) / 2;
+    }
+    // Lowest and highest round against the median, in per cent (the rounds' spread).
+    std::pair<double, double> spread() const {
+        const auto [lo, hi] = std::minmax_element(seconds.begin(), seconds.end());
+        return {100 * (*lo / median() - 1), 100 * (*hi / median() - 1)};
+    }
+};
+
+// "updater 812 MiB/s (-3%..+9%), openssl dgst 850 MiB/s (-1%..+4%), ratio 0.96" for MiB through
+// both sides; the ratio is theirs over ours, of the medians.
+void printRatio(const char* what, std::size_t mib, const char* oursName, const Samples& ours, const char* theirsName,
+                const Samples& theirs) {
+    if (ours.seconds.empty() || theirs.seconds.empty()) {
+        std::printf("%s: every round failed (%s %zu ok, %s %zu ok)\n", what, oursName, ours.seconds.size(), theirsName,
+                    theirs.seconds.size());
+        return;
+    }
+    const auto [oursLo, oursHi] = ours.spread();
+    const auto [theirsLo, theirsHi] = theirs.spread();
+    const double m = static_cast<double>(mib);
+    std::printf("%s: %zu MiB, median of %zu/%zu rounds: %s %.0f MiB/s (%+.0f%%..%+.0f%%), %s %.0f MiB/s (%+.0f%%..%+.0f%%), "
+                "ratio %.2f (aim >= 0.9)\n",
+                what, mib, ours.seconds.size(), theirs.seconds.size(), oursName, m / ours.median(), oursLo, oursHi, theirsName,
+                m / theirs.median(), theirsLo, theirsHi, theirs.median() / ours.median());
+}
+
 int freePort() {
     // A port from the ephemeral range unlikely to be taken; s_server fails loudly if it is.
     return 20000 + static_cast<int>(::getpid() % 20000);
@@ -104,6 +144,7 @@ int freePort() {
 int main(int argc, char** argv) {
     const std::size_t mib = argc > 1 ? std::stoul(argv[1]) : 256;
     const fs::path bin = argc > 2 ? fs::path(argv[2]) : fs::path(TOVI_BENCH_BIN);
+    const int rounds = argc > 3 ? std::max(1, std::stoi(argv[3])) : 7;
     const fs::path runner = bin / "update_runner";
     const fs::path dir = fs::temp_directory_path() / ("tovi-updater-bench-" + std::to_string(::getpid()));
     fs::create_directories(dir / "srv");
@@ -117,16 +158,14 @@ int main(int argc, char** argv) {
         writeRandom(p, mib * 1024 * 1024 / files);
         dgst.push_back(p.string());
     }
-    double ours = 1e9, theirs = 1e9;
-    for (int round = 0; round < 3; ++round) {
+    Samples ours, theirs;
+    for (int round = 0; round < rounds; ++round) {
         const auto t0 = Clock::now();
         for (int i = 0; i < files; ++i) sha1File(ssl, dir / "srv" / ("f" + std::to_string(i) + ".bin.txt"));
-        ours = std::min(ours, std::chrono::duration<double>(Clock::now() - t0).count());
-        const double t = timeRun(dgst, dir.string());
-        if (t > 0) theirs = std::min(theirs, t);
+        ours.add(std::chrono::duration<double>(Clock::now() - t0).count());
+        theirs.add(timeRun(dgst, dir.string()));
     }
-    std::printf("sha1: %zu MiB in %d files: updater %.0f MiB/s, openssl dgst %.0f MiB/s, ratio %.2f (aim >= 0.9)\n", mib, files,
-                static_cast<double>(mib) / ours, static_cast<double>(mib) / theirs, theirs / ours);
+    printRatio("sha1 (8 files)", mib, "updater", ours, "openssl dgst", theirs);
 
     // A CA and a server certificate for 127.0.0.1, and an s_server serving srv/.
     const std::string ec = "ec_paramgen_curve:prime256v1";
@@ -168,20 +207,12 @@ int main(int argc, char** argv) {
     // 2. One large file: the updater's whole run against curl's fetch.
     const fs::path big = dir / "srv" / "big.bin.txt";
     writeRandom(big, mib * 1024 * 1024);
-    double runTime = 1e9, curlTime = 1e9;
-    for (int round = 0; round < 3; ++round) {
-        const auto [t, rss] = update(big);
-        (void)rss;
-        if (t > 0) runTime = std::min(runTime, t);
-        const double c = timeRun({"curl", "-s", "-f", "--cacert", (dir / "ca.pem").string(), "-o", (dir / "curl.out").string(), base + "big.bin.txt"}, d);
-        if (c > 0) curlTime = std::min(curlTime, c);
+    Samples runs, curls;
+    for (int round = 0; round < rounds; ++round) {
+        runs.add(update(big).first);
+        curls.add(timeRun({"curl", "-s", "-f", "--cacert", (dir / "ca.pem").string(), "-o", (dir / "curl.out").string(), base + "big.bin.txt"}, d));
     }
-    if (runTime > 1e8 || curlTime > 1e8) {
-        std::printf("download: a run failed (updater %s, curl %s)\n", runTime > 1e8 ? "failed" : "ok", curlTime > 1e8 ? "failed" : "ok");
-    } else {
-        std::printf("download: %zu MiB over loopback HTTPS: updater run %.0f MiB/s, curl %.0f MiB/s, ratio %.2f (aim >= 0.9)\n", mib,
-                    static_cast<double>(mib) / runTime, static_cast<double>(mib) / curlTime, curlTime / runTime);
-    }
+    printRatio("download over loopback HTTPS", mib, "updater run", runs, "curl", curls);
     fs::remove(big);
     fs::remove(dir / "curl.out");
 
