@@ -143,7 +143,8 @@ int freePort() {
 
 int main(int argc, char** argv) {
     const std::size_t mib = argc > 1 ? std::stoul(argv[1]) : 256;
-    const fs::path bin = argc > 2 ? fs::path(argv[2]) : fs::path(TOVI_BENCH_BIN);
+    // Absolute: the runs start in a folder of their own.
+    const fs::path bin = fs::absolute(argc > 2 ? fs::path(argv[2]) : fs::path(TOVI_BENCH_BIN));
     const int rounds = argc > 3 ? std::max(1, std::stoi(argv[3])) : 7;
     const fs::path runner = bin / "update_runner";
     const fs::path dir = fs::temp_directory_path() / ("tovi-updater-bench-" + std::to_string(::getpid()));
