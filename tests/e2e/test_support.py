@@ -26,7 +26,7 @@ class SupportTest(SupportCases, WineTestCase):
 
     def launch(self, args, env, cwd, box):
         running = self.wine.spawn(self.exe, args, cwd=cwd, env=env)
-        shown = self.wine.message_box(timeout=15 if box else 0.5)
+        shown = self.wine.box_while(running)
         result = running.wait(60)
         if shown and shown[0] != CAPTION:  # no caption given: the system's default
             shown = None, shown[1].rstrip("\r\n")
