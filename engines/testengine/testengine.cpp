@@ -9,9 +9,18 @@
 //   origin <text>          the origin that jsCallerOrigin names for the calls that follow
 //                          (at first "file://": the script is a local file)
 //   wait <ms>              pause the script
+//   waitfile <path>        pause until the file exists (relative: to the working folder)
+//   waitlog <text>         pause until tovipos.log in the program's folder contains text
+//   waitprobe <text>       pause until a line that "probe" would write (without "probe <label> ")
+//                          contains text: "view visible=1" once the main window is revealed,
+//                          "text=<status>" while the splash shows that status
 //   probe <label>          log the state of the process's "wFrame" windows, the view, the screen
 //   log <text>             write text to the log
-// Blank lines and lines starting with "#" are skipped.
+// Blank lines and lines starting with "#" are skipped. The wait... commands look every kPollMs;
+// after kWaitLimitMs they log "wait timed out: <line>" and the script goes on (its probes then
+// show what never came). The commands after a wait run a tick after the one that saw the event:
+// what a worker posted to the UI thread right after it (the check logs its outcome, then posts
+// it) is dispatched first, as WM_TIMER comes only when no posted message waits.
 //
 // Every call the engine receives is appended, with its arguments, as one line to the file named by
 // the environment variable TOVI_ENGINE_LOG (UTF-8).
@@ -19,6 +28,7 @@
 
 #include <cstdio>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,12 +46,16 @@ struct toviEngineView {
     std::vector<std::string> script;
     std::size_t next = 0;
     bool destroyed = false;
+    bool waiting = false;  // a wait... command is polling, since waitStart (GetTickCount, ms)
+    DWORD waitStart = 0;
 };
 
 namespace {
 
 constexpr const wchar_t* kViewClass = L"toviTestView";
 constexpr UINT_PTR kScriptTimer = 7;
+constexpr UINT kPollMs = 50;
+constexpr DWORD kWaitLimitMs = 30000;
 
 struct Binding {
     jsNativeFunction function = nullptr;
@@ -98,42 +112,72 @@ std::string rectOf(HWND h) {
     return buf;
 }
 
-struct ProbeContext {
-    std::string label;
-};
-
 BOOL CALLBACK probeChild(HWND h, LPARAM lp) {
-    const auto* ctx = reinterpret_cast<const ProbeContext*>(lp);
-    if (classOf(h) == "Static") log("probe " + ctx->label + " label rect=" + rectOf(h) + " text=" + textOf(h));
+    auto* lines = reinterpret_cast<std::vector<std::string>*>(lp);
+    if (classOf(h) == "Static") lines->push_back("label rect=" + rectOf(h) + " text=" + textOf(h));
     return TRUE;
 }
 
 BOOL CALLBACK probeFrame(HWND h, LPARAM lp) {
-    const auto* ctx = reinterpret_cast<const ProbeContext*>(lp);
     if (classOf(h) != "wFrame") return TRUE;
     char buf[128];
     std::snprintf(buf, sizeof buf, " visible=%d iconic=%d zoomed=%d style=0x%08lx exstyle=0x%08lx",
                   IsWindowVisible(h) ? 1 : 0, IsIconic(h) ? 1 : 0, IsZoomed(h) ? 1 : 0,
                   static_cast<unsigned long>(GetWindowLongW(h, GWL_STYLE)),
                   static_cast<unsigned long>(GetWindowLongW(h, GWL_EXSTYLE)));
-    log("probe " + ctx->label + " frame" + buf + " rect=" + rectOf(h) + " text=" + textOf(h));
+    reinterpret_cast<std::vector<std::string>*>(lp)->push_back(std::string("frame") + buf + " rect=" + rectOf(h) +
+                                                                " text=" + textOf(h));
     EnumChildWindows(h, probeChild, lp);
     return TRUE;
 }
 
-void probe(toviEngineView* view, const std::string& label) {
-    ProbeContext ctx{label};
-    EnumThreadWindows(GetCurrentThreadId(), probeFrame, reinterpret_cast<LPARAM>(&ctx));
+// The state of the process's "wFrame" windows and their labels, the view and the screen.
+std::vector<std::string> probe(const toviEngineView* view) {
+    std::vector<std::string> lines;
+    EnumThreadWindows(GetCurrentThreadId(), probeFrame, reinterpret_cast<LPARAM>(&lines));
     if (view->hwnd) {
         RECT r{};
         GetClientRect(view->hwnd, &r);
         char buf[128];
-        std::snprintf(buf, sizeof buf, " visible=%d size=%ld,%ld", IsWindowVisible(view->hwnd) ? 1 : 0, r.right, r.bottom);
-        log("probe " + label + " view" + buf + " focus=" + classOf(GetFocus()));
+        std::snprintf(buf, sizeof buf, "view visible=%d size=%ld,%ld", IsWindowVisible(view->hwnd) ? 1 : 0, r.right,
+                      r.bottom);
+        lines.push_back(buf + std::string(" focus=") + classOf(GetFocus()));
     }
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%d,%d", GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
-    log("probe " + label + " screen=" + buf);
+    std::snprintf(buf, sizeof buf, "screen=%d,%d", GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+    lines.push_back(buf);
+    return lines;
+}
+
+// The file's bytes; none when it cannot be opened.
+std::optional<std::string> fileText(const std::wstring& path) {
+    FILE* f = _wfopen(path.c_str(), L"rb");
+    if (!f) return std::nullopt;
+    std::string text;
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+    std::fclose(f);
+    return text;
+}
+
+std::wstring programFolderFile(const wchar_t* name) {
+    wchar_t path[1024];
+    const DWORD n = GetModuleFileNameW(nullptr, path, 1024);
+    std::wstring p(path, n < 1024 ? n : 0);
+    return p.substr(0, p.find_last_of(L'\\') + 1) + name;
+}
+
+// Whether the event that a wait... command names has come.
+bool waitOver(const toviEngineView* view, const std::string& command, const std::string& text) {
+    if (command == "waitfile") return GetFileAttributesW(tovi::widen(text).c_str()) != INVALID_FILE_ATTRIBUTES;
+    if (command == "waitlog") {
+        return fileText(programFolderFile(L"tovipos.log")).value_or("").find(text) != std::string::npos;
+    }
+    for (const std::string& line : probe(view)) {
+        if (line.find(text) != std::string::npos) return true;
+    }
+    return false;
 }
 
 void callBound(const std::string& name, const std::string& argument, bool hasArgument) {
@@ -177,8 +221,18 @@ void runScript(toviEngineView* view) {
         } else if (command == "wait") {
             if (view->hwnd) SetTimer(view->hwnd, kScriptTimer, static_cast<UINT>(std::stoul(rest)), nullptr);
             return;
+        } else if (command == "waitfile" || command == "waitlog" || command == "waitprobe") {
+            if (!view->waiting) view->waitStart = GetTickCount();
+            view->waiting = !waitOver(view, command, rest);
+            if (view->waiting && GetTickCount() - view->waitStart >= kWaitLimitMs) {
+                log("wait timed out: " + line);
+                view->waiting = false;
+            }
+            if (view->waiting) --view->next;  // the same line again at the next tick
+            if (view->hwnd) SetTimer(view->hwnd, kScriptTimer, kPollMs, nullptr);
+            return;
         } else if (command == "probe") {
-            probe(view, rest);
+            for (const std::string& text : probe(view)) log("probe " + rest + " " + text);
         } else if (command == "log") {
             log("log " + rest);
         } else {
@@ -257,25 +311,21 @@ void TOVI_ENGINE_CALL wkeLoadURL(wkeWebView view, const char* url) {
         log("wkeLoadURL url=" + u);
         if (!view) return;
         if (u.rfind("file:///", 0) == 0) u = u.substr(8);
-        FILE* f = _wfopen(tovi::widen(u).c_str(), L"rb");
-        if (!f) {
+        const std::optional<std::string> text = fileText(tovi::widen(u));
+        if (!text) {
             log("load failed " + u);
             return;
         }
-        std::string text;
-        char buf[4096];
-        std::size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-        std::fclose(f);
         view->script.clear();
         std::size_t pos = 0;
-        while (pos <= text.size()) {
-            const std::size_t end = text.find('\n', pos);
-            view->script.push_back(text.substr(pos, end == std::string::npos ? std::string::npos : end - pos));
+        while (pos <= text->size()) {
+            const std::size_t end = text->find('\n', pos);
+            view->script.push_back(text->substr(pos, end == std::string::npos ? std::string::npos : end - pos));
             if (end == std::string::npos) break;
             pos = end + 1;
         }
         view->next = 0;
+        view->waiting = false;
         if (view->hwnd) SetTimer(view->hwnd, kScriptTimer, 10, nullptr);
     });
 }

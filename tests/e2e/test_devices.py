@@ -76,10 +76,10 @@ class DevicesTest(WineTestCase):
     def put(self, name, data):
         write(os.path.join(self.dir, name), data)
 
-    def support(self, *args, box=True):
+    def support(self, *args):
         """Runs the program; returns (exit code, (caption, text) of its box or None, stderr)."""
         running = self.wine.spawn(self.exe, list(args), cwd=self.dir)
-        shown = self.wine.message_box(timeout=15 if box else 1)
+        shown = self.wine.box_while(running)
         result = running.wait(60)
         return result.rc, shown, result.stderr
 
@@ -148,7 +148,7 @@ class DevicesTest(WineTestCase):
         ]
         for args, line, speed in cases:
             with self.subTest(args=args):
-                rc, box, err = self.support("display", *args, box=False)
+                rc, box, err = self.support("display", *args)
                 self.assertEqual((rc, box), (0, None), err)
                 self.assertEqual(self.drain(reader), line)
                 self.assertEqual(termios.tcgetattr(holder)[5], speed)
@@ -165,12 +165,12 @@ class DevicesTest(WineTestCase):
         # [ports] targets are relative to the current folder, as the support program's job file.
         self.put("devices.ini", b"[ports]\nOUT = out.bin\nDRAWER = drawer.bin\n")
         self.put("job.txt", "合计 12.50\r\n".encode("gb2312"))
-        rc, box, err = self.support("print", "job.txt", "out", "TRUE", "TRUE", "2", box=False)
+        rc, box, err = self.support("print", "job.txt", "out", "TRUE", "TRUE", "2")
         self.assertEqual((rc, box), (0, None), err)
         out = find_file(self.dir, "out.bin")
         self.assertIsNotNone(out)
         self.assertEqual(read(out), RESET + PULSE + "合计 12.50\n\n".encode("gb2312") + b"\n\n" + CUT)
-        rc, box, err = self.support("opencash", "drawer", box=False)
+        rc, box, err = self.support("opencash", "drawer")
         self.assertEqual((rc, box), (0, None), err)
         self.assertEqual(read(find_file(self.dir, "drawer.bin")), RESET + PULSE)
 
@@ -213,9 +213,9 @@ class DevicesTest(WineTestCase):
         self.put("devices.ini", b"[printer]\nfolder = virtual_printer\naddress = 127.0.0.1:1\n")
         lines = ["商品    数量   金额", "矿泉水     2   3.00", "合计 12.50"]
         self.put("PrintOut1.txt", "\r\n".join(lines).encode("gb2312") + b"\r\n")
-        rc, box, err = self.support("print", "PrintOut1.txt", "USB", "TRUE", "TRUE", "3", box=False)
+        rc, box, err = self.support("print", "PrintOut1.txt", "USB", "TRUE", "TRUE", "3")
         self.assertEqual((rc, box), (0, None), err)
-        rc, box, err = self.support("opencash", "USB", box=False)
+        rc, box, err = self.support("opencash", "USB")
         self.assertEqual((rc, box), (0, None), err)
         vp = os.path.join(self.dir, "virtual_printer")
         text = "".join(line + "\n" for line in lines) + "\n"
@@ -236,9 +236,9 @@ class DevicesTest(WineTestCase):
                                  % (printer.address, kitchen.address)).encode())
         lines = ["商品    数量   金额", "合计 12.50"]
         self.put("PrintOut1.txt", "\r\n".join(lines).encode("gb2312"))
-        rc, box, err = self.support("print", "PrintOut1.txt", "USB", "TRUE", "TRUE", "3", box=False)
+        rc, box, err = self.support("print", "PrintOut1.txt", "USB", "TRUE", "TRUE", "3")
         self.assertEqual((rc, box), (0, None), err)
-        rc, box, err = self.support("opencash", "kitchen", box=False)
+        rc, box, err = self.support("opencash", "kitchen")
         self.assertEqual((rc, box), (0, None), err)
         text = "".join(line + "\n" for line in lines).encode("gb2312")
         self.assertEqual(printer.wait_jobs(1), [RESET + PULSE + text + b"\n" * 3 + CUT])

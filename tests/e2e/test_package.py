@@ -122,7 +122,7 @@ class PackageTest(WineTestCase):
             dst.write(src.read())
 
         # Starts from there with the installed settings and reveals the page.
-        run = self.start_installed(["ready", "wait 1500", "probe shown", "call toviWinClose"]).wait(90)
+        run = self.start_installed(["ready", "waitprobe view visible=1", "probe shown", "call toviWinClose"]).wait(90)
         self.assertEqual(run.rc, 0, run)
         lines = self.engine_lines()
         self.assertIn("wkeLoadURL url=" + url, lines)

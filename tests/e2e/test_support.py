@@ -11,6 +11,7 @@ from wineenv import WineTestCase, winpath
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "helpers"))
 from support_cases import CAPTION, SupportCases  # noqa: E402
+from testfiles import read  # noqa: E402
 
 
 class SupportTest(SupportCases, WineTestCase):
@@ -26,7 +27,7 @@ class SupportTest(SupportCases, WineTestCase):
 
     def launch(self, args, env, cwd, box):
         running = self.wine.spawn(self.exe, args, cwd=cwd, env=env)
-        shown = self.wine.message_box(timeout=15 if box else 0.5)
+        shown = self.wine.box_while(running)
         result = running.wait(60)
         if shown and shown[0] != CAPTION:  # no caption given: the system's default
             shown = None, shown[1].rstrip("\r\n")
@@ -40,6 +41,13 @@ class SupportTest(SupportCases, WineTestCase):
 
     def started(self, path):
         return r"started .*\\tovipos\.exe show=0"  # hidden
+
+    def wait_for_marker(self, folder, timeout=15):
+        """The stand-in client's start lines once no program runs in folder, where the support
+        program starts it: a late start, or a second one, has shown by then."""
+        self.wine.wait_ended(folder, timeout)
+        marker = os.path.join(folder, "standin_started.txt")
+        return read(marker).decode("utf-8").splitlines() if os.path.exists(marker) else []
 
     # --- Windows only: a client that holds its file while it ends ---------------------------
 

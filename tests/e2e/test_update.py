@@ -18,7 +18,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "integration"))
 sys.path.insert(0, os.path.join(HERE, "..", "helpers"))
 from test_updater_server import Route, UpdateServer, make_key, manifest_bytes, sha1_upper, sign_hex  # noqa: E402
-from test_client import TILL_ID, ClientTestCase, Run  # noqa: E402
+from test_client import REVEALED, TILL_ID, ClientTestCase, Run  # noqa: E402
 from testfiles import read, write  # noqa: E402
 
 TEST_KEY = os.path.join(HERE, "update_test_key.pem")
@@ -82,34 +82,33 @@ class UpdateTest(ClientTestCase):
 
     def engine_log_until(self, d, line_start, timeout=60):
         """The engine's log once a line starts with line_start (the clients started by the
-        support program write it too)."""
+        support program write it too) and every program of the folder has ended."""
         log = os.path.join(d, "engine.log")
+        lines = lambda: read(log).decode("utf-8", "replace").splitlines() if os.path.exists(log) else []
         deadline = time.time() + timeout
-        lines = []
-        while time.time() < deadline:
-            lines = read(log).decode("utf-8", "replace").splitlines() if os.path.exists(log) else []
-            if any(line.startswith(line_start) for line in lines):
-                break
+        while time.time() < deadline and not any(line.startswith(line_start) for line in lines()):
             time.sleep(0.3)
-        time.sleep(1)  # the client's last writes after its script
-        return lines
+        self.assertTrue(self.wine.wait_ended(d, max(1, deadline - time.time())), "programs of the folder still run")
+        return lines()
 
     # --- tests -------------------------------------------------------------------------
 
     def test_two_downloads_show_progress_then_the_main_window(self):
         first = b"first" * 20000
         second = bytes(range(256)) * 400
-        # Each download takes about 4 s (steady pieces), so the probes see each name in turn.
+        # Each download takes about 1 s (steady pieces), so each name stays long enough to probe.
         self.publish("2.0", {"lib/first.dll": first, "字体/宋体.ttf": second},
-                     routes={"lib/first.dll": Route("slow", first, piece=2500, interval=0.1),
-                             "字体/宋体.ttf": Route("slow", second, piece=2560, interval=0.1)})
+                     routes={"lib/first.dll": Route("slow", first, piece=10000, interval=0.1),
+                             "字体/宋体.ttf": Route("slow", second, piece=10240, interval=0.1)})
         d = self.client_folder("1.0")  # neither folder exists yet: the update makes them
-        run = self.run_client(d, ["ready", "wait 2000", "probe first", "wait 4000", "probe second", "wait 5000",
-                                  "probe after", "call toviWinClose"])
+        # The page is ready first: the window waits for the downloads all the same.
+        run = self.run_client(d, ["ready", "waitprobe text=" + UPDATING + "lib/first.dll", "probe first",
+                                  "waitprobe text=" + UPDATING + "字体/宋体.ttf", "probe second",
+                                  REVEALED, "probe after", "call toviWinClose"])
         self.assertEqual(run.rc, 0, run.stderr)
-        self.assertEqual(run.probe("first")["labels"], [UPDATING + "lib/first.dll"])
-        self.assertEqual(run.probe("first")["main"]["visible"], "0")
-        self.assertEqual(run.probe("second")["labels"], [UPDATING + "字体/宋体.ttf"])
+        for label, name in (("first", "lib/first.dll"), ("second", "字体/宋体.ttf")):
+            self.assertEqual(run.probe(label)["labels"], [UPDATING + name])
+            self.assertEqual(run.probe(label)["main"]["visible"], "0")
         after = run.probe("after")
         self.assertEqual(after["main"]["visible"], "1")
         self.assertNotIn("splash", after)
@@ -117,6 +116,10 @@ class UpdateTest(ClientTestCase):
         self.assertEqual(read(os.path.join(d, "字体", "宋体.ttf")), second)
         self.assertEqual(read(os.path.join(d, "config.ini")).decode(), self.config.replace("version=1.0", "version=2.0"))
         self.assertEqual([n for n in os.listdir(d) if n.endswith(".tovi-part")], [])
+        texts = self.log_texts(d)
+        self.assertTrue(texts[0].startswith("start tovipos "), texts)
+        self.assertIn("update: 2 files updated: lib/first.dll, 字体/宋体.ttf", texts)
+        self.assertEqual(texts[-1], "exit, status 0")
 
     def test_a_failed_download_is_the_unhandled_error_box(self):
         write_old = b"old library"
@@ -138,7 +141,7 @@ class UpdateTest(ClientTestCase):
         new = engine + b"\0changed"  # trailing bytes: the same working library, another digest
         self.publish("2.0", {"node.dll": new})
         d = self.client_folder("1.0")
-        run = self.run_client(d, ["ready", "wait 2000", "call toviWinClose"])
+        run = self.run_client(d, ["ready", "call toviWinClose"])  # the client ends once the check has
         self.assertEqual(run.rc, 0, run.stderr)
         self.assertEqual(read(os.path.join(d, "node.dll")), new)
         self.assertEqual(read(os.path.join(d, "config.ini")).decode(), self.config.replace("version=1.0", "version=2.0"))
@@ -177,7 +180,7 @@ class UpdateTest(ClientTestCase):
         self.publish("2.0", {"lib.dll": new}, serial=7)
         d = self.client_folder("1.0", signed=True, serial=6)
         write(os.path.join(d, "lib.dll"), b"old")
-        run = self.run_client(d, ["ready", "wait 3000", "probe after", "call toviWinClose"])
+        run = self.run_client(d, ["ready", REVEALED, "probe after", "call toviWinClose"])
         self.assertEqual(run.rc, 0, run.stderr)
         self.assertEqual(run.probe("after")["main"]["visible"], "1")
         self.assertEqual(read(os.path.join(d, "lib.dll")), new)
@@ -252,7 +255,7 @@ class UpdateTest(ClientTestCase):
         # The next normal start hands off before anything else; the new client then runs.
         self.copy_to(d, "tovipos_print.exe", os.path.join("fakes", "winprint.dll"), os.path.join("fakes", "api_com.dll"))
         os.remove(os.path.join(d, "engine.log"))
-        run = self.run_client(d, ["ready", "wait 1000", "call toviWinClose"])
+        run = self.run_client(d, ["ready", REVEALED, "call toviWinClose"])
         self.assertEqual(run.rc, 0, run.stderr)
         self.assertEqual(run.log, [])  # that client bound no engine, it only handed off
         lines = self.engine_log_until(d, "call toviWinClose")
@@ -266,9 +269,10 @@ class UpdateTest(ClientTestCase):
         new = old + b"\0release 2"  # trailing bytes: still the same working program, another digest
         self.publish("2.0", {"tovipos.exe": new})
         d = self.client_folder("1.0", support=True)
-        # Both clients run this script: the first hands over before it gets far; the second (the
-        # new executable, versions now equal) reveals its window and closes.
-        run = self.run_client(d, ["wait 4000", "ready", "wait 2000", "probe shown", "call toviWinClose"])
+        # Both clients run this script: the first hands over before its page is ready; the second
+        # (the new executable, versions now equal: up to date) reveals its window and closes.
+        run = self.run_client(d, ["waitlog update: up to date", "ready", REVEALED, "probe shown",
+                                  "call toviWinClose"])
         self.assertEqual(run.rc, 0, run.stderr)
         self.assertEqual(read(os.path.join(d, "config.ini")).decode(), self.config.replace("version=1.0", "version=2.0"))
         # The support program waits 1 s, moves the file and starts the client again.
@@ -300,12 +304,12 @@ class UpdateTest(ClientTestCase):
 
     def assertNotTakenAgainButALaterReleaseIs(self, d):
         self.server.requests.clear()
-        run = self.run_client(d, ["ready", "wait 1500", "call toviWinClose"])
+        run = self.run_client(d, ["ready", "call toviWinClose"])  # the client ends once the check has
         self.assertEqual(run.rc, 0, run.stderr)
         self.assertEqual([p for p, _ in self.server.requests], ["/update/list.txt"])
         self.assertIn("update: release 2.0 was rolled back on this till and is not installed again", self.log_texts(d))
         self.publish("3.0", {"lib/x.dll": b"3.0"})
-        run = self.run_client(d, ["ready", "wait 1500", "call toviWinClose"])
+        run = self.run_client(d, ["ready", "call toviWinClose"])
         self.assertEqual(run.rc, 0, run.stderr)
         self.assertEqual(read(os.path.join(d, "lib", "x.dll")), b"3.0")
 
@@ -315,9 +319,11 @@ class UpdateTest(ClientTestCase):
                              "lib/x.dll": b"2.0"})
         d = self.client_folder("1.0", support=True)
         write(os.path.join(d, "lib", "x.dll"), b"1.0")
-        # The first client installs and hands off; the new one ends at once, so the support
-        # program puts 1.0 back and starts its client, which runs the script to its end.
-        run = self.run_client(d, ["wait 4000", "ready", "wait 1000", "call toviWinClose"])
+        # The first client installs and hands off before its page is ready; the new one ends at
+        # once, so the support program puts 1.0 back and starts its client, which finds itself up
+        # to date and runs the script to its end.
+        run = self.run_client(d, ["waitlog update: up to date", "ready", REVEALED,
+                                  "call toviWinClose"])
         self.assertEqual(run.rc, 0, run.stderr)
         lines = self.engine_log_until(d, "call toviWinClose arg=")
         self.assertEqual(lines.count("wkeInitialize"), 2, lines)
@@ -331,13 +337,13 @@ class UpdateTest(ClientTestCase):
         self.publish("2.0", {"node.dll": b"MZ this is no library" * 100, "lib/x.dll": b"2.0"})
         d = self.client_folder("1.0")
         write(os.path.join(d, "lib", "x.dll"), b"1.0")
-        run = self.run_client(d, ["ready", "wait 3000", "call toviWinClose"])  # installs 2.0
+        run = self.run_client(d, ["ready", "call toviWinClose"])  # installs 2.0, then ends
         self.assertEqual(run.rc, 0, run.stderr)
         for _ in range(2):
             run = self.run_client(d, ["ready"], on_running=lambda r: self.wine.message_box(timeout=40))
             self.assertTrue(run.extra and run.extra[1].startswith("could not load: node.dll"), (run.extra, run.stderr))
             self.assertEqual(run.rc, 1)
-        run = self.run_client(d, ["ready", "wait 1500", "probe after", "call toviWinClose"])
+        run = self.run_client(d, ["ready", REVEALED, "probe after", "call toviWinClose"])
         self.assertEqual(run.rc, 0, run.stderr)
         self.assertEqual(run.probe("after")["main"]["visible"], "1")
         self.assertRolledBack(d, "its last 2 starts ended before it proved itself", {"node.dll": engine, "lib/x.dll": b"1.0"})
@@ -348,7 +354,8 @@ class UpdateTest(ClientTestCase):
         # Nothing listens there: the check cannot connect.
         write(os.path.join(d, "config.ini"), self.config.replace(self.server.url("/update/"),
                                                                  "https://127.0.0.1:9/update/").encode())
-        run = self.run_client(d, ["ready", "wait 1500", "probe reason", "wait 4000", "probe after", "call toviWinClose"])
+        run = self.run_client(d, ["ready", "waitprobe text=更新失败", "probe reason", REVEALED,
+                                  "probe after", "call toviWinClose"])
         self.assertEqual(run.rc, 0, run.stderr)
         self.assertTrue(run.probe("reason")["labels"][0].startswith("更新失败，启动已安装的版本："), run.probe("reason"))
         self.assertEqual(run.probe("reason")["main"]["visible"], "0")

@@ -75,6 +75,13 @@ def _root_from_env():
     return os.path.join(os.path.dirname(os.path.abspath(bin_dir)), "wine")
 
 
+def _working_folder(pid):
+    try:
+        return os.readlink("/proc/%s/cwd" % pid)
+    except OSError:  # ended meanwhile, or not ours
+        return None
+
+
 class Result:
     def __init__(self, rc, stdout, stderr):
         self.rc = rc
@@ -90,7 +97,7 @@ class Running:
 
     def __init__(self, proc, out_path, err_path):
         self.proc = proc
-        self._out = out_path
+        self.out_path = out_path
         self._err = err_path
 
     def wait(self, timeout=60):
@@ -99,7 +106,7 @@ class Running:
         except subprocess.TimeoutExpired:
             self.kill()
             raise
-        with open(self._out, "rb") as f:
+        with open(self.out_path, "rb") as f:
             out = f.read()
         with open(self._err, "rb") as f:
             err = f.read()
@@ -257,15 +264,47 @@ class Wine:
     def run(self, exe, args=(), cwd=None, env=None, timeout=60):
         return self.spawn(exe, args, cwd, env).wait(timeout)
 
+    def _box_reader(self, timeout):
+        return self.spawn(os.path.join(self.bin, "testhelpers", "msgbox_reader.exe"), [str(int(timeout * 1000))],
+                          cwd=self.root)
+
+    @staticmethod
+    def _box_of(result):
+        if result.rc != 0:
+            return None
+        box = json.loads(result.stdout.decode("utf-8").strip().splitlines()[-1])
+        return box["caption"], box["text"]
+
     def message_box(self, timeout=10):
         """(caption, text) of the next message box on screen, pressed OK; None if none came."""
-        reader = os.path.join(self.bin, "testhelpers", "msgbox_reader.exe")
-        r = self.run(reader, [str(int(timeout * 1000))], cwd=self.root, timeout=timeout + 60)
-        if r.rc != 0:
-            return None
-        line = r.stdout.decode("utf-8").strip().splitlines()[-1]
-        box = json.loads(line)
-        return box["caption"], box["text"]
+        return self._box_of(self._box_reader(timeout).wait(timeout + 60))
+
+    def box_while(self, running, timeout=60):
+        """(caption, text) of a message box shown while `running` runs, pressed OK; None once it has
+        ended without one. The reader writes its line before it presses OK, and a modal box holds
+        its program until then: a program that ended while the reader had written nothing showed
+        none."""
+        reader = self._box_reader(timeout)
+        try:
+            while running.running() and reader.running():
+                time.sleep(0.05)
+            if reader.running() and os.path.getsize(reader.out_path) == 0:
+                return None
+            return self._box_of(reader.wait(60))
+        finally:
+            reader.kill()
+
+    def wait_ended(self, folder, timeout=60):
+        """Waits until no program runs in folder, those that the programs under test started
+        there themselves included (a Wine process's Unix working folder is its current folder,
+        which a started program inherits); False if some still run at the time-out."""
+        folder = os.path.realpath(folder)
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            if folder not in (_working_folder(pid) for pid in os.listdir("/proc") if pid.isdigit()):
+                return True
+            time.sleep(0.1)
+        return False
 
     def dosdevice(self, name, target):
         """Maps a DOS device (e.g. "com3") of the prefix to a Unix path (e.g. a pty)."""
