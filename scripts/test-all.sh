@@ -58,7 +58,7 @@ for preset in native win64 win32; do
   if [ -n "$line" ]; then
     f=$(echo "$line" | sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/')
     n=$(echo "$line" | sed -E 's/.* out of ([0-9]+).*/\1/')
-    s=$(grep -cE '^ *[0-9]+ - .*\(Skipped\)$' "build/$preset/ctest.log")
+    s=$(grep -cE '^[[:space:]]*[0-9]+ - .*\(Skipped\)$' "build/$preset/ctest.log")
     passed=$((passed + n - f - s)); failed=$((failed + f)); skipped=$((skipped + s))
   fi
 done
