@@ -147,7 +147,7 @@ int runClient() {
         } catch (...) {
             const std::exception_ptr error = std::current_exception();
             // The update server, the network or the disk: no fault of the release on trial.
-            const bool releaseFault = updater::blamesRelease(error);
+            const bool releaseFault = updater::blamesRelease(error, trial.changed);
             if (!releaseFault) release::excuse(store, trial);
             bool offline = false;
             try {

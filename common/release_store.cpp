@@ -480,7 +480,9 @@ TrialStart beginStart(const Store& store) {
     store.save(*s);
     store.note("release " + described(s->candidate) + " on trial: start " + std::to_string(s->failedStarts) + " of " +
                std::to_string(kFailedStartsAllowed) + " before it is rolled back unless it proves itself");
-    return {true, s->installed, s->installTag, s->candidate.version};
+    TrialStart start{true, s->installed, s->installTag, s->candidate.version, s->replaced, {}};
+    start.changed.insert(start.changed.end(), s->added.begin(), s->added.end());
+    return start;
 }
 
 bool prove(const Store& store, const TrialStart& start) {

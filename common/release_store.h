@@ -144,6 +144,9 @@ struct TrialStart {
     bool provable = false;  // the release was whole when this start began: it may prove it
     std::string tag;
     std::string version;
+    // What the release changed since the last release that proved itself (replaced and added):
+    // whether a fault of this start is the release's own depends on it.
+    std::vector<std::string> changed;
     // A rollback put the client's executable back: this process runs the failed one and must
     // start the restored client instead of going on.
     bool restart = false;

@@ -737,6 +737,44 @@ class UpdaterTest(unittest.TestCase):
         self.assertEqual(read(os.path.join(self.app, "a.dll")), b"signed release")
         self.assertIn("serial=%d\n" % listing["serial"], read(self.cfg).decode())
 
+    # --- the client's start: update_runner as app/tovipos, config.ini in app/ --------------------
+
+    def till(self, version, extra=""):
+        shutil.copy2(RUNNER, os.path.join(self.app, "tovipos"))
+        shutil.copy2(os.path.join(os.path.dirname(RUNNER), "libtovi_webengine.so"), self.app)
+        self.cfg = os.path.join(self.app, "config.ini")
+        return self.config(version, extra=extra)
+
+    def client_start(self, env=None):
+        e = dict(os.environ)
+        e.update(env or {})
+        p = subprocess.run([os.path.join(self.app, "tovipos"), "--client", "1", "--idle-ms", "5000"], cwd=self.app,
+                           capture_output=True, timeout=60, env=e)
+        return p.returncode, p.stdout.decode("utf-8", "replace"), p.stderr.decode("utf-8", "replace")
+
+    def test_a_certificate_that_stops_verifying_counts_against_a_release_only_if_it_changed_what_verifies(self):
+        """A trial start whose check cannot verify the server (its certificate expired, or is one of
+        another CA) counts against the release on trial only when that release changed the certificate
+        bundle or an OpenSSL library; otherwise the server is at fault and the start is excused."""
+        s = self.server()
+        self.publish("2.0", {})
+        self.till("2.0")
+        state = os.path.join(self.app, "tovipos.previous", "release.json")
+        for cert, ca, changed, counted in (("expired", "ca", ["data.bin"], 0), ("server", "ca2", ["data.bin"], 0),
+                                           ("expired", "ca", ["data.bin", "cacert.pem"], 1),
+                                           ("server", "ca2", ["libssl.so.3"], 1)):
+            with self.subTest(cert=cert, changed=changed):
+                s.use_cert(cert)
+                shutil.copy(os.path.join(PKI, ca + ".pem"), os.path.join(self.app, "cacert.pem"))
+                write(state, json.dumps({"previous": {"version": "1.0", "serial": "", "list": ""},
+                                         "candidate": {"version": "2.0", "serial": "", "list": "L"}, "replaced": changed,
+                                         "added": [], "installTag": "0A1B2C3D", "installed": True, "failedStarts": 0,
+                                         "rollback": ""}).encode())
+                rc, out, err = self.client_start()
+                self.assertEqual(rc, 1, out + err)
+                self.assertIn("certificate verify failed", err)
+                self.assertEqual(json.loads(read(state))["failedStarts"], counted)
+
     # --- interruption --------------------------------------------------------------------------
 
     def test_killed_mid_download_changes_nothing(self):

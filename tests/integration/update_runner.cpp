@@ -74,7 +74,7 @@ int standInForTheClient(std::chrono::milliseconds idleTimeout, bool handsOff) {
         tovi::updater::runUpdateCheck(ssl, sink, selfUpdatePending, settings);
     } catch (...) {
         const std::exception_ptr error = std::current_exception();
-        if (!tovi::updater::blamesRelease(error)) tovi::release::excuse(store, trial);
+        if (!tovi::updater::blamesRelease(error, trial.changed)) tovi::release::excuse(store, trial);
         if (!tovi::client::offlineStart(tovi::client::loadConfig())) throw;
         std::cout << "offline start: " << tovi::errorSummary(error) << std::endl;
         return 0;
