@@ -221,8 +221,20 @@ std::string Store::storedPath(std::string_view relative) const {
     return out;
 }
 
+namespace {
+
+Store::StepHook& processStepHook() {
+    static Store::StepHook hook;
+    return hook;
+}
+
+}  // namespace
+
+void Store::setProcessStepHook(StepHook hook) { processStepHook() = std::move(hook); }
+
 void Store::step(std::string_view name) const {
     if (step_) step_(name);
+    if (processStepHook()) processStepHook()(name);
 }
 
 void Store::note(const std::string& text) const {
@@ -339,8 +351,9 @@ void Store::install(const ReleaseId& current, const ReleaseId& candidate, const 
     };
     for (std::size_t i = 0; i < placements.size(); ++i) {
         const Placement& p = placements[i];
-        step("place " + p.path);
-        if (entryKind(p.target) != EntryKind::Missing) {
+        const bool replacing = entryKind(p.target) != EntryKind::Missing;
+        if (replacing) {
+            step("keep " + p.path);
             // The client is kept by the support program, which replaces it: what is at the hand-off
             // name now is a stale copy.
             const bool keep = plan.keep[i] == Keep::InStore && !p.selfUpdate;
@@ -351,6 +364,7 @@ void Store::install(const ReleaseId& current, const ReleaseId& candidate, const 
             }
             moved[i] = to;
         }
+        step("place " + p.path);
         if (!replaceFile(p.temp, p.target)) {
             putBack();
             throw ioError("cannot replace: " + p.target);
@@ -405,9 +419,10 @@ bool Store::rollBack(State state, const std::string& reason, bool* clientRestore
         IniFile config = IniFile::load(configPath_);
         config.set(kSection, "version", state.previous.version);
         if (!state.previous.serial.empty() || config.find(kSection, "serial")) config.set(kSection, "serial", state.previous.serial);
-        if (!state.candidate.serial.empty()) {
+        // An install cut short is no trial that failed: its release is taken again.
+        if (state.installed && !state.candidate.serial.empty()) {
             config.set(kSection, kFailedSerialKey, state.candidate.serial);
-        } else {
+        } else if (state.installed) {
             config.set(kSection, kFailedVersionKey, state.candidate.version);
             config.set(kSection, kFailedListKey, state.candidate.list);
         }
@@ -462,6 +477,16 @@ bool Store::rollBack(State state, const std::string& reason, bool* clientRestore
          described(state.previous) + " (" + std::to_string(restored) + " files put back, " + std::to_string(removed) +
          " removed): " + reason);
     return true;
+}
+
+bool putBackCutInstall(const Store& store) {
+    store.removeLeftovers();
+    const std::optional<State> s = store.load();
+    if (!s || s->installed) return false;
+    bool clientRestored = false;
+    store.rollBack(*s, s->rollback.empty() ? "the install of " + described(s->candidate) + " was cut short" : s->rollback,
+                   &clientRestored);
+    return clientRestored;
 }
 
 TrialStart beginStart(const Store& store) {

@@ -124,6 +124,9 @@ public:
     std::string localPath(std::string_view relative) const;
     std::string storedPath(std::string_view relative) const;
     void setStepHook(StepHook hook) { step_ = std::move(hook); }
+    // Called by every store of this process as well: lets a test's stand-in for the client stop at
+    // a step of the store that its update check makes. Set before any other thread starts.
+    static void setProcessStepHook(StepHook hook);
     // A line for the log.
     void note(const std::string& text) const;
 
@@ -151,6 +154,13 @@ struct TrialStart {
     // start the restored client instead of going on.
     bool restart = false;
 };
+
+// First of all at a start, before a pending hand-off and before anything of a release is loaded:
+// an install cut short (a power cut, a kill at any of its moves) leaves a mix of two releases. It
+// is put back to the last release that proved itself, recorded as failed nowhere; the check then
+// installs the new release again. True when the client's executable was put back: this process
+// must start it instead of going on.
+bool putBackCutInstall(const Store& store);
 
 // Before anything of the release is loaded: rolls back when that is due, otherwise counts this
 // start as a failed trial start until prove or excuse says otherwise.

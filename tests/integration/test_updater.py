@@ -775,6 +775,35 @@ class UpdaterTest(unittest.TestCase):
                 self.assertIn("certificate verify failed", err)
                 self.assertEqual(json.loads(read(state))["failedStarts"], counted)
 
+    def test_an_install_cut_at_any_move_is_put_back_before_the_engine_loads(self):
+        """Killed at a move of an install (the old engine moved aside and the new one not yet in place,
+        among others): the next start puts the last proven release back before it loads the engine and
+        records no failed release; its check installs the release again, which proves itself."""
+        s = self.server()
+        engine = read(os.path.join(os.path.dirname(RUNNER), "libtovi_webengine.so"))
+        new = {"data.bin": b"data 2", "libtovi_webengine.so": engine + b"\0engine 2", "new/x.dat": b"x 2"}
+        self.publish("2.0", new)
+        for step in ("keep libtovi_webengine.so", "place libtovi_webengine.so", "place new/x.dat"):
+            with self.subTest(step=step):
+                shutil.rmtree(self.app)
+                os.makedirs(self.app)
+                shutil.copy(os.path.join(PKI, "ca.pem"), os.path.join(self.app, "cacert.pem"))
+                write(os.path.join(self.app, "data.bin"), b"data 1")
+                self.till("1.0")
+                rc, out, _ = self.client_start({"TOVI_STOP_AT_STEP": step})
+                self.assertEqual((rc, out.splitlines()[-1]), (9, "stopped at " + step))
+                rc, out, err = self.client_start()
+                self.assertEqual(rc, 0, out + err)
+                self.assertIn("completed self-update=0", out)
+                rc, out, err = self.client_start()
+                self.assertTrue(rc == 0 and out.endswith("\nproved\n"), out + err)
+                for name, data in new.items():
+                    self.assertEqual(read(os.path.join(self.app, name)), data, name)
+                text = read(self.cfg).decode()
+                self.assertIn("version=2.0\n", text)
+                self.assertNotIn("failed", text)
+                self.assertEqual(self.temp_files(), [])
+
     # --- interruption --------------------------------------------------------------------------
 
     def test_killed_mid_download_changes_nothing(self):
