@@ -83,6 +83,10 @@ bool replaceFile(const std::string& from, const std::string& to);
 bool removeFile(const std::string& path);
 // Gives to the permissions of from (POSIX: the mode bits, execute included; Windows: nothing to do).
 bool copyPermissions(const std::string& from, const std::string& to);
+// Gives execute permission to whoever may read the file (POSIX; Windows: nothing to do).
+bool addExecutePermission(const std::string& path);
+// Whether anyone may execute the file (POSIX; Windows has no such permission: false).
+bool hasExecutePermission(const std::string& path);
 // Removes an empty folder; false when that failed.
 bool removeFolder(const std::string& path);
 

@@ -61,6 +61,16 @@ bool copyPermissions(const std::string& from, const std::string& to) {
     return ::stat(from.c_str(), &st) == 0 && ::chmod(to.c_str(), st.st_mode & 07777) == 0;
 }
 
+bool addExecutePermission(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && ::chmod(path.c_str(), (st.st_mode & 07777) | ((st.st_mode & 0444) >> 2)) == 0;
+}
+
+bool hasExecutePermission(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0111) != 0;
+}
+
 EntryKind entryKind(const std::string& path) {
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) return EntryKind::Missing;

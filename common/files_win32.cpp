@@ -62,6 +62,10 @@ bool removeFolder(const std::string& path) { return RemoveDirectoryW(widen(path)
 
 bool copyPermissions(const std::string&, const std::string&) { return true; }
 
+bool addExecutePermission(const std::string&) { return true; }
+
+bool hasExecutePermission(const std::string&) { return false; }
+
 EntryKind entryKind(const std::string& path) {
     const DWORD a = GetFileAttributesW(widen(path).c_str());
     if (a == INVALID_FILE_ATTRIBUTES) return EntryKind::Missing;

@@ -352,6 +352,12 @@ void Store::install(const ReleaseId& current, const ReleaseId& candidate, const 
     for (std::size_t i = 0; i < placements.size(); ++i) {
         const Placement& p = placements[i];
         const bool replacing = entryKind(p.target) != EntryKind::Missing;
+        // A program of the release must still start (POSIX): the download takes the permissions of
+        // the file it replaces, and execute permission when the list says it is one.
+        if ((replacing && !copyPermissions(p.target, p.temp)) || (p.executable && !addExecutePermission(p.temp))) {
+            putBack();
+            throw ioError("cannot set the permissions of: " + p.target);
+        }
         if (replacing) {
             step("keep " + p.path);
             // The client is kept by the support program, which replaces it: what is at the hand-off

@@ -65,6 +65,9 @@ struct Placement {
     std::string temp;    // the verified download
     std::string target;  // where it goes
     bool selfUpdate = false;
+    // The list says it is a program: as a new file it gets execute permission. A file it replaces
+    // passes its own permissions on in any case.
+    bool executable = false;
 };
 
 // What becomes of the file that a placement replaces: kept as the previous release's, put aside

@@ -688,6 +688,36 @@ class UpdaterTest(unittest.TestCase):
         self.assertEqual(read(os.path.join(self.upd, "list.txt")), before)
         self.assertFalse(os.path.exists(os.path.join(self.upd, "tovipos.exe.txt.txt")))
 
+    def test_programs_stay_programs(self):
+        """Published from Linux: the programs of a release are listed as such. A file that replaces a
+        program keeps its permissions, a new one gets execute permission, and the client under its
+        Linux name goes through the hand-off (which makes it a program and watches it)."""
+        publish = os.path.join(os.environ.get("TOVI_BIN", ""), "publish")
+        if not os.path.exists(publish):
+            self.skipTest("publish not built")
+        release = os.path.join(self.dir, "release")
+        files = {"tovipos": b"new client", "tovipos_print": b"new support", "tools/run.sh": b"#!/bin/sh\n", "data.bin": b"2"}
+        for path, data in files.items():
+            write(os.path.join(release, path), data)
+            os.chmod(os.path.join(release, path), 0o644 if path == "data.bin" else 0o755)
+            write(os.path.join(self.app, path), b"old")
+            os.chmod(os.path.join(self.app, path), 0o755 if path == "tovipos_print" else 0o644)
+        os.remove(os.path.join(self.app, "tools", "run.sh"))
+        p = subprocess.run([publish, release, "2.0", self.upd], capture_output=True, timeout=60)
+        self.assertEqual(p.returncode, 0, p.stderr)
+        listing = json.loads(read(os.path.join(self.upd, "list.txt")))
+        self.assertEqual(sorted(e["path"] for e in listing["list"] if e.get("executable")),
+                         ["tools/run.sh.txt", "tovipos.txt", "tovipos_print.txt"])
+        self.server()
+        self.config("1.0")
+        self.assertCompleted(self.run_check(), self_update=1)
+        for name, data, program in (("tovipos.exe.txt", b"new client", None), ("tovipos_print", b"new support", True),
+                                    ("tools/run.sh", b"#!/bin/sh\n", True), ("data.bin", b"2", False)):
+            path = os.path.join(self.app, name)
+            self.assertEqual(read(path), data, name)
+            if program is not None:
+                self.assertEqual(os.access(path, os.X_OK), program, name)
+
     def test_publish_signs_what_openssl_and_the_updater_accept(self):
         publish = os.path.join(os.environ.get("TOVI_BIN", ""), "publish")
         if not os.path.exists(publish):

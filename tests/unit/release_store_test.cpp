@@ -83,7 +83,7 @@ protected:
             now << std::ifstream(dir_ / path, std::ios::binary).rdbuf();
             if (now.str() == bytes) continue;
             write(path + ".download", bytes);
-            placements.push_back({path, (dir_ / (path + ".download")).string(), (dir_ / path).string(), false});
+            placements.push_back({path, (dir_ / (path + ".download")).string(), (dir_ / path).string(), false, path == "new/b.dll"});
         }
         s.install({"1.0", "", ""}, {"2.0", "", "LIST-2.0"}, placements);
         setVersion("2.0");
@@ -91,6 +91,7 @@ protected:
     void till() const {
         fs::remove_all(dir_);
         for (const auto& [path, bytes] : kOld) write(path, bytes);
+        fs::permissions(dir_ / "tovipos", fs::perms::owner_exec, fs::perm_options::add);
         write("config.ini", "[base]\nversion = 1.0\n");
     }
     bool holds(const Files& release) const {
@@ -100,6 +101,9 @@ protected:
             if (got.str() != bytes) return false;
         }
         return fs::exists(dir_ / "new/b.dll") == release.count("new/b.dll");
+    }
+    bool executable(const std::string& path) const {
+        return (fs::status(dir_ / path).permissions() & fs::perms::owner_exec) != fs::perms::none;
     }
     std::string failedList() const {
         return IniFile::load((dir_ / "config.ini").string()).get("base", kFailedListKey, "");
@@ -114,6 +118,10 @@ protected:
         EXPECT_FALSE(fs::exists(dir_ / kStoreFolder)) << k;
         EXPECT_FALSE(fs::exists(dir_ / "tovipos.exe.txt")) << k;
         EXPECT_EQ(fs::exists(dir_ / "new/b.dll"), version != "1.0") << k;
+        // Programs stay programs: the one replaced through an install and a rollback, the one that
+        // the list calls so as a new file.
+        EXPECT_TRUE(executable("tovipos")) << k;
+        EXPECT_TRUE(version == "1.0" || executable("new/b.dll")) << k;
     }
 
     // setup, then run in a child that is killed before its k-th change on disk, for every k until

@@ -2,6 +2,7 @@
 
 #include "client/updater/manifest.h"
 #include "common/error.h"
+#include "common/process.h"
 #include "updater_testing.h"
 
 using namespace tovi::updater;
@@ -10,7 +11,7 @@ using tovi::updater_testing::errorOf;
 TEST(UpdaterManifest, ReadsVersionAndEntries) {
     const Manifest m = parseManifest(
         "{\"version\": \" 1.2 \", \"extra\": 1, \"list\": ["
-        "{\"sha1\": \" ABC\\t\", \"path\": \"\\n a/b.dll.txt \\u000b\\f\\r\", \"size\": 3},"
+        "{\"sha1\": \" ABC\\t\", \"path\": \"\\n a/b.dll.txt \\u000b\\f\\r\", \"size\": 3, \"executable\": true},"
         "{\"sha1\": 5, \"path\": null},"
         "{\"sha1\": \"\", \"path\": \"\xD7\xD6\xCC\xE5.txt\"}]}");
     EXPECT_EQ(m.version, " 1.2 ");  // the version is not trimmed
@@ -18,6 +19,8 @@ TEST(UpdaterManifest, ReadsVersionAndEntries) {
     ASSERT_EQ(e.size(), 3u);
     EXPECT_EQ(e[0].sha1, "ABC");
     EXPECT_EQ(e[0].path, "a/b.dll.txt");
+    EXPECT_TRUE(e[0].executable);
+    EXPECT_FALSE(e[2].executable);
     EXPECT_EQ(e[1].sha1, "");  // not a string: empty text
     EXPECT_EQ(e[1].path, "");
     EXPECT_EQ(e[2].path, "\xD7\xD6\xCC\xE5.txt");  // raw GB2312 bytes survive
@@ -46,6 +49,8 @@ TEST(UpdaterManifest, Errors) {
         {"{\"version\": \"1\", \"list\": [[]]}", "", "list.txt: entry 1 is not an object [ValueError]"},
         {"{\"version\": \"1\", \"list\": [{\"sha1\":\"\",\"path\":\"\"},{\"path\":\"\"}]}", "", "list.txt: entry 2 has no \"sha1\" [ValueError]"},
         {"{\"version\": \"1\", \"list\": [{\"sha1\":\"\"}]}", "", "list.txt: entry 1 has no \"path\" [ValueError]"},
+        {"{\"version\": \"1\", \"list\": [{\"sha1\":\"\",\"path\":\"\",\"executable\":1}]}", "",
+         "list.txt: entry 1: \"executable\" is not true or false [ValueError]"},
         // "rollout": a percentage of the tills, 1 to 100; anything else makes the list malformed.
         {"{\"version\": \"1\", \"list\": [], \"rollout\": 1}", "", ""},
         {"{\"version\": \"1\", \"list\": [], \"rollout\": 100}", "", ""},
@@ -174,9 +179,11 @@ TEST(UpdaterManifest, EntryNames) {
         EXPECT_EQ(n.target, "C:\\app\\tovipos.exe.txt");
         EXPECT_EQ(n.displayName, "tovipos.exe");
     }
-    // Aliases name the same file on Windows: each one is the client, stored for the hand-off.
+    // Aliases name the same file on Windows: each one is the client, stored for the hand-off; so
+    // does the client under this platform's own name (Linux: a list published there).
+    const std::string platformName = std::string(tovi::kClientProgram) + ".txt";
     for (const char* alias : {"Tovipos.exe.txt", "TOVIPOS.EXE.txt", "./tovipos.exe.txt", "x/../tovipos.exe.txt",
-                              "tovipos.exe.TXT", ".\\tovipos.exe.txt"}) {
+                              "tovipos.exe.TXT", ".\\tovipos.exe.txt", platformName.c_str()}) {
         const EntryNames n = entryNames({"X", alias}, url, "C:\\app", '\\');
         EXPECT_TRUE(n.selfUpdate) << alias;
         EXPECT_EQ(n.target, "C:\\app\\tovipos.exe.txt") << alias;
