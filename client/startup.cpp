@@ -107,7 +107,7 @@ int runClient() {
     //    update check uses it: the client does not start without it.
     auto ssl = std::make_shared<const updater::OpenSsl>(updater::loadOpenSsl());
     // The till's own identity for staged rollouts, made by the first start that lacks one.
-    updater::ensureTillId(ssl->crypto, kConfigFile);
+    updater::ensureTillId(ssl->crypto, kConfigFile, [](const std::string& text) { logEvent(text); });
     // 2. The web engine.
     const Engine engine = loadEngine();
 

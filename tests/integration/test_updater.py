@@ -834,6 +834,26 @@ class UpdaterTest(unittest.TestCase):
                 self.assertNotIn("failed", text)
                 self.assertEqual(self.temp_files(), [])
 
+    def test_a_till_identity_that_is_none_is_replaced_at_the_start(self):
+        """A tillId that is not 32 hex digits (a hand edit) is replaced by a new random one at the next
+        start, which the log says; the staged rollout then decides by the new identity."""
+        self.server()
+        write(os.path.join(self.upd, "a.dll.txt"), b"new")
+        write(os.path.join(self.upd, "list.txt"), manifest_bytes("2.0", [("a.dll.txt", sha1_upper(b"new"))], rollout=99))
+        for given, replaced in (("0123-not-an-id", True), ("0123456789abcdef0123456789ABCDEF", False)):
+            with self.subTest(given=given):
+                write(os.path.join(self.app, "a.dll"), b"old")
+                shutil.rmtree(os.path.join(self.app, "tovipos.previous"), True)
+                self.till("1.0", extra="tillId = %s\n" % given)
+                rc, out, err = self.client_start()
+                self.assertEqual(rc, 0, err)
+                till = re.search(r"(?m)^tillId\s*=\s*(\S+)$", read(self.cfg).decode()).group(1)
+                self.assertEqual(till != given, replaced)
+                self.assertRegex(till, "^[0-9a-fA-F]{32}$")
+                self.assertEqual("tillId in config.ini is no till identity" in out, replaced)
+                bucket = int(hashlib.sha1((till.lower() + "\n2.0").encode()).hexdigest()[:16], 16) % 100
+                self.assertEqual(read(os.path.join(self.app, "a.dll")), b"new" if bucket < 99 else b"old")
+
     # --- interruption --------------------------------------------------------------------------
 
     def test_killed_mid_download_changes_nothing(self):

@@ -71,7 +71,8 @@ int standInForTheClient(std::chrono::milliseconds idleTimeout, bool handsOff) {
         return 0;
     }
     const tovi::updater::OpenSsl ssl = tovi::updater::loadOpenSsl();
-    tovi::updater::ensureTillId(ssl.crypto, tovi::protocol::kConfigFile);
+    tovi::updater::ensureTillId(ssl.crypto, tovi::protocol::kConfigFile,
+                                [](const std::string& text) { std::cout << "log " << text << std::endl; });
     const tovi::client::Engine engine = tovi::client::loadEngine();
     std::atomic<bool> selfUpdatePending{false};
     PrintingSink sink(selfUpdatePending);
