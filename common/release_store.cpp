@@ -129,6 +129,8 @@ std::string stateText(const State& s) {
     w.Bool(s.installed);
     w.Key("failedStarts");
     w.Int(s.failedStarts);
+    w.Key("excusedStarts");
+    w.Int(s.excusedStarts);
     w.Key("rollback");
     w.String(s.rollback.data(), static_cast<rapidjson::SizeType>(s.rollback.size()));
     w.EndObject();
@@ -157,6 +159,13 @@ std::optional<State> parseState(std::string_view text, std::string& problem) {
         problem = "a member is missing or of the wrong kind";
         return std::nullopt;
     }
+    if (const auto excused = doc.FindMember("excusedStarts"); excused != doc.MemberEnd()) {
+        if (!excused->value.IsInt() || excused->value.GetInt() < 0 || excused->value.GetInt() > kMaxFailedStarts) {
+            problem = "a member is missing or of the wrong kind";
+            return std::nullopt;
+        }
+        s.excusedStarts = excused->value.GetInt();
+    }
     if (!readList(doc, "replaced", s.replaced, problem) || !readList(doc, "added", s.added, problem)) return std::nullopt;
     s.installTag = *tag;
     s.rollback = *rollback;
@@ -176,6 +185,7 @@ Plan planInstall(const std::optional<State>& prior, const ReleaseId& current, co
     s.installTag = tag;
     s.installed = false;
     s.failedStarts = 0;
+    s.excusedStarts = 0;
     s.rollback.clear();
     // Letter case folded: one file on Windows.
     std::set<std::string> replaced, added;
@@ -531,6 +541,7 @@ void excuse(const Store& store, const TrialStart& start) {
     std::optional<State> s = store.load();
     if (!s || s->installTag != start.tag || s->failedStarts == 0) return;
     --s->failedStarts;
+    if (s->excusedStarts < kMaxFailedStarts) ++s->excusedStarts;
     store.save(*s);
 }
 

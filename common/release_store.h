@@ -49,6 +49,9 @@ struct State {
     std::string installTag;  // new at every install: tells one install's trial from the next
     bool installed = false;  // every file is in place (false while an install moves them)
     int failedStarts = 0;    // trial starts begun that have not proven the release
+    // Trial starts that ended for no fault of the release (the update server): a watcher does not
+    // blame the new client for ending after one. Missing from states of older clients: 0.
+    int excusedStarts = 0;
     std::string rollback;    // why a rollback is due (set before it starts); empty: none
     bool operator==(const State&) const = default;
 };
@@ -173,7 +176,7 @@ TrialStart beginStart(const Store& store);
 bool prove(const Store& store, const TrialStart& start);
 
 // This start ended for no fault of the release (the update server or the network): it is not
-// counted.
+// counted, and it is recorded as excused.
 void excuse(const Store& store, const TrialStart& start);
 
 }  // namespace tovi::release
