@@ -103,6 +103,9 @@ namespace fileio {
 UniqueFile openForReading(const std::string& path);
 // Fails when something exists at path already.
 UniqueFile createNew(const std::string& path);
+// Opens path (made when missing) for this process alone: empty while another process holds it.
+// The system lets go when the process ends, however it ends (a kill, a power cut).
+UniqueFile lockExclusive(const std::string& path);
 // Up to size bytes (fewer is no error); 0 at the end.
 std::optional<std::size_t> readSome(UniqueFile::type file, char* buf, std::size_t size);
 // Writes the first part of data (not empty); how many bytes, 0 on failure.

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +11,13 @@
 namespace tovi {
 
 namespace fileio {
+
+UniqueFile lockExclusive(const std::string& path) {
+    // Read-only: another user of the program folder's group can lock a file that one user made.
+    UniqueFile file(::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644));
+    if (file && ::flock(file.get(), LOCK_EX | LOCK_NB) != 0) return UniqueFile();
+    return file;
+}
 
 UniqueFile openForReading(const std::string& path) { return UniqueFile(::open(path.c_str(), O_RDONLY | O_CLOEXEC)); }
 

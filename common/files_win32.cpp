@@ -18,6 +18,12 @@ UniqueFile openForReading(const std::string& path) {
                                   nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
 }
 
+UniqueFile lockExclusive(const std::string& path) {
+    // No sharing: a second open fails until this handle is closed.
+    return UniqueFile(CreateFileW(widen(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
 UniqueFile createNew(const std::string& path) {
     return UniqueFile(CreateFileW(widen(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
 }

@@ -328,6 +328,8 @@ bool Store::makeFoldersFor(const std::string& file, const std::string& top) cons
 }
 
 void Store::install(const ReleaseId& current, const ReleaseId& candidate, const std::vector<Placement>& placements) const {
+    const UniqueFile lock = fileio::lockExclusive(localPath(kLockFile));
+    if (!lock) throw ioError("another client installs a release now, or no lock can be made: " + localPath(kLockFile));
     removeLeftovers();
     const std::optional<State> prior = load();
     if (placements.empty()) {
@@ -496,9 +498,26 @@ bool Store::rollBack(State state, const std::string& reason, bool* clientRestore
 }
 
 bool putBackCutInstall(const Store& store) {
+    const UniqueFile lock = fileio::lockExclusive(store.localPath(kLockFile));
+    if (!lock) return false;  // another client installs now: not cut short
     store.removeLeftovers();
     const std::optional<State> s = store.load();
     if (!s || s->installed) return false;
+    // The downloads it never moved ("<file>.<8 hex digits>.tovi-part" beside each file, the client's
+    // beside the hand-off file) go first: the way back never uses them, and a folder that only the
+    // cut release had goes with its last file.
+    std::vector<std::string> paths = s->replaced;
+    paths.insert(paths.end(), s->added.begin(), s->added.end());
+    paths.emplace_back(protocol::kHandOffFile);
+    for (const auto& path : paths) {
+        const std::string file = store.localPath(path);
+        const auto slash = file.find_last_of("/\\");
+        const std::string folder = file.substr(0, slash), name = file.substr(slash + 1) + ".";
+        for (const auto& entry : folderNames(folder).value_or(std::vector<std::string>{})) {
+            if (entry.size() == name.size() + 8 + kTempSuffix.size() && entry.starts_with(name) && entry.ends_with(kTempSuffix))
+                removeFile(folder + file[slash] + entry);
+        }
+    }
     bool clientRestored = false;
     store.rollBack(*s, s->rollback.empty() ? "the install of " + described(s->candidate) + " was cut short" : s->rollback,
                    &clientRestored);

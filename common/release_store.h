@@ -23,6 +23,9 @@ namespace tovi::release {
 inline constexpr std::string_view kStoreFolder = "tovipos.previous";
 inline constexpr std::string_view kStateFile = "release.json";
 inline constexpr std::string_view kFilesFolder = "files";
+// Beside the store: held by an install and by a start that puts an install back, so that a second
+// client never takes an install still running for one cut short.
+inline constexpr std::string_view kLockFile = "tovipos.previous.lock";
 // Trial starts that may end before the release has proven itself; the next start rolls back.
 inline constexpr int kFailedStartsAllowed = 2;
 

@@ -208,8 +208,8 @@ EntryNames entryNames(const ManifestEntry& entry, const std::string& updateUrl, 
     if (!rel.problem.empty()) throw valueError("list.txt: " + rel.problem + ": " + n.utf8Path);
     const std::string& name = rel.parts.back();
     if (isTempName(name)) throw valueError("list.txt: path has the form of a temporary file: " + n.utf8Path);
-    // Where an install keeps the release it replaced: never written by a release itself.
-    if (sameFileName(rel.parts.front(), release::kStoreFolder))
+    // Where an install keeps the release it replaced (and its lock): never written by a release itself.
+    if (sameFileName(rel.parts.front(), release::kStoreFolder) || (rel.parts.size() == 1 && sameFileName(name, release::kLockFile)))
         throw valueError("list.txt: path names the previous release's store: " + n.utf8Path);
     const bool topLevel = rel.parts.size() == 1;
     // Written by the update, moved by the hand-off: never a file of the release itself.

@@ -19,8 +19,7 @@ TEST(UpdaterManifest, ReadsVersionAndEntries) {
     ASSERT_EQ(e.size(), 3u);
     EXPECT_EQ(e[0].sha1, "ABC");
     EXPECT_EQ(e[0].path, "a/b.dll.txt");
-    EXPECT_TRUE(e[0].executable);
-    EXPECT_FALSE(e[2].executable);
+    EXPECT_EQ(std::make_pair(e[0].executable, e[2].executable), std::make_pair(true, false));
     EXPECT_EQ(e[1].sha1, "");  // not a string: empty text
     EXPECT_EQ(e[1].path, "");
     EXPECT_EQ(e[2].path, "\xD7\xD6\xCC\xE5.txt");  // raw GB2312 bytes survive
@@ -49,8 +48,6 @@ TEST(UpdaterManifest, Errors) {
         {"{\"version\": \"1\", \"list\": [[]]}", "", "list.txt: entry 1 is not an object [ValueError]"},
         {"{\"version\": \"1\", \"list\": [{\"sha1\":\"\",\"path\":\"\"},{\"path\":\"\"}]}", "", "list.txt: entry 2 has no \"sha1\" [ValueError]"},
         {"{\"version\": \"1\", \"list\": [{\"sha1\":\"\"}]}", "", "list.txt: entry 1 has no \"path\" [ValueError]"},
-        {"{\"version\": \"1\", \"list\": [{\"sha1\":\"\",\"path\":\"\",\"executable\":1}]}", "",
-         "list.txt: entry 1: \"executable\" is not true or false [ValueError]"},
         // "rollout": a percentage of the tills, 1 to 100; anything else makes the list malformed.
         {"{\"version\": \"1\", \"list\": [], \"rollout\": 1}", "", ""},
         {"{\"version\": \"1\", \"list\": [], \"rollout\": 100}", "", ""},
@@ -179,8 +176,7 @@ TEST(UpdaterManifest, EntryNames) {
         EXPECT_EQ(n.target, "C:\\app\\tovipos.exe.txt");
         EXPECT_EQ(n.displayName, "tovipos.exe");
     }
-    // Aliases name the same file on Windows: each one is the client, stored for the hand-off; so
-    // does the client under this platform's own name (Linux: a list published there).
+    // Aliases name the same file on Windows: each is the client, stored for the hand-off (also Linux's own name).
     const std::string platformName = std::string(tovi::kClientProgram) + ".txt";
     for (const char* alias : {"Tovipos.exe.txt", "TOVIPOS.EXE.txt", "./tovipos.exe.txt", "x/../tovipos.exe.txt",
                               "tovipos.exe.TXT", ".\\tovipos.exe.txt", platformName.c_str()}) {
@@ -202,6 +198,7 @@ TEST(UpdaterManifest, EntryNames) {
         {"Tovipos.exe.txt.txt", "list.txt: path names the hand-off file: Tovipos.exe.txt.txt [ValueError]"},
         {"TOVIPOS.previous/release.json.txt",
          "list.txt: path names the previous release's store: TOVIPOS.previous/release.json.txt [ValueError]"},
+        {"tovipos.previous.LOCK.txt", "list.txt: path names the previous release's store: tovipos.previous.LOCK.txt [ValueError]"},
         {"tovipos.exe..txt", "list.txt: path has a name ending in a dot or a blank: tovipos.exe..txt [ValueError]"},
         {"drivers/PRN.sys.txt", "list.txt: path names a Windows device: drivers/PRN.sys.txt [ValueError]"},
         {"a|b.txt", "list.txt: path has a character that file names cannot hold: a|b.txt [ValueError]"},

@@ -140,7 +140,7 @@ std::vector<PublishedFile> publish(const updater::OpenSsl& ssl, const std::strin
         const auto slash = path.rfind('/');
         if (updater::isTempName(slash == std::string::npos ? path : path.substr(slash + 1))) continue;  // a leftover of an interrupted copy
         // A folder published from a till: its previous release is the till's own, never part of one.
-        if (sameFileName(path.substr(0, path.find('/')), release::kStoreFolder)) continue;
+        if (sameFileName(path.substr(0, path.find('/')), release::kStoreFolder) || sameFileName(path, release::kLockFile)) continue;
         files.push_back({path, "", 0, hasExecutePermission(join(releaseFolder, path))});
     }
     std::sort(files.begin(), files.end(), [](const PublishedFile& a, const PublishedFile& b) { return a.path < b.path; });
