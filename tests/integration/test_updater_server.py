@@ -28,8 +28,7 @@ def _openssl(*args, cwd):
 
 def make_pki(folder):
     """Writes ca.pem (trusted), ca2.pem (another CA), server.pem/.key (localhost, 127.0.0.1, by ca),
-    wrongname.pem/.key (wrong.example, by ca), expired.pem/.key (as server, but expired a day ago)
-    into folder; returns folder."""
+    wrongname.pem/.key (wrong.example, by ca), expired.pem/.key (as server, expired) into folder."""
     os.makedirs(folder, exist_ok=True)
     ec = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"]
     for ca in ("ca", "ca2"):
@@ -217,8 +216,7 @@ class UpdateServer:
         self.port = self.httpd.server_address[1]
         self.thread = threading.Thread(target=self.httpd.serve_forever, kwargs={"poll_interval": 0.05}, daemon=True)
 
-    def use_cert(self, cert):
-        """Later connections get this certificate (one that expired, one of another CA)."""
+    def use_cert(self, cert):  # for the connections after this
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(os.path.join(self.pki, cert + ".pem"), os.path.join(self.pki, cert + ".key"))
         self.httpd.context = context

@@ -15,10 +15,8 @@
 // Without arguments it is the client's start without windows, as the support program starts it
 // (--client 1: the same, hand-offs left to the caller): a trial start, the engine bound, the check
 // (offlineStart: "offline start: <error>", status 0), then "proved" when it proved a release.
-//
-// With TOVI_STOP_AT_STEP set to a step of the release store ("place node.dll", "keep data.bin",
-// "restore lib/a.dll"), the process prints "stopped at <step>" and ends at once with status 9 the
-// first time that step comes, before its change on disk: a power cut at that moment.
+// TOVI_STOP_AT_STEP: a step of the release store ("place node.dll") where the process ends at once
+// with status 9 (a power cut).
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -54,25 +52,20 @@ int standInForTheClient(std::chrono::milliseconds idleTimeout, bool handsOff) {
     const char sep = tovi::pathSeparator();
     const tovi::release::Store store(folder, tovi::protocol::kConfigFile, sep,
                                      [](std::string_view text) { std::cout << "log " << text << std::endl; });
-    if (tovi::release::putBackCutInstall(store)) {
-        std::cout << "restart" << std::endl;
-        if (handsOff) tovi::startProgram(nullptr, tovi::kClientProgram, "", tovi::kShowNormal);
-        return 0;
-    }
+    const bool clientPutBack = tovi::release::putBackCutInstall(store);
     if (tovi::updater::handOffPending(folder, tovi::programPath(), sep)) {
         if (handsOff) tovi::startProgram(nullptr, tovi::kSupportProgram, tovi::protocol::updateCommandLine(), tovi::kShowHidden);
         std::cout << "hand-off pending" << std::endl;
         return 0;
     }
     const tovi::release::TrialStart trial = tovi::release::beginStart(store);
-    if (trial.restart) {
+    if (clientPutBack || trial.restart) {
         std::cout << "restart" << std::endl;
         if (handsOff) tovi::startProgram(nullptr, tovi::kClientProgram, "", tovi::kShowNormal);
         return 0;
     }
     const tovi::updater::OpenSsl ssl = tovi::updater::loadOpenSsl();
-    tovi::updater::ensureTillId(ssl.crypto, tovi::protocol::kConfigFile,
-                                [](const std::string& text) { std::cout << "log " << text << std::endl; });
+    tovi::updater::ensureTillId(ssl.crypto, tovi::protocol::kConfigFile, [](const std::string& t) { std::cout << "log " << t << std::endl; });
     const tovi::client::Engine engine = tovi::client::loadEngine();
     std::atomic<bool> selfUpdatePending{false};
     PrintingSink sink(selfUpdatePending);
@@ -102,9 +95,7 @@ int standInForTheClient(std::chrono::milliseconds idleTimeout, bool handsOff) {
 int main(int argc, char** argv) {
     if (const char* stop = std::getenv("TOVI_STOP_AT_STEP")) {
         tovi::release::Store::setProcessStepHook([step = std::string(stop)](std::string_view name) {
-            if (name != step) return;
-            std::cout << "stopped at " << step << std::endl;
-            std::_Exit(9);
+            if (name == step) std::_Exit(9);
         });
     }
     try {

@@ -127,8 +127,7 @@ TEST(FinishUpdate, FailedMoveIsShownAndTheClientNotStarted) {
 
 // The hand-off of a release on trial: the new client is watched. One that ends (or never starts)
 // before it has proven itself is rolled back, without a box, and the previous client started; one
-// that proves itself, outlives the watch, or ends after the update server failed its check (its
-// start excused) is left alone.
+// that proves itself, outlives the watch, or whose start was excused (the server's fault) is left alone.
 TEST(FinishUpdate, WatchesTheNewClientOfAReleaseOnTrial) {
     namespace fs = std::filesystem;
     struct Case {
@@ -138,8 +137,7 @@ TEST(FinishUpdate, WatchesTheNewClientOfAReleaseOnTrial) {
         bool rolledBack;
         int excusedAtPoll = -1;
     };
-    const Case cases[] = {{0, 0, -1, true},   {3, 139, -1, true},       {0, -1, -1, true},
-                          {5, 0, 2, false},   {-1, 0, -1, false},       {3, 1, -1, false, 1}};
+    const Case cases[] = {{0, 0, -1, true}, {3, 139, -1, true}, {0, -1, -1, true}, {5, 0, 2, false}, {-1, 0, -1, false}, {3, 1, -1, false, 1}};
     const fs::path dir = fs::temp_directory_path() / ("tovi-watch-" + std::to_string(::getpid()));
     const fs::path before = fs::current_path();
     for (const Case& c : cases) {
