@@ -386,7 +386,9 @@ class Soak:
         """A step of the install of target just before one of its file moves: the file that a
         changing path replaces moved aside ("keep"), or the new one moved into place ("place")."""
         files = self.releases[target][1]
-        changing = [n for n in files if self.releases[self.installed][1].get(n) != files[n] and n.isascii()]
+        # A file of an earlier release may hold the bytes already: no release removes what it lacks.
+        changing = [n for n in files
+                    if n.isascii() and not (os.path.exists(self.local(n)) and read(self.local(n)) == files[n])]
         name = self.rng.choice(changing)
         # The client's placement replaces the hand-off file, which is there only when stale.
         kinds = ["place"] + (["keep"] if name != self.p.client and os.path.exists(self.local(name)) else [])
@@ -447,7 +449,7 @@ class Soak:
         kill = self.rng.uniform(0, 0.8) if fault == "kill" else None
         step = self.move_step(target) if fault == "kill-move" else None
         rc, out = self.start(idle_ms=400 if fault == "stall" else 10000, kill_after=kill, stop_at=step)
-        if step and (rc, out.splitlines()[-1:]) != (9, ["stopped at " + step]):
+        if step and rc != 9:
             note.append("the install never came to %s (%r): %s" % (step, rc, out[-300:]))
         completed = rc == 0 and "completed" in out
         if completed and "self-update=1" in out:
