@@ -509,8 +509,14 @@ bool putBackCutInstall(const Store& store) {
     std::vector<std::string> paths = s->replaced;
     paths.insert(paths.end(), s->added.begin(), s->added.end());
     paths.emplace_back(protocol::kHandOffFile);
+    const std::size_t top = store.localPath("").size();
     for (const auto& path : paths) {
         const std::string file = store.localPath(path);
+        // Only through plain folders, as every change of the store: never behind a link.
+        bool plain = true;
+        for (auto pos = file.find_first_of("/\\", top); plain && pos != std::string::npos; pos = file.find_first_of("/\\", pos + 1))
+            plain = entryKind(file.substr(0, pos)) == EntryKind::Folder;
+        if (!plain) continue;
         const auto slash = file.find_last_of("/\\");
         const std::string folder = file.substr(0, slash), name = file.substr(slash + 1) + ".";
         for (const auto& entry : folderNames(folder).value_or(std::vector<std::string>{})) {
