@@ -12,13 +12,6 @@ namespace tovi {
 
 namespace fileio {
 
-UniqueFile lockExclusive(const std::string& path) {
-    // Read-only: another user of the program folder's group can lock a file that one user made.
-    UniqueFile file(::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644));
-    if (file && ::flock(file.get(), LOCK_EX | LOCK_NB) != 0) return UniqueFile();
-    return file;
-}
-
 UniqueFile openForReading(const std::string& path) { return UniqueFile(::open(path.c_str(), O_RDONLY | O_CLOEXEC)); }
 
 UniqueFile createNew(const std::string& path) {
@@ -77,6 +70,25 @@ bool addExecutePermission(const std::string& path) {
 bool hasExecutePermission(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0111) != 0;
+}
+
+NamedLock::NamedLock(std::string path) : path_(std::move(path)) {
+    for (int tries = 0; tries < 8; ++tries) {
+        // Read-only: another user of the program folder's group can lock a file that one user made.
+        file_.reset(::open(path_.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644));
+        if (!file_ || ::flock(file_.get(), LOCK_EX | LOCK_NB) != 0) break;
+        // Its holder removed it between our open and our lock: the name now is another file's.
+        struct stat held {}, named {};
+        if (::fstat(file_.get(), &held) == 0 && ::stat(path_.c_str(), &named) == 0 && held.st_ino == named.st_ino &&
+            held.st_dev == named.st_dev)
+            return;
+    }
+    file_.reset();
+}
+
+NamedLock::~NamedLock() {
+    // Removed while still held: whoever opens the name next makes a new file.
+    if (file_) ::unlink(path_.c_str());
 }
 
 EntryKind entryKind(const std::string& path) {

@@ -18,12 +18,6 @@ UniqueFile openForReading(const std::string& path) {
                                   nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
 }
 
-UniqueFile lockExclusive(const std::string& path) {
-    // No sharing: a second open fails until this handle is closed.
-    return UniqueFile(CreateFileW(widen(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-}
-
 UniqueFile createNew(const std::string& path) {
     return UniqueFile(CreateFileW(widen(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
@@ -71,6 +65,14 @@ bool copyPermissions(const std::string&, const std::string&) { return true; }
 bool addExecutePermission(const std::string&) { return true; }
 
 bool hasExecutePermission(const std::string&) { return false; }
+
+NamedLock::NamedLock(std::string path) : path_(std::move(path)) {
+    // No sharing: a second open fails until this handle is closed, which also removes the file.
+    file_.reset(CreateFileW(widen(path_).c_str(), GENERIC_READ | DELETE, 0, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+}
+
+NamedLock::~NamedLock() = default;
 
 EntryKind entryKind(const std::string& path) {
     const DWORD a = GetFileAttributesW(widen(path).c_str());

@@ -328,8 +328,8 @@ bool Store::makeFoldersFor(const std::string& file, const std::string& top) cons
 }
 
 void Store::install(const ReleaseId& current, const ReleaseId& candidate, const std::vector<Placement>& placements) const {
-    const UniqueFile lock = fileio::lockExclusive(localPath(kLockFile));
-    if (!lock) throw ioError("another client installs a release now, or no lock can be made: " + localPath(kLockFile));
+    const NamedLock lock(localPath(kLockFile));
+    if (!lock.held()) throw ioError("another client installs a release now, or no lock can be made: " + localPath(kLockFile));
     removeLeftovers();
     const std::optional<State> prior = load();
     if (placements.empty()) {
@@ -498,8 +498,8 @@ bool Store::rollBack(State state, const std::string& reason, bool* clientRestore
 }
 
 bool putBackCutInstall(const Store& store) {
-    const UniqueFile lock = fileio::lockExclusive(store.localPath(kLockFile));
-    if (!lock) return false;  // another client installs now: not cut short
+    const NamedLock lock(store.localPath(kLockFile));
+    if (!lock.held()) return false;  // another client installs now: not cut short
     store.removeLeftovers();
     const std::optional<State> s = store.load();
     if (!s || s->installed) return false;

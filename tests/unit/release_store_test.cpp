@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <sstream>
 
 #include "common/files.h"
@@ -157,7 +158,7 @@ TEST_F(ReleaseStoreKills, StartsThatFailRollTheReleaseBack) {
 TEST_F(ReleaseStoreKills, AnInstallCutShortIsPutBackAndNeverAFailedTrial) {
     const auto start = [&](const Store& s) {
         const auto before = s.load();
-        UniqueFile other = fileio::lockExclusive((dir_ / kLockFile).string());  // while a client installs: left alone
+        auto other = std::make_unique<NamedLock>((dir_ / kLockFile).string());  // while a client installs: left alone
         EXPECT_EQ((putBackCutInstall(s), s.load()), before);
         other.reset();
         putBackCutInstall(s);
