@@ -503,9 +503,10 @@ bool putBackCutInstall(const Store& store) {
     store.removeLeftovers();
     const std::optional<State> s = store.load();
     if (!s || s->installed) return false;
-    // The downloads it never moved ("<file>.<8 hex digits>.tovi-part" beside each file, the client's
-    // beside the hand-off file) go first: the way back never uses them, and a folder that only the
-    // cut release had goes with its last file.
+    // The downloads it never moved and the files it put aside ("<file>.<8 hex digits>.tovi-part" or
+    // ".tovi-old" beside each file, the client's beside the hand-off file: bytes of no release that
+    // proved itself) go first: the way back never uses them, no later check may clean their folder,
+    // and a folder that only the cut release had goes with its last file.
     std::vector<std::string> paths = s->replaced;
     paths.insert(paths.end(), s->added.begin(), s->added.end());
     paths.emplace_back(protocol::kHandOffFile);
@@ -520,8 +521,10 @@ bool putBackCutInstall(const Store& store) {
         const auto slash = file.find_last_of("/\\");
         const std::string folder = file.substr(0, slash), name = file.substr(slash + 1) + ".";
         for (const auto& entry : folderNames(folder).value_or(std::vector<std::string>{})) {
-            if (entry.size() == name.size() + 8 + kTempSuffix.size() && entry.starts_with(name) && entry.ends_with(kTempSuffix))
-                removeFile(folder + file[slash] + entry);
+            for (const std::string_view suffix : {kTempSuffix, kAsideSuffix}) {
+                if (entry.size() == name.size() + 8 + suffix.size() && entry.starts_with(name) && entry.ends_with(suffix))
+                    removeFile(folder + file[slash] + entry);
+            }
         }
     }
     bool clientRestored = false;
