@@ -71,10 +71,18 @@ OriginGuard originGuard(const EngineApi& engine, TrustedOrigins trusted) {
 }
 
 int runClient() {
-    // 0. An update that an earlier run left half-way is finished first: with the hand-off file
+    // 0. An install cut short (a power cut) is put back first, whatever the moment of the cut:
+    //    until then the files may be a mix of two releases, the engine library missing.
+    const std::string folder = programFolder();
+    const release::Store store(folder, kConfigFile, pathSeparator(), [](std::string_view text) { logEvent(text); });
+    if (release::putBackCutInstall(store)) {
+        // This process is a client of the install that was put back: the one in place takes over.
+        startProgram(desktopWindow(), kClientProgram, "", kShowNormal);
+        return 0;
+    }
+    //    An update that an earlier run left half-way is finished next: with the hand-off file
     //    present, the files of the new release are in place but the client is not, and this
     //    executable must not run next to them.
-    const std::string folder = programFolder();
     if (updater::handOffPending(folder, programPath(), pathSeparator())) {
         // Without the support program every start would end here in silence.
         if (!fileExists(folder + pathSeparator() + kSupportProgram)) {
@@ -87,7 +95,6 @@ int runClient() {
     // 0b. A release on trial: this start counts against it until it proves the release, so that a
     //     start that dies loading the release's own files (the engine, OpenSSL) counts too. One
     //     that failed its trial starts is put back here, before anything of it is loaded.
-    const release::Store store(folder, kConfigFile, pathSeparator(), [](std::string_view text) { logEvent(text); });
     const release::TrialStart trial = release::beginStart(store);
     if (trial.restart) {
         // This process is the client that was rolled back: the one put back takes over.
@@ -100,7 +107,7 @@ int runClient() {
     //    update check uses it: the client does not start without it.
     auto ssl = std::make_shared<const updater::OpenSsl>(updater::loadOpenSsl());
     // The till's own identity for staged rollouts, made by the first start that lacks one.
-    updater::ensureTillId(ssl->crypto, kConfigFile);
+    updater::ensureTillId(ssl->crypto, kConfigFile, [](const std::string& text) { logEvent(text); });
     // 2. The web engine.
     const Engine engine = loadEngine();
 
@@ -147,7 +154,7 @@ int runClient() {
         } catch (...) {
             const std::exception_ptr error = std::current_exception();
             // The update server, the network or the disk: no fault of the release on trial.
-            const bool releaseFault = updater::blamesRelease(error);
+            const bool releaseFault = updater::blamesRelease(error, trial.changed);
             if (!releaseFault) release::excuse(store, trial);
             bool offline = false;
             try {

@@ -83,12 +83,32 @@ bool replaceFile(const std::string& from, const std::string& to);
 bool removeFile(const std::string& path);
 // Gives to the permissions of from (POSIX: the mode bits, execute included; Windows: nothing to do).
 bool copyPermissions(const std::string& from, const std::string& to);
+// Gives execute permission to whoever may read the file (POSIX; Windows: nothing to do).
+bool addExecutePermission(const std::string& path);
+// Whether anyone may execute the file (POSIX; Windows has no such permission: false).
+bool hasExecutePermission(const std::string& path);
 // Removes an empty folder; false when that failed.
 bool removeFolder(const std::string& path);
 
 // What is at a path, without following a final link (Windows: any reparse point counts as a link).
 enum class EntryKind { Missing, File, Folder, Link, Other };
 EntryKind entryKind(const std::string& path);
+
+// A lock that one process at a time holds under a file name, taken (or not) at once. It goes with
+// the object, or with the process however it ends (a kill, a power cut); the file at path exists
+// only while it is held.
+class NamedLock {
+public:
+    explicit NamedLock(std::string path);
+    ~NamedLock();
+    NamedLock(const NamedLock&) = delete;
+    NamedLock& operator=(const NamedLock&) = delete;
+    bool held() const { return static_cast<bool>(file_); }
+
+private:
+    std::string path_;
+    UniqueFile file_;
+};
 
 // A fresh random text of 8 hexadecimal digits for temporary names.
 std::string randomTag();
@@ -99,6 +119,7 @@ namespace fileio {
 UniqueFile openForReading(const std::string& path);
 // Fails when something exists at path already.
 UniqueFile createNew(const std::string& path);
+
 // Up to size bytes (fewer is no error); 0 at the end.
 std::optional<std::size_t> readSome(UniqueFile::type file, char* buf, std::size_t size);
 // Writes the first part of data (not empty); how many bytes, 0 on failure.

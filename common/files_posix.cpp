@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -59,6 +60,35 @@ bool removeFolder(const std::string& path) { return ::rmdir(path.c_str()) == 0; 
 bool copyPermissions(const std::string& from, const std::string& to) {
     struct stat st {};
     return ::stat(from.c_str(), &st) == 0 && ::chmod(to.c_str(), st.st_mode & 07777) == 0;
+}
+
+bool addExecutePermission(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && ::chmod(path.c_str(), (st.st_mode & 07777) | ((st.st_mode & 0444) >> 2)) == 0;
+}
+
+bool hasExecutePermission(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0111) != 0;
+}
+
+NamedLock::NamedLock(std::string path) : path_(std::move(path)) {
+    for (int tries = 0; tries < 8; ++tries) {
+        // Read-only: another user of the program folder's group can lock a file that one user made.
+        file_.reset(::open(path_.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644));
+        if (!file_ || ::flock(file_.get(), LOCK_EX | LOCK_NB) != 0) break;
+        // Its holder removed it between our open and our lock: the name now is another file's.
+        struct stat held {}, named {};
+        if (::fstat(file_.get(), &held) == 0 && ::stat(path_.c_str(), &named) == 0 && held.st_ino == named.st_ino &&
+            held.st_dev == named.st_dev)
+            return;
+    }
+    file_.reset();
+}
+
+NamedLock::~NamedLock() {
+    // Removed while still held: whoever opens the name next makes a new file.
+    if (file_) ::unlink(path_.c_str());
 }
 
 EntryKind entryKind(const std::string& path) {

@@ -62,6 +62,18 @@ bool removeFolder(const std::string& path) { return RemoveDirectoryW(widen(path)
 
 bool copyPermissions(const std::string&, const std::string&) { return true; }
 
+bool addExecutePermission(const std::string&) { return true; }
+
+bool hasExecutePermission(const std::string&) { return false; }
+
+NamedLock::NamedLock(std::string path) : path_(std::move(path)) {
+    // No sharing: a second open fails until this handle is closed, which also removes the file.
+    file_.reset(CreateFileW(widen(path_).c_str(), GENERIC_READ | DELETE, 0, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+}
+
+NamedLock::~NamedLock() = default;
+
 EntryKind entryKind(const std::string& path) {
     const DWORD a = GetFileAttributesW(widen(path).c_str());
     if (a == INVALID_FILE_ATTRIBUTES) return EntryKind::Missing;

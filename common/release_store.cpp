@@ -129,6 +129,8 @@ std::string stateText(const State& s) {
     w.Bool(s.installed);
     w.Key("failedStarts");
     w.Int(s.failedStarts);
+    w.Key("excusedStarts");
+    w.Int(s.excusedStarts);
     w.Key("rollback");
     w.String(s.rollback.data(), static_cast<rapidjson::SizeType>(s.rollback.size()));
     w.EndObject();
@@ -157,6 +159,13 @@ std::optional<State> parseState(std::string_view text, std::string& problem) {
         problem = "a member is missing or of the wrong kind";
         return std::nullopt;
     }
+    if (const auto excused = doc.FindMember("excusedStarts"); excused != doc.MemberEnd()) {
+        if (!excused->value.IsInt() || excused->value.GetInt() < 0 || excused->value.GetInt() > kMaxFailedStarts) {
+            problem = "a member is missing or of the wrong kind";
+            return std::nullopt;
+        }
+        s.excusedStarts = excused->value.GetInt();
+    }
     if (!readList(doc, "replaced", s.replaced, problem) || !readList(doc, "added", s.added, problem)) return std::nullopt;
     s.installTag = *tag;
     s.rollback = *rollback;
@@ -176,6 +185,7 @@ Plan planInstall(const std::optional<State>& prior, const ReleaseId& current, co
     s.installTag = tag;
     s.installed = false;
     s.failedStarts = 0;
+    s.excusedStarts = 0;
     s.rollback.clear();
     // Letter case folded: one file on Windows.
     std::set<std::string> replaced, added;
@@ -221,8 +231,20 @@ std::string Store::storedPath(std::string_view relative) const {
     return out;
 }
 
+namespace {
+
+Store::StepHook& processStepHook() {
+    static Store::StepHook hook;
+    return hook;
+}
+
+}  // namespace
+
+void Store::setProcessStepHook(StepHook hook) { processStepHook() = std::move(hook); }
+
 void Store::step(std::string_view name) const {
     if (step_) step_(name);
+    if (processStepHook()) processStepHook()(name);
 }
 
 void Store::note(const std::string& text) const {
@@ -306,6 +328,8 @@ bool Store::makeFoldersFor(const std::string& file, const std::string& top) cons
 }
 
 void Store::install(const ReleaseId& current, const ReleaseId& candidate, const std::vector<Placement>& placements) const {
+    const NamedLock lock(localPath(kLockFile));
+    if (!lock.held()) throw ioError("another client installs a release now, or no lock can be made: " + localPath(kLockFile));
     removeLeftovers();
     const std::optional<State> prior = load();
     if (placements.empty()) {
@@ -339,8 +363,15 @@ void Store::install(const ReleaseId& current, const ReleaseId& candidate, const 
     };
     for (std::size_t i = 0; i < placements.size(); ++i) {
         const Placement& p = placements[i];
-        step("place " + p.path);
-        if (entryKind(p.target) != EntryKind::Missing) {
+        const bool replacing = entryKind(p.target) != EntryKind::Missing;
+        // A program of the release must still start (POSIX): the download takes the permissions of
+        // the file it replaces, and execute permission when the list says it is one.
+        if ((replacing && !copyPermissions(p.target, p.temp)) || (p.executable && !addExecutePermission(p.temp))) {
+            putBack();
+            throw ioError("cannot set the permissions of: " + p.target);
+        }
+        if (replacing) {
+            step("keep " + p.path);
             // The client is kept by the support program, which replaces it: what is at the hand-off
             // name now is a stale copy.
             const bool keep = plan.keep[i] == Keep::InStore && !p.selfUpdate;
@@ -351,6 +382,7 @@ void Store::install(const ReleaseId& current, const ReleaseId& candidate, const 
             }
             moved[i] = to;
         }
+        step("place " + p.path);
         if (!replaceFile(p.temp, p.target)) {
             putBack();
             throw ioError("cannot replace: " + p.target);
@@ -405,9 +437,10 @@ bool Store::rollBack(State state, const std::string& reason, bool* clientRestore
         IniFile config = IniFile::load(configPath_);
         config.set(kSection, "version", state.previous.version);
         if (!state.previous.serial.empty() || config.find(kSection, "serial")) config.set(kSection, "serial", state.previous.serial);
-        if (!state.candidate.serial.empty()) {
+        // An install cut short is no trial that failed: its release is taken again.
+        if (state.installed && !state.candidate.serial.empty()) {
             config.set(kSection, kFailedSerialKey, state.candidate.serial);
-        } else {
+        } else if (state.installed) {
             config.set(kSection, kFailedVersionKey, state.candidate.version);
             config.set(kSection, kFailedListKey, state.candidate.list);
         }
@@ -464,6 +497,42 @@ bool Store::rollBack(State state, const std::string& reason, bool* clientRestore
     return true;
 }
 
+bool putBackCutInstall(const Store& store) {
+    const NamedLock lock(store.localPath(kLockFile));
+    if (!lock.held()) return false;  // another client installs now: not cut short
+    store.removeLeftovers();
+    const std::optional<State> s = store.load();
+    if (!s || s->installed) return false;
+    // The downloads it never moved and the files it put aside ("<file>.<8 hex digits>.tovi-part" or
+    // ".tovi-old" beside each file, the client's beside the hand-off file: bytes of no release that
+    // proved itself) go first: the way back never uses them, no later check may clean their folder,
+    // and a folder that only the cut release had goes with its last file.
+    std::vector<std::string> paths = s->replaced;
+    paths.insert(paths.end(), s->added.begin(), s->added.end());
+    paths.emplace_back(protocol::kHandOffFile);
+    const std::size_t top = store.localPath("").size();
+    for (const auto& path : paths) {
+        const std::string file = store.localPath(path);
+        // Only through plain folders, as every change of the store: never behind a link.
+        bool plain = true;
+        for (auto pos = file.find_first_of("/\\", top); plain && pos != std::string::npos; pos = file.find_first_of("/\\", pos + 1))
+            plain = entryKind(file.substr(0, pos)) == EntryKind::Folder;
+        if (!plain) continue;
+        const auto slash = file.find_last_of("/\\");
+        const std::string folder = file.substr(0, slash), name = file.substr(slash + 1) + ".";
+        for (const auto& entry : folderNames(folder).value_or(std::vector<std::string>{})) {
+            for (const std::string_view suffix : {kTempSuffix, kAsideSuffix}) {
+                if (entry.size() == name.size() + 8 + suffix.size() && entry.starts_with(name) && entry.ends_with(suffix))
+                    removeFile(folder + file[slash] + entry);
+            }
+        }
+    }
+    bool clientRestored = false;
+    store.rollBack(*s, s->rollback.empty() ? "the install of " + described(s->candidate) + " was cut short" : s->rollback,
+                   &clientRestored);
+    return clientRestored;
+}
+
 TrialStart beginStart(const Store& store) {
     store.removeLeftovers();
     std::optional<State> s = store.load();
@@ -480,7 +549,9 @@ TrialStart beginStart(const Store& store) {
     store.save(*s);
     store.note("release " + described(s->candidate) + " on trial: start " + std::to_string(s->failedStarts) + " of " +
                std::to_string(kFailedStartsAllowed) + " before it is rolled back unless it proves itself");
-    return {true, s->installed, s->installTag, s->candidate.version};
+    TrialStart start{true, s->installed, s->installTag, s->candidate.version, s->replaced, {}};
+    start.changed.insert(start.changed.end(), s->added.begin(), s->added.end());
+    return start;
 }
 
 bool prove(const Store& store, const TrialStart& start) {
@@ -498,6 +569,7 @@ void excuse(const Store& store, const TrialStart& start) {
     std::optional<State> s = store.load();
     if (!s || s->installTag != start.tag || s->failedStarts == 0) return;
     --s->failedStarts;
+    if (s->excusedStarts < kMaxFailedStarts) ++s->excusedStarts;
     store.save(*s);
 }
 

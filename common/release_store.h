@@ -23,6 +23,9 @@ namespace tovi::release {
 inline constexpr std::string_view kStoreFolder = "tovipos.previous";
 inline constexpr std::string_view kStateFile = "release.json";
 inline constexpr std::string_view kFilesFolder = "files";
+// Beside the store: held by an install and by a start that puts an install back, so that a second
+// client never takes an install still running for one cut short.
+inline constexpr std::string_view kLockFile = "tovipos.previous.lock";
 // Trial starts that may end before the release has proven itself; the next start rolls back.
 inline constexpr int kFailedStartsAllowed = 2;
 
@@ -49,6 +52,9 @@ struct State {
     std::string installTag;  // new at every install: tells one install's trial from the next
     bool installed = false;  // every file is in place (false while an install moves them)
     int failedStarts = 0;    // trial starts begun that have not proven the release
+    // Trial starts that ended for no fault of the release (the update server): a watcher does not
+    // blame the new client for ending after one. Missing from states of older clients: 0.
+    int excusedStarts = 0;
     std::string rollback;    // why a rollback is due (set before it starts); empty: none
     bool operator==(const State&) const = default;
 };
@@ -65,6 +71,9 @@ struct Placement {
     std::string temp;    // the verified download
     std::string target;  // where it goes
     bool selfUpdate = false;
+    // The list says it is a program: as a new file it gets execute permission. A file it replaces
+    // passes its own permissions on in any case.
+    bool executable = false;
 };
 
 // What becomes of the file that a placement replaces: kept as the previous release's, put aside
@@ -124,6 +133,9 @@ public:
     std::string localPath(std::string_view relative) const;
     std::string storedPath(std::string_view relative) const;
     void setStepHook(StepHook hook) { step_ = std::move(hook); }
+    // Called by every store of this process as well: lets a test's stand-in for the client stop at
+    // a step of the store that its update check makes. Set before any other thread starts.
+    static void setProcessStepHook(StepHook hook);
     // A line for the log.
     void note(const std::string& text) const;
 
@@ -144,10 +156,20 @@ struct TrialStart {
     bool provable = false;  // the release was whole when this start began: it may prove it
     std::string tag;
     std::string version;
+    // What the release changed since the last release that proved itself (replaced and added):
+    // whether a fault of this start is the release's own depends on it.
+    std::vector<std::string> changed;
     // A rollback put the client's executable back: this process runs the failed one and must
     // start the restored client instead of going on.
     bool restart = false;
 };
+
+// First of all at a start, before a pending hand-off and before anything of a release is loaded:
+// an install cut short (a power cut, a kill at any of its moves) leaves a mix of two releases. It
+// is put back to the last release that proved itself, recorded as failed nowhere; the check then
+// installs the new release again. True when the client's executable was put back: this process
+// must start it instead of going on.
+bool putBackCutInstall(const Store& store);
 
 // Before anything of the release is loaded: rolls back when that is due, otherwise counts this
 // start as a failed trial start until prove or excuse says otherwise.
@@ -157,7 +179,7 @@ TrialStart beginStart(const Store& store);
 bool prove(const Store& store, const TrialStart& start);
 
 // This start ended for no fault of the release (the update server or the network): it is not
-// counted.
+// counted, and it is recorded as excused.
 void excuse(const Store& store, const TrialStart& start);
 
 }  // namespace tovi::release

@@ -9,6 +9,15 @@ bytes of one release (or be missing), and after a run that completed, exactly th
 release. Then a normal start (the start step, the hand-off through the support program when one is
 pending, the check) must work and leave exactly the published release in place.
 
+Kills are also timed to one file move of the install ("kill-move": the updater stops just before
+it moves a replaced file aside or a new one into place, as in a power cut there): the next start
+must put it back before it loads anything, and never record the good release as failed.
+
+In other runs the server's certificate expires in the middle of a trial (right after the install,
+before the hand-off of a new client when there is one): the starts that follow fail their check,
+and once the certificate is good again the release must still be there, proven, never recorded as
+failed.
+
 Some runs publish a bad release instead: a client that exits at once, one that crashes, or an
 engine library that is no library. Within three starts after its install the till must run the
 last good release again, and a further start must not install the bad one while it is offered.
@@ -22,7 +31,8 @@ proof, without windows); the support program is the real one.
 Natively it runs bin/update_runner and bin/tovipos_print; with --wine the Windows build's
 bin/testhelpers/update_runner.exe and bin/tovipos_print.exe under Wine (TOVI_BIN, TOVI_WINE_ROOT and
 TOVI_OPENSSL_DIR as for the end-to-end tests). Prints one line per damaged run and a summary;
-exits 1 when any run left a damaged install or a till that cannot start.
+exits 1 when any run left a damaged install, a till that cannot start, or a good release recorded
+as failed. The client is listed under the platform's own name (Linux: "tovipos").
 """
 
 import argparse
@@ -44,7 +54,8 @@ from test_updater_server import Route, UpdateServer, make_pki, manifest_bytes, s
 from testfiles import read, write  # noqa: E402
 
 RELEASES = 5
-FAULTS = ("none", "drop", "stall", "wrong", "404", "500", "manifest", "kill", "kill", "kill-support")
+FAULTS = ("none", "drop", "stall", "wrong", "404", "500", "manifest", "kill", "kill", "kill-support", "kill-move",
+          "kill-move")
 BAD = ("exits", "crashes", "engine")
 
 
@@ -67,9 +78,9 @@ class Native:
     def path(self, p):
         return p
 
-    def spawn(self, argv, cwd, out, err):
+    def spawn(self, argv, cwd, out, err, env=None):
         return subprocess.Popen(argv, cwd=cwd, stdout=out, stderr=err, stdin=subprocess.DEVNULL,
-                                start_new_session=True)
+                                start_new_session=True, env=dict(os.environ, **(env or {})))
 
     def support_argv(self, app):
         return [os.path.join(app, "tovipos_print"), "update"]
@@ -103,9 +114,10 @@ class OnWine(Native):
     def path(self, p):
         return "Z:" + os.path.abspath(p).replace("/", "\\")
 
-    def spawn(self, argv, cwd, out, err):
-        return subprocess.Popen([self.wine.loader] + argv, cwd=cwd, stdout=out, stderr=err, env=self.wine.env(),
-                                stdin=subprocess.DEVNULL, start_new_session=True)
+    def spawn(self, argv, cwd, out, err, env=None):
+        return subprocess.Popen([self.wine.loader] + argv, cwd=cwd, stdout=out, stderr=err,
+                                env=dict(self.wine.env(), **(env or {})), stdin=subprocess.DEVNULL,
+                                start_new_session=True)
 
     def support_argv(self, app):
         return [os.path.join(app, "tovipos_print.exe"), "update"]
@@ -125,6 +137,7 @@ class Soak:
         self.counts = {}
         self.damaged = []
         self.unable = 0  # tills left that could not start
+        self.good_failed = 0  # good releases recorded as failed
         self.app = None
 
     def close(self):
@@ -141,7 +154,7 @@ class Soak:
             files = {
                 # trailing bytes keep the client and the engine runnable and give each its own
                 # digest; the client changes in every other release only
-                "tovipos.exe": client + b"\0client-%d" % (n // 2),
+                self.p.client: client + b"\0client-%d" % (n // 2),
                 self.p.engine: engine + b"\0engine-%d" % (n // 3),
                 "data.bin": bytes(r.getrandbits(8) for _ in range(1000)) * r.randint(60, 300),
                 "lib/a.dll": b"a-%d" % (n // 3) * 20000,
@@ -162,8 +175,6 @@ class Soak:
         return out
 
     def local(self, name):
-        if name == "tovipos.exe":
-            name = self.p.client
         return os.path.join(self.app, *name.split("/"))
 
     def publish(self, index, release=None):
@@ -189,19 +200,19 @@ class Soak:
         version, files = self.releases[0]
         for name, data in files.items():
             write(self.local(name), data)
-        os.chmod(self.local("tovipos.exe"), 0o755)
+        os.chmod(self.local(self.p.client), 0o755)
         write(os.path.join(self.app, "config.ini"),
               ("[base]\r\nurl=about:blank\r\nupdateUrl=%s\r\nversion=%s\r\n" % (self.server.url("/update/"), version))
               .encode())
         self.installed = 0
         self.publish(0)
 
-    def run(self, argv, kill_after=None, timeout=200):
+    def run(self, argv, kill_after=None, timeout=200, env=None):
         """(rc or None when killed, stdout). What the program started (the clients that the
         support program starts) is waited for too, or killed with it."""
         out_path = os.path.join(self.work, "out")
         with open(out_path, "wb") as out, open(os.path.join(self.work, "err"), "wb") as err:
-            proc = self.p.spawn(argv, self.app, out, err)
+            proc = self.p.spawn(argv, self.app, out, err, env)
             try:
                 proc.wait(timeout=kill_after if kill_after is not None else timeout)
             except subprocess.TimeoutExpired:
@@ -219,9 +230,11 @@ class Soak:
                 time.sleep(0.05)
         return proc.returncode, read(out_path).decode("utf-8", "replace")
 
-    def start(self, idle_ms=10000, kill_after=None):
-        """The client's start, in the till's folder."""
-        return self.run([os.path.join(self.app, self.p.client), "--client", "1", "--idle-ms", str(idle_ms)], kill_after)
+    def start(self, idle_ms=10000, kill_after=None, stop_at=None):
+        """The client's start, in the till's folder; stop_at: a step of the release store where it
+        ends at once (status 9)."""
+        return self.run([os.path.join(self.app, self.p.client), "--client", "1", "--idle-ms", str(idle_ms)], kill_after,
+                        env={"TOVI_STOP_AT_STEP": stop_at} if stop_at else None)
 
     def hand_off(self, kill_after=None):
         rc, _ = self.run(self.p.support_argv(self.app), kill_after)
@@ -240,7 +253,7 @@ class Soak:
             if not any(files.get(name) == data for _, files in self.releases):
                 bad.append(name)
         handoff = os.path.join(self.app, "tovipos.exe.txt")
-        if os.path.exists(handoff) and not any(files["tovipos.exe"] == read(handoff) for _, files in self.releases):
+        if os.path.exists(handoff) and not any(files[self.p.client] == read(handoff) for _, files in self.releases):
             bad.append("tovipos.exe.txt")
         return bad
 
@@ -324,7 +337,7 @@ class Soak:
         if kind == "engine":
             bad[self.p.engine] = b"this is no library" * 1000 + tag
         else:
-            bad["tovipos.exe"] = read(self.p.bad_clients[kind]) + tag
+            bad[self.p.client] = read(self.p.bad_clients[kind]) + tag
         self.publish(None, ("bad-%d" % number, bad))
         note = []
         starts = []  # what each start said, for a damaged run's line
@@ -369,23 +382,75 @@ class Soak:
             return ["offline start did not start the client (%r): %s" % (rc, out[-300:])]
         return ["after the offline start: %s" % d for d in self.differences(self.installed)]
 
+    def move_step(self, target):
+        """A step of the install of target just before one of its file moves: the file that a
+        changing path replaces moved aside ("keep"), or the new one moved into place ("place")."""
+        files = self.releases[target][1]
+        # A file of an earlier release may hold the bytes already: no release removes what it lacks.
+        changing = [n for n in files
+                    if n.isascii() and not (os.path.exists(self.local(n)) and read(self.local(n)) == files[n])]
+        name = self.rng.choice(changing)
+        # The client's placement replaces the hand-off file, which is there only when stale.
+        kinds = ["place"] + (["keep"] if name != self.p.client and os.path.exists(self.local(name)) else [])
+        return "%s %s" % (self.rng.choice(kinds), name)
+
+    def good_recorded_failed(self):
+        """A good release (v0 ... v4) that config.ini records as failed."""
+        config = read(os.path.join(self.app, "config.ini")).decode("utf-8", "replace")
+        return re.findall(r'(?m)^failedVersion\s*=\s*"?(v\d+)"?\r?$', config)
+
+    def cert_expires(self, target):
+        """The server's certificate expires in the middle of the trial of a good release (before
+        the hand-off of its client, if it has one) and is renewed after three starts."""
+        self.server.routes.clear()
+        self.publish(target)
+        rc, out = self.start()
+        note = [] if rc == 0 and "completed" in out else ["the install did not complete (%r): %s" % (rc, out[-300:])]
+        self.server.use_cert("expired")
+        try:
+            if "self-update=1" in out:
+                self.hand_off()  # the new client's check fails: an excused start, the client stays
+            for _ in range(3):
+                rc, out = self.start()
+                if out.startswith("hand-off pending"):
+                    self.hand_off()
+        finally:
+            self.server.use_cert("server")
+        if self.normal_start(target, note):
+            note += ["after the certificate was renewed: %s" % d for d in self.differences(target)]
+        return note
+
     def one(self, number):
         special = self.rng.random()
-        if special < 0.25:
-            note = self.bad_release(number) if special < 0.2 else self.offline_start()
+        target = self.rng.choice([i for i in range(RELEASES) if i != self.installed])
+        if special < 0.33:
+            kind = "bad" if special < 0.17 else "offline" if special < 0.21 else "cert expires"
+            if kind == "cert expires":
+                self.counts[kind] = self.counts.get(kind, 0) + 1
+                note = self.cert_expires(target)
+            else:
+                note = self.bad_release(number) if kind == "bad" else self.offline_start()
+            good_failed = self.good_recorded_failed()
+            if good_failed:
+                self.good_failed += 1
+                note.append("good release recorded as failed: %s" % good_failed)
             if note:
                 self.damaged.append(number)
                 print("run %d: DAMAGED %s" % (number, "; ".join(note)), flush=True)
                 self.new_install()
+            elif kind == "cert expires":
+                self.installed = target
             return
-        target = self.rng.choice([i for i in range(RELEASES) if i != self.installed])
         fault = self.rng.choice(FAULTS)
         self.counts[fault] = self.counts.get(fault, 0) + 1
         self.publish(target)
         self.set_fault(fault, target)
         note = []
         kill = self.rng.uniform(0, 0.8) if fault == "kill" else None
-        rc, out = self.start(idle_ms=400 if fault == "stall" else 10000, kill_after=kill)
+        step = self.move_step(target) if fault == "kill-move" else None
+        rc, out = self.start(idle_ms=400 if fault == "stall" else 10000, kill_after=kill, stop_at=step)
+        if step and rc != 9:
+            note.append("the install never came to %s (%r): %s" % (step, rc, out[-300:]))
         completed = rc == 0 and "completed" in out
         if completed and "self-update=1" in out:
             if fault == "kill-support":
@@ -403,6 +468,10 @@ class Soak:
             diff = self.differences(target)
             if diff:
                 note.append("after the normal start: %s" % diff)
+        good_failed = self.good_recorded_failed()
+        if good_failed:
+            self.good_failed += 1
+            note.append("good release recorded as failed: %s" % good_failed)
         if note:
             self.damaged.append(number)
             print("run %d (fault %s, release %d): DAMAGED %s" % (number, fault, target, "; ".join(note)), flush=True)
@@ -435,10 +504,10 @@ def main():
     finally:
         soak.close()
         shutil.rmtree(work, True)
-    print("soak (%s, seed %d): %d runs, %d damaged installs, %d tills unable to start; faults %s"
-          % ("wine" if args.wine else "native", seed, done, len(soak.damaged), soak.unable,
-             ", ".join("%s %d" % kv for kv in sorted(soak.counts.items()))))
-    return 1 if soak.damaged or soak.unable else 0
+    print("soak (%s, seed %d): %d runs, %d damaged installs, %d tills unable to start, %d good releases recorded "
+          "as failed; faults %s" % ("wine" if args.wine else "native", seed, done, len(soak.damaged), soak.unable,
+                                    soak.good_failed, ", ".join("%s %d" % kv for kv in sorted(soak.counts.items()))))
+    return 1 if soak.damaged or soak.unable or soak.good_failed else 0
 
 
 if __name__ == "__main__":

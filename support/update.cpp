@@ -57,8 +57,10 @@ std::string moveErrorText(const std::string& systemText, const std::string& src,
 namespace {
 
 // Until the new client proves its release (the store is gone, or names a later install), ends
-// (then the previous release comes back and its client starts) or kWatchMs have passed.
-void watchClient(SupportSystem& system, const release::Store& store, const std::string& tag) {
+// (then the previous release comes back and its client starts) or kWatchMs have passed. A client
+// whose start was excused (the update server failed its check) ended for no fault of its release.
+void watchClient(SupportSystem& system, const release::Store& store, const release::State& trial) {
+    const std::string& tag = trial.installTag;
     const std::unique_ptr<StartedClient> client = system.startClientWatched();
     for (int waited = 0; waited < kWatchMs; waited += kWatchPollMs) {
         const std::optional<int> status = client->waitForExit(kWatchPollMs);
@@ -66,6 +68,10 @@ void watchClient(SupportSystem& system, const release::Store& store, const std::
         const std::optional<release::State> state = store.load();
         if (!state || state->installTag != tag) return;
         if (!status) continue;
+        if (state->excusedStarts > trial.excusedStarts) {
+            system.log("hand-off: the new client ended for no fault of its release (the update server); it stays");
+            return;
+        }
         const std::string reason = *status < 0 ? "the new client could not be started"
                                                : "the new client ended before it proved itself (exit status " +
                                                      std::to_string(*status) + ")";
@@ -98,7 +104,7 @@ void finishUpdate(SupportSystem& system) {
         return;
     }
     system.sleepMs(kWaitAfterMoveMs);
-    if (trial) watchClient(system, store, trial->installTag);
+    if (trial) watchClient(system, store, *trial);
     else system.startClient();
 }
 

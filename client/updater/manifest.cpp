@@ -5,6 +5,7 @@
 
 #include "common/error.h"
 #include "common/file_names.h"
+#include "common/process.h"
 #include "common/release_store.h"
 #include "common/text.h"
 
@@ -82,7 +83,13 @@ Manifest parseManifest(std::string_view body) {
             m.listError = where + (sha1 ? " has no \"path\"" : " has no \"sha1\"");
             return m;
         }
-        entries.push_back({std::string(trimWhite(stringOr(*sha1))), std::string(trimWhite(stringOr(*path)))});
+        const rapidjson::Value* executable = member(e, "executable");
+        if (executable && !executable->IsBool()) {
+            m.listError = where + ": \"executable\" is not true or false";
+            return m;
+        }
+        entries.push_back({std::string(trimWhite(stringOr(*sha1))), std::string(trimWhite(stringOr(*path))),
+                           executable && executable->GetBool()});
     }
     m.entries = std::move(entries);
     return m;
@@ -201,15 +208,17 @@ EntryNames entryNames(const ManifestEntry& entry, const std::string& updateUrl, 
     if (!rel.problem.empty()) throw valueError("list.txt: " + rel.problem + ": " + n.utf8Path);
     const std::string& name = rel.parts.back();
     if (isTempName(name)) throw valueError("list.txt: path has the form of a temporary file: " + n.utf8Path);
-    // Where an install keeps the release it replaced: never written by a release itself.
-    if (sameFileName(rel.parts.front(), release::kStoreFolder))
+    // Where an install keeps the release it replaced (and its lock): never written by a release itself.
+    if (sameFileName(rel.parts.front(), release::kStoreFolder) || (rel.parts.size() == 1 && sameFileName(name, release::kLockFile)))
         throw valueError("list.txt: path names the previous release's store: " + n.utf8Path);
     const bool topLevel = rel.parts.size() == 1;
     // Written by the update, moved by the hand-off: never a file of the release itself.
     if (topLevel && sameFileName(name, kSelfUpdatePath)) throw valueError("list.txt: path names the hand-off file: " + n.utf8Path);
     // File names on Windows ignore letter case, so "TOVIPOS.EXE.txt" and "x/../tovipos.exe.txt"
     // replace the running client just as "tovipos.exe.txt" does.
-    n.selfUpdate = topLevel && sameFileName(name, kClientExecutable);
+    // The client as this platform names it too (Linux: "tovipos"): every new client goes through the
+    // hand-off, which gives it execute permission and watches it.
+    n.selfUpdate = topLevel && (sameFileName(name, kClientExecutable) || sameFileName(name, kClientProgram));
     std::string folder = programFolder;
     if (folder.empty() || folder.back() != separator) folder += separator;
     n.localPath = folder + (n.selfUpdate ? std::string(kClientExecutable) : joined(rel.parts, separator));

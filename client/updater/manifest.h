@@ -20,6 +20,9 @@ namespace tovi::updater {
 struct ManifestEntry {
     std::string sha1;  // trimmed
     std::string path;  // trimmed, GB2312 bytes as sent
+    // "executable": true: a program (POSIX). A new file gets execute permission; a replaced one
+    // keeps the permissions it had in any case.
+    bool executable = false;
 };
 
 struct Manifest {
@@ -74,7 +77,8 @@ struct EntryNames {
 // a file strictly inside the program folder (an absolute path, a drive, ".." past the program
 // folder, or nothing left once the four characters are gone), when a component ends in a dot or a
 // blank or is a Windows device name, or when it names the hand-off file or one of our temporary
-// files. Every alias of the client's executable (letter case, "./", "x/..") is the self-update.
+// files. Every alias of the client's executable (letter case, "./", "x/..", and on Linux "tovipos" as
+// well as "tovipos.exe") is the self-update.
 // separator is "\" on Windows.
 EntryNames entryNames(const ManifestEntry& entry, const std::string& updateUrl, const std::string& programFolder, char separator);
 

@@ -32,7 +32,8 @@ std::string newTillId(const LibCrypto& crypto) {
     return id;
 }
 
-std::string ensureTillId(const LibCrypto& crypto, const std::string& configPath) {
+std::string ensureTillId(const LibCrypto& crypto, const std::string& configPath,
+                         const std::function<void(const std::string&)>& note) {
     try {
         IniFile config = IniFile::load(configPath);
         const std::string id = config.get("base", kTillIdKey, "");
@@ -40,6 +41,7 @@ std::string ensureTillId(const LibCrypto& crypto, const std::string& configPath)
         const std::string fresh = newTillId(crypto);
         config.set("base", kTillIdKey, fresh);
         replaceFileContent(configPath, config.text());
+        if (!id.empty() && note) note("tillId in config.ini is no till identity (32 hexadecimal digits): replaced by a new one");
         return fresh;
     } catch (const Error&) {
         return {};

@@ -4,6 +4,7 @@
 // stays a folder of static files.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -20,10 +21,12 @@ bool isTillId(std::string_view text);
 // as 32 lower-case hexadecimal digits.
 std::string newTillId(const LibCrypto& crypto);
 
-// Writes a fresh tillId into the config.ini at configPath when it has none (or not one of 32 hex
-// digits). Returns the identity in effect; empty when there is none (the file cannot be read or
-// written).
-std::string ensureTillId(const LibCrypto& crypto, const std::string& configPath);
+// Writes a fresh tillId into the config.ini at configPath when it has none, or one that is not 32
+// hex digits (a hand edit: no identity, so replaced, and note says so; staged rollouts stay evenly
+// spread over every till). Returns the identity in effect; empty when there is none (the file
+// cannot be read or written).
+std::string ensureTillId(const LibCrypto& crypto, const std::string& configPath,
+                         const std::function<void(const std::string&)>& note = {});
 
 // The till's bucket for a release, 0 to 99: the first 64 bits of the SHA-1 digest of the identity
 // (lower case), a line break and the version, taken modulo 100. The same for the same till and

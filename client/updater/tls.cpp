@@ -32,7 +32,7 @@ std::vector<std::string> caFileCandidates(const std::string& programFolder, cons
                                           char pathSeparator, const std::function<bool(const std::string&)>& isFile) {
     auto inFolder = [pathSeparator](std::string folder) {
         if (!folder.empty() && folder.back() != '/' && folder.back() != pathSeparator) folder += pathSeparator;
-        return folder + "cacert.pem";
+        return folder + std::string(kCaFileName);
     };
     const std::string own = inFolder(programFolder);
     if (isFile(own)) return {own};

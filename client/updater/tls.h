@@ -4,6 +4,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "client/updater/openssl.h"
@@ -18,13 +19,16 @@ inline constexpr const char* kCipherList =
     "ECDHE-ECDSA-CHACHA20-POLY1305:ECDHE-RSA-CHACHA20-POLY1305:DHE-RSA-AES128-GCM-SHA256:DHE-RSA-AES256-GCM-SHA384";
 inline constexpr const char* kTls13Suites = "TLS_AES_128_GCM_SHA256:TLS_AES_256_GCM_SHA384:TLS_CHACHA20_POLY1305_SHA256";
 
-// A failure that the installed release's own files cause, not the update server or the network:
-// a certificate bundle that loads nothing or no longer verifies the server, an OpenSSL that cannot
-// set up TLS. A release on trial that fails so counts as failing its start.
+// A failure of what verifies the server: a certificate bundle that loads nothing or no longer
+// verifies the server, an OpenSSL that cannot set up TLS. Whose fault it is (the release's or the
+// server's) depends on what the release changed: blamesRelease (update_check.h).
 class ReleaseFault : public Error {
 public:
     explicit ReleaseFault(const Error& e) : Error(e.what(), e.kind()) {}
 };
+
+// The certificate bundle, in the program folder (or a folder of the PATH).
+inline constexpr std::string_view kCaFileName = "cacert.pem";
 
 // Whether a library of this version number takes TLS 1.3 suites: 1.1.1 and later, except the
 // 0x20000000 that a certain fork reports.

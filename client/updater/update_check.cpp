@@ -91,6 +91,7 @@ struct Staged {
     std::string target;
     std::string path;  // relative to the program folder, "/"-separated
     bool selfUpdate = false;
+    bool executable = false;
 };
 
 // The path of a file inside the program folder, relative to it and "/"-separated.
@@ -197,7 +198,7 @@ public:
         //    new one has proven itself.
         std::stable_partition(staged.begin(), staged.end(), [](const Staged& s) { return !s.selfUpdate; });
         std::vector<release::Placement> placements;
-        for (const auto& st : staged) placements.push_back({st.path, st.file->path(), st.target, st.selfUpdate});
+        for (const auto& st : staged) placements.push_back({st.path, st.file->path(), st.target, st.selfUpdate, st.executable});
         release::Store store(settings_.programFolder, settings_.configPath, pathSeparator(),
                              [this](std::string_view text) { sink_.note(std::string(text)); });
         store.install({localVersion, config.get("base", "serial", ""), ""}, candidate, placements);
@@ -260,6 +261,7 @@ private:
         Staged staged;
         staged.target = names.target;
         staged.selfUpdate = names.selfUpdate;
+        staged.executable = entry.executable;
         staged.path = names.selfUpdate ? std::string(kClientProgram) : relativeTo(settings_.programFolder, names.localPath);
         Sha1 digest(ssl_.crypto);
         http_.get(names.url, [&](std::string_view piece) {
@@ -290,12 +292,19 @@ private:
 
 }  // namespace
 
-bool blamesRelease(const std::exception_ptr& error) {
+bool blamesRelease(const std::exception_ptr& error, const std::vector<std::string>& changed) {
     if (!error) return false;
     try {
         std::rethrow_exception(error);
     } catch (const ReleaseFault&) {
-        return true;
+        // Only files beside the client are loaded from a release: the bundle and the libraries.
+        std::vector<std::string> verifying = cryptoLibraryNames();
+        for (const auto& name : sslLibraryNames()) verifying.push_back(name);
+        verifying.emplace_back(kCaFileName);
+        return std::any_of(changed.begin(), changed.end(), [&](const std::string& path) {
+            return std::any_of(verifying.begin(), verifying.end(),
+                               [&](const std::string& name) { return sameFileName(path, name); });
+        });
     } catch (const Error& e) {
         // A library of the release that lacks what the check needs (Ed25519, TLS 1.3 suites).
         return e.kind() == "LoadError" || e.kind() == "ImportError";

@@ -42,9 +42,12 @@ struct UpdateSettings {
     std::chrono::milliseconds signatureRetryDelay{std::chrono::seconds(1)};
 };
 
-// Whether a failed check is the installed release's own fault (its certificate bundle, its
-// OpenSSL libraries) rather than the update server's, the network's or the disk's.
-bool blamesRelease(const std::exception_ptr& error);
+// Whether a failed check is the release on trial's own fault rather than the update server's, the
+// network's or the disk's. changed: the files it changed since the last release that proved itself
+// (relative, "/"-separated). A certificate that no longer verifies, or a TLS set-up that fails, is
+// its fault only when it changed what verifies: the certificate bundle or an OpenSSL library. A
+// server certificate that expires, or one from another CA, is otherwise the server's outage.
+bool blamesRelease(const std::exception_ptr& error, const std::vector<std::string>& changed);
 
 // "https://" + default host + "/tovimis/update/": the update folder when config.ini names none.
 std::string defaultUpdateUrl();

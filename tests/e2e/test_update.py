@@ -363,6 +363,19 @@ class UpdateTest(ClientTestCase):
         self.assertTrue(any(t.startswith("update failed: ") and t.endswith("offline start: the installed release starts")
                             for t in self.log_texts(d)), self.log_texts(d))
 
+    def test_an_install_cut_once_node_dll_was_moved_aside_is_put_back_before_it_loads(self):
+        new = read(os.path.join(self.bin, "testengine", "node.dll")) + b"\0engine 2"
+        self.publish("2.0", {"lib/x.dll": b"2.0", "node.dll": new})
+        d = self.client_folder("1.0")
+        shutil.copy2(os.path.join(self.bin, "testhelpers", "update_runner.exe"), os.path.join(d, "updater.exe"))
+        r = self.wine.run(os.path.join(d, "updater.exe"), ["--config", winpath(os.path.join(d, "config.ini")), "--folder",
+                                                          winpath(d)], env={"TOVI_STOP_AT_STEP": "place node.dll"})
+        self.assertEqual((r.rc, os.path.exists(os.path.join(d, "node.dll"))), (9, False))  # the power went there
+        run = self.run_client(d, ["ready", "wait 3000", "probe after", "call toviWinClose"])
+        self.assertEqual((run.rc, run.probe("after")["main"]["visible"]), (0, "1"), run.stderr)
+        self.assertEqual((read(os.path.join(d, "node.dll")), read(os.path.join(d, "lib", "x.dll")), read(os.path.join(d, "config.ini")).decode()),
+                         (new, b"2.0", self.config.replace("version=1.0", "version=2.0")))  # nothing recorded as failed
+
 
 if __name__ == "__main__":
     unittest.main()

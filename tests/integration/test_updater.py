@@ -660,10 +660,12 @@ class UpdaterTest(unittest.TestCase):
         files = {"tovipos.exe": b"MZ new", "node.dll": b"\x00" * 70000, "字体/宋体.ttf": b"font", "a/b/c.dat": b""}
         for path, data in files.items():
             write(os.path.join(release, path), data)
+        os.chmod(os.path.join(release, "tovipos.exe"), 0o755)  # a program: a new copy gets execute permission
         p = subprocess.run([publish, release, "7.1", self.upd], capture_output=True, timeout=60)
         self.assertEqual(p.returncode, 0, p.stderr)
         self.assertIn(b"published 4 files (70010 bytes), version 7.1", p.stdout)
         listing = read(os.path.join(self.upd, "list.txt"))
+        self.assertEqual(re.findall(rb'"path":"([^"]*)","executable":true', listing), [b"tovipos.exe.txt"])
         self.assertIn("字体/宋体.ttf.txt".encode("gb2312"), listing)  # raw GB2312 bytes, no escapes
         self.assertIn(sha1_upper(files["node.dll"]).encode(), listing)
         self.assertEqual(read(os.path.join(self.upd, "tovipos.exe.txt")), b"MZ new")
@@ -736,6 +738,40 @@ class UpdaterTest(unittest.TestCase):
         self.assertCompleted(self.run_check(keys=public))
         self.assertEqual(read(os.path.join(self.app, "a.dll")), b"signed release")
         self.assertIn("serial=%d\n" % listing["serial"], read(self.cfg).decode())
+
+    def client_start(self, version, extra=""):  # the client's start: update_runner as app/tovipos, config.ini in app/
+        shutil.copy2(RUNNER, os.path.join(self.app, "tovipos"))
+        shutil.copy2(os.path.join(os.path.dirname(RUNNER), "libtovi_webengine.so"), self.app)
+        self.cfg = os.path.join(self.app, "config.ini")
+        self.config(version, extra=extra)
+        p = subprocess.run([os.path.join(self.app, "tovipos"), "--client", "1"], cwd=self.app, capture_output=True, timeout=60)
+        return p.returncode, p.stdout.decode("utf-8", "replace"), p.stderr.decode("utf-8", "replace")
+
+    def test_a_certificate_that_stops_verifying_counts_against_a_release_only_if_it_changed_what_verifies(self):
+        s = self.server()
+        state = os.path.join(self.app, "tovipos.previous", "release.json")
+        for cert, ca, changed, counted in (("expired", "ca", "data.bin", 0), ("server", "ca2", "data.bin", 0),
+                                           ("expired", "ca", "cacert.pem", 1), ("server", "ca2", "libssl.so.3", 1)):
+            with self.subTest(cert=cert, changed=changed):
+                s.use_cert(cert)
+                shutil.copy(os.path.join(PKI, ca + ".pem"), os.path.join(self.app, "cacert.pem"))
+                write(state, json.dumps({"previous": {"version": "1.0", "serial": "", "list": ""}, "candidate": {"version": "2.0",
+                      "serial": "", "list": ""}, "replaced": ["a.dll", changed], "added": [], "installTag": "T", "installed": True,
+                      "failedStarts": 0, "rollback": ""}).encode())
+                rc, out, err = self.client_start("2.0")
+                self.assertEqual((rc, "certificate verify failed" in err, json.loads(read(state))["failedStarts"]), (1, True, counted))
+
+    def test_a_till_identity_that_is_none_is_replaced_at_the_start(self):
+        self.server()
+        write(os.path.join(self.upd, "a.dll.txt"), b"new")
+        write(os.path.join(self.upd, "list.txt"), manifest_bytes("2.0", [("a.dll.txt", sha1_upper(b"new"))], rollout=99))
+        for given in ("0123-not-an-id", "0123456789abcdef0123456789ABCDEF"):
+            write(os.path.join(self.app, "a.dll"), b"old")
+            rc, out, err = self.client_start("1.0", "tillId = %s\n" % given)
+            till = re.search(r"(?m)^tillId\s*=\s*([0-9a-fA-F]{32})$", read(self.cfg).decode()).group(1)
+            bucket = int(hashlib.sha1((till.lower() + "\n2.0").encode()).hexdigest()[:16], 16) % 100
+            self.assertEqual((rc, till != given, "tillId in config.ini is no till identity" in out, read(os.path.join(self.app, "a.dll"))),
+                             (0, "-" in given, "-" in given, b"new" if bucket < 99 else b"old"))
 
     # --- interruption --------------------------------------------------------------------------
 

@@ -28,18 +28,19 @@ def _openssl(*args, cwd):
 
 def make_pki(folder):
     """Writes ca.pem (trusted), ca2.pem (another CA), server.pem/.key (localhost, 127.0.0.1, by ca),
-    wrongname.pem/.key (wrong.example, by ca) into folder; returns folder."""
+    wrongname.pem/.key (wrong.example, by ca), expired.pem/.key (as server, expired) into folder."""
     os.makedirs(folder, exist_ok=True)
     ec = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"]
     for ca in ("ca", "ca2"):
         _openssl("req", "-x509", *ec, "-keyout", ca + ".key", "-out", ca + ".pem", "-days", "3",
                  "-subj", "/CN=tovipos test " + ca, cwd=folder)
-    for name, san in (("server", "DNS:localhost,IP:127.0.0.1"), ("wrongname", "DNS:wrong.example")):
+    for name, san, days in (("server", "DNS:localhost,IP:127.0.0.1", "3"), ("wrongname", "DNS:wrong.example", "3"),
+                            ("expired", "DNS:localhost,IP:127.0.0.1", "-1")):
         with open(os.path.join(folder, name + ".ext"), "w") as f:
             f.write("subjectAltName=%s\nbasicConstraints=CA:FALSE\n" % san)
         _openssl("req", *ec, "-keyout", name + ".key", "-out", name + ".csr", "-subj", "/CN=" + name, cwd=folder)
         _openssl("x509", "-req", "-in", name + ".csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial",
-                 "-out", name + ".pem", "-days", "3", "-extfile", name + ".ext", cwd=folder)
+                 "-out", name + ".pem", "-days", days, "-extfile", name + ".ext", cwd=folder)
     return folder
 
 
@@ -209,10 +210,16 @@ class UpdateServer:
             context.load_cert_chain(os.path.join(pki, cert + ".pem"), os.path.join(pki, cert + ".key"))
             if max_tls12:
                 context.maximum_version = ssl.TLSVersion.TLSv1_2
+        self.pki = pki
         self.scheme = "https" if tls else "http"
         self.httpd = _TlsServer(self, context)
         self.port = self.httpd.server_address[1]
         self.thread = threading.Thread(target=self.httpd.serve_forever, kwargs={"poll_interval": 0.05}, daemon=True)
+
+    def use_cert(self, cert):  # for the connections after this
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(os.path.join(self.pki, cert + ".pem"), os.path.join(self.pki, cert + ".key"))
+        self.httpd.context = context
 
     def url(self, path="/", host="127.0.0.1"):
         return "%s://%s:%d%s" % (self.scheme, host, self.port, path)

@@ -15,6 +15,8 @@
 // Without arguments it is the client's start without windows, as the support program starts it
 // (--client 1: the same, hand-offs left to the caller): a trial start, the engine bound, the check
 // (offlineStart: "offline start: <error>", status 0), then "proved" when it proved a release.
+// TOVI_STOP_AT_STEP: a step of the release store ("place node.dll") where the process ends at once
+// with status 9 (a power cut).
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -48,21 +50,22 @@ private:
 int standInForTheClient(std::chrono::milliseconds idleTimeout, bool handsOff) {
     const std::string folder = tovi::programFolder();
     const char sep = tovi::pathSeparator();
+    const tovi::release::Store store(folder, tovi::protocol::kConfigFile, sep,
+                                     [](std::string_view text) { std::cout << "log " << text << std::endl; });
+    const bool clientPutBack = tovi::release::putBackCutInstall(store);
     if (tovi::updater::handOffPending(folder, tovi::programPath(), sep)) {
         if (handsOff) tovi::startProgram(nullptr, tovi::kSupportProgram, tovi::protocol::updateCommandLine(), tovi::kShowHidden);
         std::cout << "hand-off pending" << std::endl;
         return 0;
     }
-    const tovi::release::Store store(folder, tovi::protocol::kConfigFile, sep,
-                                     [](std::string_view text) { std::cout << "log " << text << std::endl; });
     const tovi::release::TrialStart trial = tovi::release::beginStart(store);
-    if (trial.restart) {
+    if (clientPutBack || trial.restart) {
         std::cout << "restart" << std::endl;
         if (handsOff) tovi::startProgram(nullptr, tovi::kClientProgram, "", tovi::kShowNormal);
         return 0;
     }
     const tovi::updater::OpenSsl ssl = tovi::updater::loadOpenSsl();
-    tovi::updater::ensureTillId(ssl.crypto, tovi::protocol::kConfigFile);
+    tovi::updater::ensureTillId(ssl.crypto, tovi::protocol::kConfigFile, [](const std::string& t) { std::cout << "log " << t << std::endl; });
     const tovi::client::Engine engine = tovi::client::loadEngine();
     std::atomic<bool> selfUpdatePending{false};
     PrintingSink sink(selfUpdatePending);
@@ -74,7 +77,7 @@ int standInForTheClient(std::chrono::milliseconds idleTimeout, bool handsOff) {
         tovi::updater::runUpdateCheck(ssl, sink, selfUpdatePending, settings);
     } catch (...) {
         const std::exception_ptr error = std::current_exception();
-        if (!tovi::updater::blamesRelease(error)) tovi::release::excuse(store, trial);
+        if (!tovi::updater::blamesRelease(error, trial.changed)) tovi::release::excuse(store, trial);
         if (!tovi::client::offlineStart(tovi::client::loadConfig())) throw;
         std::cout << "offline start: " << tovi::errorSummary(error) << std::endl;
         return 0;
@@ -90,6 +93,11 @@ int standInForTheClient(std::chrono::milliseconds idleTimeout, bool handsOff) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (const char* stop = std::getenv("TOVI_STOP_AT_STEP")) {
+        tovi::release::Store::setProcessStepHook([step = std::string(stop)](std::string_view name) {
+            if (name == step) std::_Exit(9);
+        });
+    }
     try {
         if (argc == 1) return standInForTheClient(std::chrono::seconds(60), true);
         tovi::updater::UpdateSettings settings;

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <sstream>
 
 #include "common/files.h"
@@ -82,8 +83,9 @@ protected:
             std::stringstream now;
             now << std::ifstream(dir_ / path, std::ios::binary).rdbuf();
             if (now.str() == bytes) continue;
-            write(path + ".download", bytes);
-            placements.push_back({path, (dir_ / (path + ".download")).string(), (dir_ / path).string(), false});
+            write(path + ".0A1B2C3D.tovi-part", bytes);
+            placements.push_back({path, (dir_ / (path + ".0A1B2C3D.tovi-part")).string(), (dir_ / path).string(), false,
+                                  path == "new/b.dll"});
         }
         s.install({"1.0", "", ""}, {"2.0", "", "LIST-2.0"}, placements);
         setVersion("2.0");
@@ -91,6 +93,7 @@ protected:
     void till() const {
         fs::remove_all(dir_);
         for (const auto& [path, bytes] : kOld) write(path, bytes);
+        fs::permissions(dir_ / "tovipos", fs::perms::owner_exec, fs::perm_options::add);
         write("config.ini", "[base]\nversion = 1.0\n");
     }
     void expectWhole(const Files& release, const std::string& version, int k) const {
@@ -103,6 +106,8 @@ protected:
         EXPECT_FALSE(fs::exists(dir_ / kStoreFolder)) << k;
         EXPECT_FALSE(fs::exists(dir_ / "tovipos.exe.txt")) << k;
         EXPECT_EQ(fs::exists(dir_ / "new/b.dll"), version != "1.0") << k;
+        for (const char* path : {"tovipos", "new/b.dll"})  // programs: replaced (install, rollback), or listed as one
+            EXPECT_TRUE(!fs::exists(dir_ / path) || (fs::status(dir_ / path).permissions() & fs::perms::owner_exec) != fs::perms{}) << k;
     }
 
     // setup, then run in a child that is killed before its k-th change on disk, for every k until
@@ -146,6 +151,28 @@ TEST_F(ReleaseStoreKills, StartsThatFailRollTheReleaseBack) {
     };
     atEveryStep([&] { till(); }, [&](const Store& s) { install(s), failingStarts(s); }, recover, kOld, "1.0");
     EXPECT_EQ(IniFile::load((dir_ / "config.ini").string()).get("base", kFailedListKey, ""), "LIST-2.0");
+}
+
+// An install killed at any of its moves: the next start puts it back whole before it loads anything,
+// its downloads gone, nothing recorded as failed; its check installs the release again.
+TEST_F(ReleaseStoreKills, AnInstallCutShortIsPutBackAndNeverAFailedTrial) {
+    const auto start = [&](const Store& s) {
+        const auto before = s.load();
+        auto other = std::make_unique<NamedLock>((dir_ / kLockFile).string());  // while a client installs: left alone
+        EXPECT_EQ((putBackCutInstall(s), s.load()), before);
+        other.reset();
+        putBackCutInstall(s);
+        if (const auto state = s.load()) {
+            EXPECT_TRUE(state->installed);
+        } else {
+            expectWhole(kOld, "1.0", -1);
+            EXPECT_NE(before.has_value(), fs::exists(dir_ / "node.dll.0A1B2C3D.tovi-part"));
+        }
+        EXPECT_FALSE(IniFile::load((dir_ / "config.ini").string()).find("base", kFailedListKey));
+        install(s);
+        prove(s, beginStart(s));
+    };
+    atEveryStep([&] { till(); }, [&](const Store& s) { install(s); }, start, kNew, "2.0");
 }
 
 TEST_F(ReleaseStoreKills, AProvingStartKeepsTheNewRelease) {

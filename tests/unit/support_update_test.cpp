@@ -127,7 +127,7 @@ TEST(FinishUpdate, FailedMoveIsShownAndTheClientNotStarted) {
 
 // The hand-off of a release on trial: the new client is watched. One that ends (or never starts)
 // before it has proven itself is rolled back, without a box, and the previous client started; one
-// that proves itself, or outlives the watch, is left alone.
+// that proves itself, outlives the watch, or whose start was excused (the server's fault) is left alone.
 TEST(FinishUpdate, WatchesTheNewClientOfAReleaseOnTrial) {
     namespace fs = std::filesystem;
     struct Case {
@@ -135,8 +135,9 @@ TEST(FinishUpdate, WatchesTheNewClientOfAReleaseOnTrial) {
         int status;          // -1: never started
         int provesAtPoll;    // -1: never
         bool rolledBack;
+        int excusedAtPoll = -1;
     };
-    const Case cases[] = {{0, 0, -1, true}, {3, 139, -1, true}, {0, -1, -1, true}, {5, 0, 2, false}, {-1, 0, -1, false}};
+    const Case cases[] = {{0, 0, -1, true}, {3, 139, -1, true}, {0, -1, -1, true}, {5, 0, 2, false}, {-1, 0, -1, false}, {3, 1, -1, false, 1}};
     const fs::path dir = fs::temp_directory_path() / ("tovi-watch-" + std::to_string(::getpid()));
     const fs::path before = fs::current_path();
     for (const Case& c : cases) {
@@ -156,6 +157,7 @@ TEST(FinishUpdate, WatchesTheNewClientOfAReleaseOnTrial) {
         sys.endStatus = c.status;
         sys.onPoll = [&](int poll) {
             if (poll == c.provesAtPoll) store.remove();
+            if (poll == c.excusedAtPoll) tovi::release::excuse(store, tovi::release::beginStart(store));
         };
         finishUpdate(sys);
         fs::current_path(before);

@@ -2,6 +2,7 @@
 
 #include "client/updater/manifest.h"
 #include "common/error.h"
+#include "common/process.h"
 #include "updater_testing.h"
 
 using namespace tovi::updater;
@@ -10,7 +11,7 @@ using tovi::updater_testing::errorOf;
 TEST(UpdaterManifest, ReadsVersionAndEntries) {
     const Manifest m = parseManifest(
         "{\"version\": \" 1.2 \", \"extra\": 1, \"list\": ["
-        "{\"sha1\": \" ABC\\t\", \"path\": \"\\n a/b.dll.txt \\u000b\\f\\r\", \"size\": 3},"
+        "{\"sha1\": \" ABC\\t\", \"path\": \"\\n a/b.dll.txt \\u000b\\f\\r\", \"size\": 3, \"executable\": true},"
         "{\"sha1\": 5, \"path\": null},"
         "{\"sha1\": \"\", \"path\": \"\xD7\xD6\xCC\xE5.txt\"}]}");
     EXPECT_EQ(m.version, " 1.2 ");  // the version is not trimmed
@@ -18,6 +19,7 @@ TEST(UpdaterManifest, ReadsVersionAndEntries) {
     ASSERT_EQ(e.size(), 3u);
     EXPECT_EQ(e[0].sha1, "ABC");
     EXPECT_EQ(e[0].path, "a/b.dll.txt");
+    EXPECT_EQ(std::make_pair(e[0].executable, e[2].executable), std::make_pair(true, false));
     EXPECT_EQ(e[1].sha1, "");  // not a string: empty text
     EXPECT_EQ(e[1].path, "");
     EXPECT_EQ(e[2].path, "\xD7\xD6\xCC\xE5.txt");  // raw GB2312 bytes survive
@@ -174,9 +176,10 @@ TEST(UpdaterManifest, EntryNames) {
         EXPECT_EQ(n.target, "C:\\app\\tovipos.exe.txt");
         EXPECT_EQ(n.displayName, "tovipos.exe");
     }
-    // Aliases name the same file on Windows: each one is the client, stored for the hand-off.
+    // Aliases name the same file on Windows: each is the client, stored for the hand-off (also Linux's own name).
+    const std::string platformName = std::string(tovi::kClientProgram) + ".txt";
     for (const char* alias : {"Tovipos.exe.txt", "TOVIPOS.EXE.txt", "./tovipos.exe.txt", "x/../tovipos.exe.txt",
-                              "tovipos.exe.TXT", ".\\tovipos.exe.txt"}) {
+                              "tovipos.exe.TXT", ".\\tovipos.exe.txt", platformName.c_str()}) {
         const EntryNames n = entryNames({"X", alias}, url, "C:\\app", '\\');
         EXPECT_TRUE(n.selfUpdate) << alias;
         EXPECT_EQ(n.target, "C:\\app\\tovipos.exe.txt") << alias;
@@ -195,6 +198,7 @@ TEST(UpdaterManifest, EntryNames) {
         {"Tovipos.exe.txt.txt", "list.txt: path names the hand-off file: Tovipos.exe.txt.txt [ValueError]"},
         {"TOVIPOS.previous/release.json.txt",
          "list.txt: path names the previous release's store: TOVIPOS.previous/release.json.txt [ValueError]"},
+        {"tovipos.previous.LOCK.txt", "list.txt: path names the previous release's store: tovipos.previous.LOCK.txt [ValueError]"},
         {"tovipos.exe..txt", "list.txt: path has a name ending in a dot or a blank: tovipos.exe..txt [ValueError]"},
         {"drivers/PRN.sys.txt", "list.txt: path names a Windows device: drivers/PRN.sys.txt [ValueError]"},
         {"a|b.txt", "list.txt: path has a character that file names cannot hold: a|b.txt [ValueError]"},

@@ -113,6 +113,10 @@ std::string manifestText(const std::string& version, const std::vector<Published
         // GB2312 bytes go out as they are: the writer does not validate or escape bytes >= 0x80,
         // and no GB2312 byte of a two-byte character is a quote or a backslash.
         w.String(gb.data(), static_cast<rapidjson::SizeType>(gb.size()));
+        if (f.executable) {
+            w.Key("executable");
+            w.Bool(true);
+        }
         w.EndObject();
     }
     w.EndArray();
@@ -136,8 +140,8 @@ std::vector<PublishedFile> publish(const updater::OpenSsl& ssl, const std::strin
         const auto slash = path.rfind('/');
         if (updater::isTempName(slash == std::string::npos ? path : path.substr(slash + 1))) continue;  // a leftover of an interrupted copy
         // A folder published from a till: its previous release is the till's own, never part of one.
-        if (sameFileName(path.substr(0, path.find('/')), release::kStoreFolder)) continue;
-        files.push_back({path, "", 0});
+        if (sameFileName(path.substr(0, path.find('/')), release::kStoreFolder) || sameFileName(path, release::kLockFile)) continue;
+        files.push_back({path, "", 0, hasExecutePermission(join(releaseFolder, path))});
     }
     std::sort(files.begin(), files.end(), [](const PublishedFile& a, const PublishedFile& b) { return a.path < b.path; });
     const std::optional<std::uint64_t> serial = signing ? std::optional<std::uint64_t>(signing->serial) : std::nullopt;

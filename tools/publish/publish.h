@@ -1,8 +1,9 @@
 // Publishing an update folder from a release folder.
 //
 // Every file of the release is copied to the update folder under its path plus ".txt" (the client's
-// executable thus becomes "tovipos.exe.txt"), and "list.txt" lists each with its SHA-1 digest
-// (upper-case) and its path in GB2312, as raw bytes inside the JSON strings. Each file is written
+// executable thus becomes "tovipos.exe.txt", or "tovipos.txt" on Linux), and "list.txt" lists each
+// with its SHA-1 digest (upper-case), its path in GB2312, as raw bytes inside the JSON strings, and
+// whether it is a program, so that a till gives a new one execute permission. Each file is written
 // under a temporary name and moved into place, and "list.txt" comes last, so a client that reads
 // the folder while it is being published sees the old release or the new one, never a mix that
 // claims the new version.
@@ -23,6 +24,7 @@ struct PublishedFile {
     std::string path;  // relative, "/"-separated, UTF-8, without ".txt"
     std::string sha1;
     unsigned long long size = 0;
+    bool executable = false;  // a program (POSIX execute permission): "executable": true in the list
 };
 
 // The JSON text of list.txt for these files (paths converted to GB2312, ".txt" appended), with
