@@ -371,7 +371,7 @@ class UpdateTest(ClientTestCase):
         r = self.wine.run(os.path.join(d, "updater.exe"), ["--config", winpath(os.path.join(d, "config.ini")), "--folder",
                                                           winpath(d)], env={"TOVI_STOP_AT_STEP": "place node.dll"})
         self.assertEqual((r.rc, os.path.exists(os.path.join(d, "node.dll"))), (9, False))  # the power went there
-        run = self.run_client(d, ["ready", "wait 3000", "probe after", "call toviWinClose"])
+        run = self.run_client(d, ["ready", REVEALED, "probe after", "call toviWinClose"])
         self.assertEqual((run.rc, run.probe("after")["main"]["visible"]), (0, "1"), run.stderr)
         self.assertEqual((read(os.path.join(d, "node.dll")), read(os.path.join(d, "lib", "x.dll")), read(os.path.join(d, "config.ini")).decode()),
                          (new, b"2.0", self.config.replace("version=1.0", "version=2.0")))  # nothing recorded as failed
