@@ -53,7 +53,7 @@ private:
     int running_ = 0;
 };
 
-DeviceRequest receipt(const std::string& text) {
+DeviceRequest queuedReceipt(const std::string& text) {
     return {"toviPrint", {JobFile{"PrintOut1.txt", text}, "print PrintOut1.txt USB TRUE TRUE 3 " + text}};
 }
 
@@ -72,9 +72,9 @@ TEST(DeviceQueue, RunsOneAtATimeInOrderAndWritesAJobOnlyAfterThePreviousProgramE
     GatedHost host;
     Finished finished;
     DeviceQueue queue(host, kDeviceQueueBound, finished.callback());
-    ASSERT_TRUE(queue.submit(receipt("first")));
+    ASSERT_TRUE(queue.submit(queuedReceipt("first")));
     ASSERT_TRUE(queue.submit({"toviOpencash", {std::nullopt, "opencash USB"}}));
-    ASSERT_TRUE(queue.submit(receipt("second")));
+    ASSERT_TRUE(queue.submit(queuedReceipt("second")));
     ASSERT_TRUE(queue.submit({"toviPrint", {JobFile{"unwritable", "x"}, "print unwritable"}}));
     ASSERT_TRUE(queue.submit({"toviDisplay", {std::nullopt, "missing"}}));
     ASSERT_TRUE(queue.submit({"toviDisplay", {std::nullopt, "display 2 1 COM3 9600"}}));
@@ -121,15 +121,15 @@ TEST(DeviceQueue, RunsOneAtATimeInOrderAndWritesAJobOnlyAfterThePreviousProgramE
 TEST(DeviceQueue, RefusesBeyondTheBoundCountingTheRunningRequest) {
     GatedHost host;
     DeviceQueue queue(host, 3, {});
-    ASSERT_TRUE(queue.submit(receipt("1")));
+    ASSERT_TRUE(queue.submit(queuedReceipt("1")));
     host.waitForRunning();
-    EXPECT_TRUE(queue.submit(receipt("2")));
-    EXPECT_TRUE(queue.submit(receipt("3")));
-    EXPECT_FALSE(queue.submit(receipt("4")));
+    EXPECT_TRUE(queue.submit(queuedReceipt("2")));
+    EXPECT_TRUE(queue.submit(queuedReceipt("3")));
+    EXPECT_FALSE(queue.submit(queuedReceipt("4")));
     host.open();
     queue.waitIdle();
     // Room again once worked off.
-    EXPECT_TRUE(queue.submit(receipt("5")));
+    EXPECT_TRUE(queue.submit(queuedReceipt("5")));
     queue.waitIdle();
     EXPECT_EQ(std::count_if(host.steps.begin(), host.steps.end(), [](const std::string& s) { return s.starts_with("write"); }),
               4);
@@ -140,7 +140,7 @@ TEST(DeviceQueue, TheEndWorksOffWhatIsQueued) {
     Finished finished;
     {
         DeviceQueue queue(host, kDeviceQueueBound, finished.callback());
-        for (const char* text : {"a", "b", "c"}) ASSERT_TRUE(queue.submit(receipt(text)));
+        for (const char* text : {"a", "b", "c"}) ASSERT_TRUE(queue.submit(queuedReceipt(text)));
         host.waitForRunning();
         host.open();
     }

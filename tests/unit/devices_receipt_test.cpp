@@ -20,14 +20,14 @@ const auto* const kFontconfigEnd = ::testing::AddGlobalTestEnvironment(new Fontc
 
 using namespace tovi::devices;
 using Bytes = std::vector<unsigned char>;
-using Kind = ReceiptMark::Kind;
+using MarkKind = ReceiptMark::Kind;
 
 struct Box {
     int x0 = INT_MAX, y0 = INT_MAX, x1 = -1, y1 = -1;  // inclusive; x1 < 0: no dot at all
     bool operator==(const Box&) const = default;
 };
 
-std::string str(const Bytes& b) { return std::string(b.begin(), b.end()); }
+std::string jobText(const Bytes& b) { return std::string(b.begin(), b.end()); }
 
 Box inkBox(const ReceiptPicture& p, int* count) {
     Box b;
@@ -47,7 +47,7 @@ struct PictureCase {
     int height;  // dots of paper
     Box box;     // of the dots printed (x1 = -1: none; x1 = -2: not checked)
     int count;   // dots printed; -1: not checked
-    std::vector<std::pair<Kind, int>> marks = {};
+    std::vector<std::pair<MarkKind, int>> marks = {};
     std::vector<std::size_t> skipped = {};
     int paper = 576;
 };
@@ -111,7 +111,7 @@ const PictureCase kCases[] = {
          return b;
      }(), 1, kNone, 0, {}, {3}},
     {"drawer and cuts are marks", reversed({0x1B, 0x70, 0x00, 0x3C, 0x78, ' ', 0x0A, 0x1D, 0x56, 0x42, 0x10, 0x1B, 0x69}),
-     46, {0, 0, 11, 23}, 12 * 24, {{Kind::Drawer, 0}, {Kind::PartialCut, 46}, {Kind::FullCut, 46}}},
+     46, {0, 0, 11, 23}, 12 * 24, {{MarkKind::Drawer, 0}, {MarkKind::PartialCut, 46}, {MarkKind::FullCut, 46}}},
     {"ESC @ drops the unprinted line", {'A', 0x1B, 0x40, 0x0A}, 30, kNone, 0},
     {"commands not drawn are listed", {0x1B, 0x7B, 0x01, 0x1D, 0x28, 0x4C, 0x01, 0x00, 0x30, 0x1C, 0x21, 0x04, 0x0A}, 30,
      kNone, 0, {}, {0, 3, 9}},
@@ -119,7 +119,7 @@ const PictureCase kCases[] = {
 
 TEST(ReceiptPicture, CommandsPrintTheirDots) {
     for (const PictureCase& c : kCases) {
-        const ReceiptPicture p = renderReceipt(str(c.job), c.paper);
+        const ReceiptPicture p = renderReceipt(jobText(c.job), c.paper);
         EXPECT_EQ(p.width, c.paper) << c.name;
         EXPECT_EQ(p.height, c.height) << c.name;
         int count = 0;
@@ -130,7 +130,7 @@ TEST(ReceiptPicture, CommandsPrintTheirDots) {
         if (c.count >= 0) {
             EXPECT_EQ(count, c.count) << c.name;
         }
-        std::vector<std::pair<Kind, int>> marks;
+        std::vector<std::pair<MarkKind, int>> marks;
         for (const ReceiptMark& m : p.marks) marks.emplace_back(m.kind, m.y);
         EXPECT_EQ(marks, c.marks) << c.name;
         EXPECT_EQ(p.skipped, c.skipped) << c.name;
@@ -143,7 +143,7 @@ TEST(ReceiptPicture, BoldPrintsMoreAndSymbolsFillTheirSize) {
     inkBox(renderReceipt("\x1B\x45\x01I\n", 576), &bold);
     EXPECT_GT(bold, plain);
     // The three finder patterns of a QR code reach its corners; the fourth corner is data.
-    const ReceiptPicture q = renderReceipt(str(qr({'H', 'E', 'L', 'L', 'O'}, 4, 0x30)), 576);
+    const ReceiptPicture q = renderReceipt(jobText(qr({'H', 'E', 'L', 'L', 'O'}, 4, 0x30)), 576);
     for (const auto& [x, y] : std::vector<std::pair<int, int>>{{0, 0}, {83, 0}, {0, 83}, {27, 27}, {56, 27}})
         EXPECT_TRUE(q.dot(x, y)) << x << "," << y;
     EXPECT_FALSE(q.dot(4, 4));  // the white ring inside a finder pattern

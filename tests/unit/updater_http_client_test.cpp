@@ -46,7 +46,7 @@ private:
 std::string ok(const std::string& body) { return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body; }
 std::string redirect(int code, const std::string& to) { return "HTTP/1.1 " + std::to_string(code) + " Moved\r\nLocation: " + to + "\r\nContent-Length: 3\r\n\r\nxyz"; }
 
-std::string errorOf(const std::function<void()>& f) {
+std::string messageOf(const std::function<void()>& f) {
     try {
         f();
     } catch (const tovi::Error& e) {
@@ -99,7 +99,7 @@ TEST(UpdaterHttpClient, FollowsRedirects) {
         conn.answers = c.answers;
         HttpClient http(conn);
         std::string body;
-        const std::string error = errorOf([&] { http.get("https://h/u/f", [&](std::string_view b) { body.append(b); }); });
+        const std::string error = messageOf([&] { http.get("https://h/u/f", [&](std::string_view b) { body.append(b); }); });
         EXPECT_EQ(error, c.error);
         EXPECT_EQ(conn.opened.size(), c.opens);
         if (c.error.empty()) {
