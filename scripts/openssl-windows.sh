@@ -97,8 +97,8 @@ trap 'rm -rf "$work"' EXIT
     ./Configure "$configure_target" shared $options $extra --cross-compile-prefix="$host-" >"$work/configure.log" 2>&1 ||
         { cat "$work/configure.log" >&2; exit 1; }
     # Only the two libraries: apps and tests are not needed. The .dll.a targets (not the .dll files)
-    # avoid a race of 1.1.1's makefile under -j2.
-    make build_generated >"$work/make.log" 2>&1 && make -j2 libcrypto.dll.a libssl.dll.a >>"$work/make.log" 2>&1 ||
+    # avoid a race of 1.1.1's makefile under parallel make.
+    make build_generated >"$work/make.log" 2>&1 && make -j"$(nproc)" libcrypto.dll.a libssl.dll.a >>"$work/make.log" 2>&1 ||
         { tail -n 40 "$work/make.log" >&2; exit 1; }
 )
 mkdir -p "$work/out"
