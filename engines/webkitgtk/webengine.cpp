@@ -191,8 +191,12 @@ void callBound(const PageMessage& m) {
     std::erase(state().calls, &call);
 }
 
+// The idle source owns its message on both paths: run, or removed unrun when the loop ends first
+// (deletePageMessage is its destroy function either way).
+void deletePageMessage(gpointer data) { delete static_cast<PageMessage*>(data); }
+
 gboolean runPageMessage(gpointer data) {
-    std::unique_ptr<PageMessage> m(static_cast<PageMessage*>(data));
+    PageMessage* const m = static_cast<PageMessage*>(data);
     guardedExport({kLibrary, "page message"}, [&] {
         if (m->ready) {
             toviEngineView* v = m->view;
@@ -224,7 +228,7 @@ void onScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result, 
             return;
         }
         // Default priority: in order with each other, ahead of idle work such as painting.
-        g_idle_add_full(G_PRIORITY_DEFAULT, runPageMessage, m.release(), nullptr);
+        g_idle_add_full(G_PRIORITY_DEFAULT, runPageMessage, m.release(), deletePageMessage);
     });
 }
 
