@@ -260,16 +260,6 @@ class ClientTest(unittest.TestCase):
         self.assertEqual(len(till.jobs()), 1)
         self.assertGreaterEqual(len(till.box_lines()), 2, till.log())
 
-    def test_reveal_waits_for_the_update_check(self):
-        body = b"" + manifest_bytes("1", [])
-        # The answer trickles in over about 4 s: the view is ready long before.
-        route = Route("slow", body=body, piece=max(1, len(body) // 20), interval=0.2)
-        till = Till(self, page("tovi-slowupdate", ""), list_route=route)
-        till.run()
-        time.sleep(2)
-        self.assertEqual(visible_windows("tovi-slowupdate"), [], "revealed before the update check ended")
-        self.assertTrue(wait_for(lambda: visible_windows("tovi-slowupdate"), 30), "never revealed; " + till.log())
-
     def test_reveal_waits_for_the_page(self):
         # The page itself trickles in over about 5 s from a plain HTTP server; the update check is
         # quick.

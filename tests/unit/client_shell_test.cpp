@@ -59,28 +59,22 @@ protected:
     FakeWindow* main = nullptr;
 };
 
-TEST(ShellCreation, RunsTheStepsInOrderAndBindsTheNineFunctions) {
+// What the page and the till rely on, not the order of the calls that give it.
+TEST(ShellCreation, LoadsTheStartPageInAHiddenWindowAndBindsTheNineFunctions) {
     calls().clear();
     testing::FakeApplication app;
     EngineApi engine = testing::fakeEngine();
     testing::RecordingDeviceHost devices;
     Shell shell(app, engine, devices, [](const std::string&) {});
-    shell.create([] {
-        calls().push_back("read url");
-        return std::string();
-    });
-    const std::vector<std::string> expected = {
-        "frame0.create", "frame0.clip 1", "frame0.centre 11", "wkeInitialize", "wkeCreateWebWindow 2 0 0 500 325",
-        "read url",
-        "wkeLoadURL ",  // an empty address goes in as an empty text
-        "wkeSetCspCheckEnable 0", "wkeShowWindow 0", "wkeOnDocumentReady", "wkeOnTitleChanged",
-        "wkeJsBindFunction toviWinMin null 1", "wkeJsBindFunction toviWinMax null 1",
-        "wkeJsBindFunction toviWinClose null 1", "wkeJsBindFunction toviScreenfull null 1",
-        "wkeJsBindFunction toviPrint null 1", "wkeJsBindFunction toviRijie null 1",
-        "wkeJsBindFunction toviOpencash null 1", "wkeJsBindFunction toviDisplay null 1",
-        "wkeJsBindFunction toviPrintRaw null 1",
-        "frame0.timer 1 60000"};  // the loop's minute that proves a release on trial
-    EXPECT_EQ(calls(), expected);
+    shell.create([] { return std::string(); });
+    const auto has = [](const std::string& c) { return std::count(calls().begin(), calls().end(), c) > 0; };
+    EXPECT_TRUE(has("wkeLoadURL "));  // an empty address goes in as an empty text
+    EXPECT_FALSE(has("wkeShowWindow 1"));
+    EXPECT_TRUE(has("frame0.timer 1 60000"));  // the loop's minute that proves a release on trial
+    std::vector<std::string> bound = engineState().boundOrder;
+    std::sort(bound.begin(), bound.end());
+    EXPECT_EQ(bound, (std::vector<std::string>{"toviDisplay", "toviOpencash", "toviPrint", "toviPrintRaw", "toviRijie",
+                                               "toviScreenfull", "toviWinClose", "toviWinMax", "toviWinMin"}));
 
     const ui::FrameOptions& o = app.options.at(0);
     EXPECT_TRUE(o.style.popup && o.style.border && o.style.systemMenu);
