@@ -15,15 +15,13 @@ std::string displayOpenFailedText(const std::string& port) {
 }
 
 Decision decideCommand(const std::vector<std::string>& args) {
-    if (args.size() < 2) return {Command::None, kNoParameters};
+    if (args.size() < 2) return {std::nullopt, kNoParameters};
     const std::size_t count = args.size() - 1;
     const std::string word = asciiUpper(args[1]);
-    static constexpr Command commands[] = {Command::Print, Command::OpenCash, Command::Display, Command::Update,
-                                           Command::PrintRaw};
     for (const protocol::CommandWord& row : protocol::kCommandWords) {
-        if (row.count == count && word == row.upper) return {commands[static_cast<std::size_t>(row.command)], {}};
+        if (row.count == count && word == row.upper) return {row.command, {}};
     }
-    return {Command::Unknown, wrongCallText(word)};
+    return {std::nullopt, wrongCallText(word)};
 }
 
 std::string wrongCallText(const std::string& word) { return std::string(kYourCommandWas) + word + "\n" + kWrongParameters; }
@@ -100,11 +98,12 @@ void showOnDisplay(DeviceLibraries& devices, SupportSystem& system, const std::s
 
 void dispatchCommand(const std::vector<std::string>& args, DeviceLibraries& devices, SupportSystem& system) {
     const Decision decision = decideCommand(args);
-    switch (decision.command) {
-        case Command::None:
-        case Command::Unknown:
-            system.showMessage(decision.message);
-            return;
+    if (!decision.command) {
+        system.showMessage(decision.message);
+        return;
+    }
+    using protocol::Command;
+    switch (*decision.command) {
         case Command::Print:
             switch (printReceipt(devices, system, protocol::printWords(args))) {
                 case PrintResult::Printed: break;

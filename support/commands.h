@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,11 +24,10 @@ inline constexpr const char* kDisplaySendFailed = "顾客显示屏发送失败";
 // "顾客显示屏" + port + "打开出错" LF "请检查顾客显示屏接口设置是否正确".
 std::string displayOpenFailedText(const std::string& port);
 
-enum class Command { None, Print, OpenCash, Display, Update, PrintRaw, Unknown };
-
 struct Decision {
-    Command command = Command::None;
-    // The message to show instead of running a command (None and Unknown), else empty.
+    // Nothing when the arguments name no command: then message says why (no parameters, or a
+    // wrong call), else it is empty.
+    std::optional<protocol::Command> command;
     std::string message;
 };
 

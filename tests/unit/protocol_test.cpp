@@ -14,7 +14,7 @@ struct RoundTrip {
     const char* name;
     client::DeviceCommand (*build)(std::string_view);
     std::string json;
-    support::Command command;
+    protocol::Command command;
     std::vector<std::string> words;  // after the command word, as the support program reads them
 };
 
@@ -31,22 +31,22 @@ TEST_P(Protocol, TheSupportProgramReadsBackWhatTheClientBuilt) {
     ASSERT_EQ(support::decideCommand(args).command, c.command) << built.commandLine;
     std::vector<std::string> words;
     switch (c.command) {
-        case support::Command::Print: {
+        case protocol::Command::Print: {
             const protocol::PrintWords w = protocol::printWords(args);
             words = {w.jobFile, w.printer, w.openDrawer, w.cut, w.feedLines};
             ASSERT_TRUE(built.job.has_value());
             EXPECT_EQ(built.job->name, w.jobFile);
             break;
         }
-        case support::Command::PrintRaw: {
+        case protocol::Command::PrintRaw: {
             const protocol::PrintRawWords w = protocol::printRawWords(args);
             words = {w.jobFile, w.printer};
             ASSERT_TRUE(built.job.has_value());
             EXPECT_EQ(built.job->name, w.jobFile);
             break;
         }
-        case support::Command::OpenCash: words = {protocol::openCashWords(args).printer}; break;
-        case support::Command::Display: {
+        case protocol::Command::OpenCash: words = {protocol::openCashWords(args).printer}; break;
+        case protocol::Command::Display: {
             const protocol::DisplayWords w = protocol::displayWords(args);
             words = {w.mode, w.amount, w.port, w.baud};
             break;
@@ -60,27 +60,27 @@ INSTANTIATE_TEST_SUITE_P(
     Table, Protocol,
     ::testing::Values(
         RoundTrip{"Receipt", receipt, R"({"interface":"USB","opencash":"TRUE","cut":"TRUE","blankrow":"3","data":"a"})",
-                  support::Command::Print, {"PrintOut1.txt", "USB", "TRUE", "TRUE", "3"}},
+                  protocol::Command::Print, {"PrintOut1.txt", "USB", "TRUE", "TRUE", "3"}},
         RoundTrip{"Settlement", settlement,
                   R"({"interface":"lpt1","opencash":"false","cut":"true","blankrow":"0","data":"b"})",
-                  support::Command::Print, {"RiJie.txt", "lpt1", "false", "true", "0"}},
+                  protocol::Command::Print, {"RiJie.txt", "lpt1", "false", "true", "0"}},
         RoundTrip{"ChineseDeviceName", receipt,
                   R"({"interface":"收银打印机","opencash":"1","cut":"2","blankrow":"255","data":""})",
-                  support::Command::Print, {"PrintOut1.txt", "收银打印机", "1", "2", "255"}},
-        RoundTrip{"RawJob", client::printRawRequest, R"({"interface":"lpt1","data":"G0A="})", support::Command::PrintRaw,
+                  protocol::Command::Print, {"PrintOut1.txt", "收银打印机", "1", "2", "255"}},
+        RoundTrip{"RawJob", client::printRawRequest, R"({"interface":"lpt1","data":"G0A="})", protocol::Command::PrintRaw,
                   {"PrintRaw1.bin", "lpt1"}},
-        RoundTrip{"Drawer", client::opencashRequest, R"({"interface":"COM2"})", support::Command::OpenCash, {"COM2"}},
+        RoundTrip{"Drawer", client::opencashRequest, R"({"interface":"COM2"})", protocol::Command::OpenCash, {"COM2"}},
         RoundTrip{"Display", client::displayRequest,
                   R"({"interface":"COM3","display_type":"2","ysje":"12.50","baudrate":"9600"})",
-                  support::Command::Display, {"2", "12.50", "COM3", "9600"}},
+                  protocol::Command::Display, {"2", "12.50", "COM3", "9600"}},
         RoundTrip{"DisplayClear", client::displayRequest,
                   R"({"interface":"COM1","display_type":"5","ysje":"-0.01","baudrate":"2400"})",
-                  support::Command::Display, {"5", "-0.01", "COM1", "2400"}}),
+                  protocol::Command::Display, {"5", "-0.01", "COM1", "2400"}}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST(Protocol, TheUpdateHandOffIsTheBareWord) {
     EXPECT_EQ(support::decideCommand(splitCommandLine("tovipos_print.exe " + protocol::updateCommandLine())).command,
-              support::Command::Update);
+              protocol::Command::Update);
 }
 
 }  // namespace

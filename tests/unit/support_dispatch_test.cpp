@@ -19,19 +19,19 @@ const std::string kWrong = "\n调用参数不正确";
 TEST(DecideCommand, CountSelectsTheWord) {
     struct Case {
         Args args;
-        Command command;
+        std::optional<tovi::protocol::Command> command;
         std::string message;
     };
     const Case cases[] = {
-        {{}, Command::None, "调用参数不能为空"},
-        {{"p", "Print", "f", "USB", "TRUE", "TRUE", "3"}, Command::Print, ""},
-        {{"p", "opencash"}, Command::Unknown, "您的调用命令是:OPENCASH" + kWrong},
-        {{"p", "a", "b", "c"}, Command::Unknown, "您的调用命令是:A" + kWrong},
-        {{"p", "打印é"}, Command::Unknown, "您的调用命令是:打印é" + kWrong},
-        {{"p", ""}, Command::Unknown, "您的调用命令是:" + kWrong},
-        {{"p", "print ", "f", "USB", "TRUE", "TRUE", "3"}, Command::Unknown, "您的调用命令是:PRINT " + kWrong},
-        {{"p", "PrintRaw", "f", "USB"}, Command::PrintRaw, ""},
-        {{"p", "printraw", "f"}, Command::Unknown, "您的调用命令是:PRINTRAW" + kWrong},
+        {{}, std::nullopt, "调用参数不能为空"},
+        {{"p", "Print", "f", "USB", "TRUE", "TRUE", "3"}, tovi::protocol::Command::Print, ""},
+        {{"p", "opencash"}, std::nullopt, "您的调用命令是:OPENCASH" + kWrong},
+        {{"p", "a", "b", "c"}, std::nullopt, "您的调用命令是:A" + kWrong},
+        {{"p", "打印é"}, std::nullopt, "您的调用命令是:打印é" + kWrong},
+        {{"p", ""}, std::nullopt, "您的调用命令是:" + kWrong},
+        {{"p", "print ", "f", "USB", "TRUE", "TRUE", "3"}, std::nullopt, "您的调用命令是:PRINT " + kWrong},
+        {{"p", "PrintRaw", "f", "USB"}, tovi::protocol::Command::PrintRaw, ""},
+        {{"p", "printraw", "f"}, std::nullopt, "您的调用命令是:PRINTRAW" + kWrong},
     };
     for (const auto& c : cases) {
         const Decision d = decideCommand(c.args);
