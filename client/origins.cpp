@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "common/ascii.h"
+
 namespace tovi::client {
 
 namespace {
@@ -9,13 +11,7 @@ namespace {
 bool isAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 bool isSchemeChar(char c) { return isAlpha(c) || isDigit(c) || c == '+' || c == '-' || c == '.'; }
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
-
-std::string lowered(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) c = lower(c);
-    return out;
-}
+using ascii::lowered;
 
 constexpr std::string_view kFileOrigin = "file://";
 // Where the authority of an address ends; "\" counts as "/" in http addresses, as browsers read them.
@@ -25,7 +21,7 @@ constexpr std::string_view kAuthorityEnd = "/\\?#";
 // ".". Anything else (percent escapes, non-ASCII names, blanks) is refused rather than normalised:
 // a host that browsers would rewrite cannot be compared as written.
 bool isNameChar(char c) { return isAlpha(c) || isDigit(c) || c == '-' || c == '.' || c == '_'; }
-bool isIpv6Char(char c) { return isDigit(c) || (lower(c) >= 'a' && lower(c) <= 'f') || c == ':' || c == '.'; }
+bool isIpv6Char(char c) { return ascii::hexValue(c) >= 0 || c == ':' || c == '.'; }
 
 // scheme "://" authority, the authority being the whole of text (an entry) or what comes before
 // the path, query or fragment (an address, whose user name and password are dropped).

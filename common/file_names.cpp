@@ -1,10 +1,10 @@
 #include "common/file_names.h"
 
+#include "common/ascii.h"
+
 namespace tovi {
 
 namespace {
-
-char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
 
 // Characters that no Windows file name may hold; "*" and "?" would also turn a folder listing into
 // a pattern.
@@ -14,13 +14,7 @@ bool forbiddenInName(char c) {
 
 }  // namespace
 
-bool sameFileName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
-    }
-    return true;
-}
+bool sameFileName(std::string_view a, std::string_view b) { return ascii::equalsIgnoringCase(a, b); }
 
 bool isDeviceName(std::string_view component) {
     std::string_view base = component.substr(0, component.find('.'));

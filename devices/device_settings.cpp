@@ -1,5 +1,6 @@
 #include "devices/device_settings.h"
 
+#include "common/ascii.h"
 #include "common/ini.h"
 #include "common/text.h"
 
@@ -85,9 +86,9 @@ DeviceSettings parseDeviceSettings(std::string_view iniText, std::string_view li
     }
     for (const IniFile::Entry& e : ini.entries()) {
         if (e.section == "ports" && !e.key.empty() && !e.value.empty()) {
-            s.ports[asciiUpper(e.key)] = e.value;
+            s.ports[ascii::uppered(e.key)] = e.value;
         } else if (e.section == "serial") {
-            const auto n = numberedName(asciiUpper(e.key), "PORT");
+            const auto n = numberedName(ascii::uppered(e.key), "PORT");
             if (n && *n >= 1 && !e.value.empty()) s.serialPorts[*n] = e.value;
         }
     }
@@ -140,7 +141,7 @@ std::string printableName(std::string_view text) {
 }
 
 std::optional<int> devicePortNumber(std::string_view name, std::string_view prefix) {
-    const auto n = numberedName(asciiUpper(name), prefix);
+    const auto n = numberedName(ascii::uppered(name), prefix);
     if (!n || name[prefix.size()] == '0' || *n > 256) return std::nullopt;
     return n;
 }
@@ -169,7 +170,7 @@ std::optional<std::string> serialDevice(const DeviceSettings& settings, int port
 }
 
 std::optional<PortTarget> resolvePort(const DeviceSettings& settings, std::string_view port, PathStyle style) {
-    const std::string name = asciiUpper(port);
+    const std::string name = ascii::uppered(port);
     std::string path;
     if (const auto it = settings.ports.find(name); it != settings.ports.end())
         path = it->second;
@@ -177,9 +178,9 @@ std::optional<PortTarget> resolvePort(const DeviceSettings& settings, std::strin
         path = name;
     else
         return std::nullopt;
-    const std::string target = asciiUpper(path);
+    const std::string target = ascii::uppered(path);
 
-    if (target.rfind(asciiUpper(kTcpTargetPrefix), 0) == 0)
+    if (target.rfind(ascii::uppered(kTcpTargetPrefix), 0) == 0)
         return PortTarget{path.substr(kTcpTargetPrefix.size()), false, true};
     if (style == PathStyle::Windows) {
         if (devicePortNumber(target, "COM") || devicePortNumber(target, "LPT")) return PortTarget{"\\\\.\\" + path, true};

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "common/ascii.h"
 #include "common/text.h"
 #include "devices/device_settings.h"
 
@@ -44,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const DeviceSettings s = parseDeviceSettings(ini, "/p", style);
         (void)choosePrinter(s, "/p", style);
         const auto target = resolvePort(s, port, style);
-        const std::string upper = tovi::asciiUpper(port);
+        const std::string upper = tovi::ascii::uppered(port);
         if (target && !s.ports.count(upper) && !isPortName(upper)) std::abort();
         if (target && target->network) checkAddress(target->path);
     }

@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "common/ascii.h"
 #include "common/integer.h"
 #include "common/text.h"
 #include "devices/escpos.h"
@@ -17,7 +18,7 @@ std::string displayOpenFailedText(const std::string& port) {
 Decision decideCommand(const std::vector<std::string>& args) {
     if (args.size() < 2) return {std::nullopt, kNoParameters};
     const std::size_t count = args.size() - 1;
-    const std::string word = asciiUpper(args[1]);
+    const std::string word = ascii::uppered(args[1]);
     for (const protocol::CommandWord& row : protocol::kCommandWords) {
         if (row.count == count && word == row.upper) return {row.command, {}};
     }
@@ -47,9 +48,9 @@ bool sendToPrinter(DeviceLibraries& devices, const std::string& printer, const s
 }
 
 PrintResult printReceipt(DeviceLibraries& devices, SupportSystem& system, const protocol::PrintWords& words) {
-    const std::string port = asciiUpper(words.printer);
-    const bool drawer = asciiUpper(words.openDrawer) == "TRUE";
-    const bool cutPaper = asciiUpper(words.cut) == "TRUE";
+    const std::string port = ascii::uppered(words.printer);
+    const bool drawer = ascii::uppered(words.openDrawer) == "TRUE";
+    const bool cutPaper = ascii::uppered(words.cut) == "TRUE";
     const std::int32_t feed = parseInt32(words.feedLines);
     // A page's feed count must not turn one receipt into a roll of blank paper.
     if (feed > kMaxFeedLines) return PrintResult::WrongCall;
@@ -62,7 +63,7 @@ PrintResult printReceipt(DeviceLibraries& devices, SupportSystem& system, const 
 }
 
 bool printRawJob(DeviceLibraries& devices, SupportSystem& system, const protocol::PrintRawWords& words) {
-    const std::string port = asciiUpper(words.printer);
+    const std::string port = ascii::uppered(words.printer);
     const FileKind kind = system.fileKind(words.jobFile);
     if (kind == FileKind::Missing || kind == FileKind::Directory) return false;
     const std::string content = system.readFile(words.jobFile);
@@ -72,7 +73,7 @@ bool printRawJob(DeviceLibraries& devices, SupportSystem& system, const protocol
 }
 
 bool openCashDrawer(DeviceLibraries& devices, const std::string& printer) {
-    return sendToPrinter(devices, asciiUpper(printer), drawerBuffer());
+    return sendToPrinter(devices, ascii::uppered(printer), drawerBuffer());
 }
 
 void showOnDisplay(DeviceLibraries& devices, SupportSystem& system, const std::string& mode,
@@ -108,7 +109,7 @@ void dispatchCommand(const std::vector<std::string>& args, DeviceLibraries& devi
             switch (printReceipt(devices, system, protocol::printWords(args))) {
                 case PrintResult::Printed: break;
                 case PrintResult::Failed: system.showMessage(kPrintFailed); break;
-                case PrintResult::WrongCall: system.showMessage(wrongCallText(asciiUpper(args[1]))); break;
+                case PrintResult::WrongCall: system.showMessage(wrongCallText(ascii::uppered(args[1]))); break;
             }
             return;
         case Command::PrintRaw:

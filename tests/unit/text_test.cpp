@@ -1,5 +1,7 @@
 #include "common/text.h"
 
+#include "common/ascii.h"
+
 #include "common/base64.h"
 
 #include <gtest/gtest.h>
@@ -47,11 +49,19 @@ TEST(Text, Utf16RoundTrip) {
     EXPECT_EQ(tovi::utf8ToUtf16("\xFF"), std::u16string(1, u'\uFFFD'));
 }
 
-TEST(Text, AsciiUpperTouchesOnlyLetters) {
-    EXPECT_EQ(tovi::asciiUpper("print"), "PRINT");
-    EXPECT_EQ(tovi::asciiUpper("lpt1 usb_True"), "LPT1 USB_TRUE");
-    EXPECT_EQ(tovi::asciiUpper("é中z"), "é中Z");  // bytes of multi-byte characters are kept
-    EXPECT_EQ(tovi::asciiUpper("`{@["), "`{@[");
+TEST(Ascii, CaseAndHexTouchOnlyAsciiLettersAndDigits) {
+    using namespace tovi::ascii;
+    EXPECT_EQ(uppered("lpt1 usb_True"), "LPT1 USB_TRUE");
+    EXPECT_EQ(uppered("é中z`{@["), "é中Z`{@[");  // bytes of multi-byte characters are kept
+    EXPECT_EQ(lowered("HTTPS://Shop.Example@[AZ]"), "https://shop.example@[az]");
+    EXPECT_TRUE(equalsIgnoringCase("PrintOut1.TXT", "printout1.txt"));
+    EXPECT_FALSE(equalsIgnoringCase("É", "é"));
+    EXPECT_FALSE(equalsIgnoringCase("a", "ab"));
+    const std::string bytes("\x00\x7f\x80\xff\xab", 5);
+    EXPECT_EQ(hex(bytes), "007f80ffab");
+    EXPECT_EQ(hex(bytes, HexCase::Upper), "007F80FFAB");
+    EXPECT_EQ(unhex("007F80ffAb"), bytes);
+    for (const char* bad : {"0", "0g", "zz", "0 ", "1x"}) EXPECT_EQ(unhex(bad), std::nullopt) << bad;
 }
 
 }  // namespace
