@@ -327,8 +327,10 @@ bool Store::makeFoldersFor(const std::string& file, const std::string& top) cons
     return true;
 }
 
+InstallLock::InstallLock(const Store& store) : lock_(store.localPath(kLockFile)) {}
+
 void Store::install(const ReleaseId& current, const ReleaseId& candidate, const std::vector<Placement>& placements) const {
-    const NamedLock lock(localPath(kLockFile));
+    const InstallLock lock(*this);
     if (!lock.held()) throw ioError("another client installs a release now, or no lock can be made: " + localPath(kLockFile));
     removeLeftovers();
     const std::optional<State> prior = load();
@@ -426,7 +428,11 @@ bool Store::keepClient(const std::string& clientFile) const {
     }
 }
 
-bool Store::rollBack(State state, const std::string& reason, bool* clientRestored) const {
+bool Store::rollBack(const InstallLock& lock, State state, const std::string& reason, bool* clientRestored) const {
+    if (!lock.held()) {
+        note("rollback: another process installs or puts back a release now; tried again later");
+        return false;
+    }
     if (state.rollback.empty()) {
         // Recorded first: a rollback cut short is carried on by the next start, whatever counts.
         state.rollback = reason;
@@ -498,7 +504,7 @@ bool Store::rollBack(State state, const std::string& reason, bool* clientRestore
 }
 
 bool putBackCutInstall(const Store& store) {
-    const NamedLock lock(store.localPath(kLockFile));
+    const InstallLock lock(store);
     if (!lock.held()) return false;  // another client installs now: not cut short
     store.removeLeftovers();
     const std::optional<State> s = store.load();
@@ -528,12 +534,15 @@ bool putBackCutInstall(const Store& store) {
         }
     }
     bool clientRestored = false;
-    store.rollBack(*s, s->rollback.empty() ? "the install of " + described(s->candidate) + " was cut short" : s->rollback,
+    store.rollBack(lock, *s, s->rollback.empty() ? "the install of " + described(s->candidate) + " was cut short" : s->rollback,
                    &clientRestored);
     return clientRestored;
 }
 
 TrialStart beginStart(const Store& store) {
+    // Held while the state is read and changed: an install placing files now is left alone.
+    const InstallLock lock(store);
+    if (!lock.held()) return {};
     store.removeLeftovers();
     std::optional<State> s = store.load();
     if (!s) return {};
@@ -542,7 +551,7 @@ TrialStart beginStart(const Store& store) {
                                                         : "its last " + std::to_string(s->failedStarts) +
                                                               " starts ended before it proved itself";
         TrialStart start;
-        store.rollBack(*s, reason, &start.restart);
+        store.rollBack(lock, *s, reason, &start.restart);
         return start;
     }
     ++s->failedStarts;

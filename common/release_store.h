@@ -18,6 +18,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/files.h"
+
 namespace tovi::release {
 
 inline constexpr std::string_view kStoreFolder = "tovipos.previous";
@@ -95,6 +97,21 @@ Plan planInstall(const std::optional<State>& prior, const ReleaseId& current, co
                  const std::vector<Placement>& placements, const std::vector<bool>& exists,
                  const std::vector<bool>& stored, const std::string& tag);
 
+class Store;
+
+// The lock beside the store (kLockFile), held by whoever moves release files: an install, the put-
+// back of one cut short, a rollback. Two processes never move them at once, so that a rollback
+// never puts back files under an install that is placing them, nor the other way round. Taken at
+// once or not at all.
+class InstallLock {
+public:
+    explicit InstallLock(const Store& store);
+    bool held() const { return lock_.held(); }
+
+private:
+    NamedLock lock_;
+};
+
 class Store {
 public:
     using Log = std::function<void(std::string_view)>;
@@ -126,8 +143,9 @@ public:
     // Puts the previous release back: config.ini's version and serial, the failed release recorded,
     // every kept file back, every added file and the hand-off file removed, then the store. True
     // when all of it worked; otherwise the state keeps the reason and the next start tries again.
+    // Without the lock held it changes nothing and returns false.
     // clientRestored: set when the client's executable was among the files put back.
-    bool rollBack(State state, const std::string& reason, bool* clientRestored = nullptr) const;
+    bool rollBack(const InstallLock& lock, State state, const std::string& reason, bool* clientRestored = nullptr) const;
 
     std::string folder() const;
     std::string localPath(std::string_view relative) const;
@@ -172,7 +190,8 @@ struct TrialStart {
 bool putBackCutInstall(const Store& store);
 
 // Before anything of the release is loaded: rolls back when that is due, otherwise counts this
-// start as a failed trial start until prove or excuse says otherwise.
+// start as a failed trial start until prove or excuse says otherwise. While another process holds
+// the install lock (it installs or rolls back now), the start is neither counted nor on trial.
 TrialStart beginStart(const Store& store);
 
 // The release has proven itself in this start: the store goes. True when it was removed now.

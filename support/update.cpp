@@ -75,8 +75,13 @@ void watchClient(SupportSystem& system, const release::Store& store, const relea
         const std::string reason = *status < 0 ? "the new client could not be started"
                                                : "the new client ended before it proved itself (exit status " +
                                                      std::to_string(*status) + ")";
-        for (int tries = 1; !store.rollBack(*state, reason) && tries < kRollbackTries; ++tries) {
-            system.sleepMs(kRollbackRetryMs);
+        for (int tries = 1; tries <= kRollbackTries; ++tries) {
+            if (tries > 1) system.sleepMs(kRollbackRetryMs);
+            // Under the install lock, like every move of release files, and with the state read
+            // again under it: a client may have installed or put back meanwhile.
+            const release::InstallLock lock(store);
+            const std::optional<release::State> now = store.load();
+            if (!now || now->installTag != tag || store.rollBack(lock, *now, reason)) break;
         }
         system.startClient();
         return;

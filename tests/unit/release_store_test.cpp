@@ -139,7 +139,13 @@ protected:
 };
 
 const auto failingStarts = [](const Store& s) {
-    for (int i = 0; i < 3; ++i) beginStart(s);
+    for (int i = 0; i < 3; ++i) {
+        const auto before = s.load();
+        auto other = std::make_unique<NamedLock>(s.localPath(kLockFile));  // another client installs now
+        EXPECT_EQ((beginStart(s), s.load()), before);
+        other.reset();
+        beginStart(s);
+    }
 };
 
 // A release whose starts all fail: three starts after its install it is gone again, recorded. An
