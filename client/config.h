@@ -1,5 +1,5 @@
 // config.ini: section "base"; the start-up reads "url" and "trustedOrigins" (the update check reads
-// its own keys, see client/updater). Opened by its bare name in the current folder, read afresh by each reader.
+// its own keys, see update/). Opened by its bare name in the current folder, read afresh by each reader.
 #pragma once
 
 #include <string>

@@ -19,15 +19,15 @@
 #include "common/error.h"
 #include "common/messages.h"
 #include "common/paths.h"
-#include "common/release_store.h"
+#include "update/release_store.h"
 #include "common/process.h"
 #include "common/support_protocol.h"
 #include "ui/ui.h"
 
-#include "client/updater/handoff.h"
-#include "client/updater/openssl.h"
-#include "client/updater/rollout.h"
-#include "client/updater/update_check.h"
+#include "update/handoff.h"
+#include "net/openssl.h"
+#include "update/rollout.h"
+#include "update/update_check.h"
 
 namespace tovi::client {
 

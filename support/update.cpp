@@ -1,7 +1,7 @@
 #include "support/update.h"
 
 #include "common/process.h"
-#include "common/release_store.h"
+#include "update/release_store.h"
 
 namespace tovi::support {
 

@@ -10,7 +10,7 @@
 
 #include "common/ini.h"
 #include "common/process.h"
-#include "common/release_store.h"
+#include "update/release_store.h"
 #include "support_fakes.h"
 
 namespace {

@@ -7,14 +7,14 @@
 #include <cstdio>
 #include <ctime>
 
-#include "client/updater/manifest.h"
-#include "client/updater/sha1.h"
-#include "client/updater/signature.h"
+#include "update/manifest.h"
+#include "update/sha1.h"
+#include "update/signature.h"
 #include "common/entry.h"
 #include "common/error.h"
 #include "common/files.h"
 #include "common/paths.h"
-#include "common/release_store.h"
+#include "update/release_store.h"
 #include "common/text.h"
 
 namespace tovi::publish {

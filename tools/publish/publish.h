@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "client/updater/openssl.h"
+#include "net/openssl.h"
 #include "tools/publish/keys.h"
 
 namespace tovi::publish {
