@@ -1,6 +1,8 @@
 #include "support/update.h"
 
 #include "common/process.h"
+#include "update/config_ini.h"
+#include "update/handoff.h"
 #include "update/release_store.h"
 
 namespace tovi::support {
@@ -93,9 +95,9 @@ void watchClient(SupportSystem& system, const release::Store& store, const relea
 void finishUpdate(SupportSystem& system) {
     system.sleepMs(kWaitBeforeMoveMs);
     const std::string folder = system.programFolder();
-    const std::string src = folder + system.separator() + std::string(kNewClientFile);
+    const std::string src = folder + system.separator() + std::string(updater::kHandOffFile);
     const std::string dst = folder + system.separator() + kClientProgram;
-    const release::Store store(folder, protocol::kConfigFile, system.separator(),
+    const release::Store store(folder, config::kFile, system.separator(),
                                [&system](std::string_view text) { system.log(std::string(text)); });
     const std::optional<release::State> trial = store.load();
     // The client being replaced belongs to the previous release: kept before it is overwritten.

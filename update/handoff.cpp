@@ -42,7 +42,7 @@ bool handOffPending(const std::string& programFolder, const std::string& clientP
         // One that cannot be removed yet (another client still has it loaded) goes next time.
         if (isAsideName(name)) removeFile(programFolder + separator + name);
     }
-    const std::string handOff = programFolder + separator + std::string(kSelfUpdatePath);
+    const std::string handOff = programFolder + separator + std::string(kHandOffFile);
     if (entryKind(handOff) != EntryKind::File) return false;
     if (sameContent(handOff, clientPath)) {
         removeFile(handOff);

@@ -3,8 +3,14 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace tovi::updater {
+
+// The new client as the check stores it beside the programs, until the support program moves it
+// over the client's file (kClientProgram): "tovipos.exe.txt" on every platform, the name every
+// installed support program looks for.
+inline constexpr std::string_view kHandOffFile = "tovipos.exe.txt";
 
 // Removes the files that an update renamed aside in the program folder (a library that was loaded
 // while it was replaced). Then looks for the hand-off file: a new client that an update stored

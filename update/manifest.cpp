@@ -2,10 +2,13 @@
 
 #include <rapidjson/document.h>
 #include <rapidjson/error/en.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
 
 #include "common/error.h"
 #include "common/file_names.h"
 #include "common/process.h"
+#include "update/handoff.h"
 #include "update/release_store.h"
 #include "common/text.h"
 
@@ -95,6 +98,45 @@ Manifest parseManifest(std::string_view body) {
     return m;
 }
 
+std::string manifestText(const std::string& version, const std::vector<ListedFile>& files,
+                         std::optional<std::uint64_t> serial, std::optional<int> rollout) {
+    rapidjson::StringBuffer buf;
+    rapidjson::Writer<rapidjson::StringBuffer> w(buf);
+    w.StartObject();
+    w.Key("version");
+    w.String(version.data(), static_cast<rapidjson::SizeType>(version.size()));
+    if (serial) {
+        w.Key("serial");
+        w.Uint64(*serial);
+    }
+    if (rollout) {
+        w.Key("rollout");
+        w.Int(*rollout);
+    }
+    w.Key("list");
+    w.StartArray();
+    for (const auto& f : files) {
+        const std::string name = f.path + std::string(kServedSuffix);
+        const std::string gb = utf8ToGb2312(name);
+        if (gb2312ToUtf8(gb) != name) throw valueError("path cannot be written in GB2312: " + f.path);
+        w.StartObject();
+        w.Key("sha1");
+        w.String(f.sha1.data(), static_cast<rapidjson::SizeType>(f.sha1.size()));
+        w.Key("path");
+        // GB2312 bytes go out as they are: the writer does not validate or escape bytes >= 0x80,
+        // and no GB2312 byte of a two-byte character is a quote or a backslash.
+        w.String(gb.data(), static_cast<rapidjson::SizeType>(gb.size()));
+        if (f.executable) {
+            w.Key("executable");
+            w.Bool(true);
+        }
+        w.EndObject();
+    }
+    w.EndArray();
+    w.EndObject();
+    return std::string(buf.GetString(), buf.GetSize()) + "\n";
+}
+
 std::uint64_t manifestSerial(const Manifest& m) {
     if (!m.serial) throw valueError(m.serialError);
     return *m.serial;
@@ -120,6 +162,8 @@ std::string dropLastChars(std::string_view utf8, std::size_t n) {
 namespace {
 
 constexpr const char* kLeavesFolder = "path leaves the program folder";
+// The client as every list may name it: the hand-off file without its suffix ("tovipos.exe").
+constexpr std::string_view kListedClient = kHandOffFile.substr(0, kHandOffFile.size() - kServedSuffix.size());
 
 std::vector<std::string> splitAt(std::string_view text, char separator) {
     std::vector<std::string> parts;
@@ -213,16 +257,16 @@ EntryNames entryNames(const ManifestEntry& entry, const std::string& updateUrl, 
         throw valueError("list.txt: path names the previous release's store: " + n.utf8Path);
     const bool topLevel = rel.parts.size() == 1;
     // Written by the update, moved by the hand-off: never a file of the release itself.
-    if (topLevel && sameFileName(name, kSelfUpdatePath)) throw valueError("list.txt: path names the hand-off file: " + n.utf8Path);
+    if (topLevel && sameFileName(name, kHandOffFile)) throw valueError("list.txt: path names the hand-off file: " + n.utf8Path);
     // File names on Windows ignore letter case, so "TOVIPOS.EXE.txt" and "x/../tovipos.exe.txt"
     // replace the running client just as "tovipos.exe.txt" does.
     // The client as this platform names it too (Linux: "tovipos"): every new client goes through the
     // hand-off, which gives it execute permission and watches it.
-    n.selfUpdate = topLevel && (sameFileName(name, kClientExecutable) || sameFileName(name, kClientProgram));
+    n.selfUpdate = topLevel && (sameFileName(name, kListedClient) || sameFileName(name, kClientProgram));
     std::string folder = programFolder;
     if (folder.empty() || folder.back() != separator) folder += separator;
-    n.localPath = folder + (n.selfUpdate ? std::string(kClientExecutable) : joined(rel.parts, separator));
-    n.target = n.selfUpdate ? folder + std::string(kSelfUpdatePath) : n.localPath;
+    n.localPath = folder + (n.selfUpdate ? std::string(kClientProgram) : joined(rel.parts, separator));
+    n.target = n.selfUpdate ? folder + std::string(kHandOffFile) : n.localPath;
     std::string inner = programFolder;
     for (std::size_t i = 0; i + 1 < rel.parts.size(); ++i) {
         if (inner.empty() || inner.back() != separator) inner += separator;

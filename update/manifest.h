@@ -1,6 +1,7 @@
-// The update manifest "list.txt" and the names derived for each of its entries.
+// The update list "list.txt", read (by the check) and written (by publish) here, and the names
+// derived for each of its entries.
 //
-// The manifest is one JSON object: "version" (a string; opaque, compared byte for byte) and "list"
+// The list is one JSON object: "version" (a string; opaque, compared byte for byte) and "list"
 // (an array of objects with "sha1" and "path"). Paths are GB2312 bytes written raw inside the JSON
 // strings, so the parser keeps bytes as they are (no UTF-8 validation).
 #pragma once
@@ -13,9 +14,15 @@
 
 #include "common/file_names.h"
 #include "common/files.h"
-#include "common/support_protocol.h"
 
 namespace tovi::updater {
+
+// The update folder: the list, its signature (signed lists), and every file of a release under its
+// path plus kServedSuffix. A reader drops the last four characters of a listed path, whatever they
+// are; a writer appends kServedSuffix.
+inline constexpr std::string_view kListFile = "list.txt";
+inline constexpr std::string_view kSignatureFile = "list.txt.sig";
+inline constexpr std::string_view kServedSuffix = ".txt";
 
 struct ManifestEntry {
     std::string sha1;  // trimmed
@@ -45,6 +52,18 @@ inline constexpr std::uint64_t kMaxSerial = (std::uint64_t{1} << 53) - 1;
 // not an object, a missing "version" or "list", or a "rollout" that is not an integer from 1 to 100.
 Manifest parseManifest(std::string_view body);
 
+// One file of a release as publish lists it.
+struct ListedFile {
+    std::string path;  // relative, "/"-separated, UTF-8, without kServedSuffix
+    std::string sha1;
+    bool executable = false;  // a program (POSIX execute permission): "executable": true
+};
+
+// The text of list.txt for these files (paths in GB2312, kServedSuffix appended), with "serial" and
+// "rollout" when given. Throws ValueError for a path that GB2312 cannot write.
+std::string manifestText(const std::string& version, const std::vector<ListedFile>& files,
+                         std::optional<std::uint64_t> serial = std::nullopt, std::optional<int> rollout = std::nullopt);
+
 // "serial", or ValueError when it is missing or not an integer from 0 to kMaxSerial.
 std::uint64_t manifestSerial(const Manifest& m);
 
@@ -54,9 +73,6 @@ const std::vector<ManifestEntry>& manifestEntries(const Manifest& m);
 // Blank, tab, LF, CR, VT and FF removed from both ends.
 std::string_view trimWhite(std::string_view s);
 
-inline constexpr std::string_view kSelfUpdatePath = protocol::kHandOffFile;
-// The client's executable as the manifest names it locally (kSelfUpdatePath less ".txt").
-inline constexpr std::string_view kClientExecutable = "tovipos.exe";
 // Temporary names: kTempSuffix and kAsideSuffix of common/files.h.
 using tovi::kAsideSuffix;
 using tovi::kTempSuffix;
@@ -78,7 +94,8 @@ struct EntryNames {
 // folder, or nothing left once the four characters are gone), when a component ends in a dot or a
 // blank or is a Windows device name, or when it names the hand-off file or one of our temporary
 // files. Every alias of the client's executable (letter case, "./", "x/..", and on Linux "tovipos" as
-// well as "tovipos.exe") is the self-update.
+// well as "tovipos.exe") is the self-update; its local path is the client's file as this platform
+// names it (kClientProgram), its target the hand-off file.
 // separator is "\" on Windows.
 EntryNames entryNames(const ManifestEntry& entry, const std::string& updateUrl, const std::string& programFolder, char separator);
 

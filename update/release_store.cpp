@@ -13,7 +13,9 @@
 #include "common/logfile.h"
 #include "common/paths.h"
 #include "common/process.h"
-#include "common/support_protocol.h"
+#include "common/scope_guard.h"
+#include "update/config_ini.h"
+#include "update/handoff.h"
 
 namespace tovi::release {
 
@@ -24,7 +26,6 @@ constexpr std::uint64_t kMaxStateBytes = 64u * 1024 * 1024;
 // Folders of a store nest no deeper than a release's: a removal never recurses further.
 constexpr int kMaxDepth = 64;
 constexpr int kMaxFailedStarts = 1000;
-constexpr const char* kSection = "base";
 
 std::string folded(std::string_view name) {
     std::string out(name);
@@ -231,20 +232,8 @@ std::string Store::storedPath(std::string_view relative) const {
     return out;
 }
 
-namespace {
-
-Store::StepHook& processStepHook() {
-    static Store::StepHook hook;
-    return hook;
-}
-
-}  // namespace
-
-void Store::setProcessStepHook(StepHook hook) { processStepHook() = std::move(hook); }
-
 void Store::step(std::string_view name) const {
     if (step_) step_(name);
-    if (processStepHook()) processStepHook()(name);
 }
 
 void Store::note(const std::string& text) const {
@@ -355,21 +344,29 @@ void Store::install(const ReleaseId& current, const ReleaseId& candidate, const 
     // Where the file that each placement replaced went: the store, aside, or nowhere.
     std::vector<std::string> moved(placements.size());
     std::vector<bool> placed(placements.size(), false);
-    auto putBack = [&] {
+    // Armed until every file is in place: whatever ends the install early puts back what it moved.
+    // Only a complete put-back returns the store to what it was; a file that cannot go back keeps
+    // the state saved above, from which the next start puts the cut install back.
+    ScopeGuard putBack([&]() noexcept {
+        bool whole = true;
         for (std::size_t i = placements.size(); i-- > 0;) {
-            if (placed[i] && moved[i].empty()) removeFile(placements[i].target);
-            if (!moved[i].empty()) replaceFile(moved[i], placements[i].target);
+            if (placed[i] && moved[i].empty()) whole = removeFile(placements[i].target) && whole;
+            if (!moved[i].empty()) whole = replaceFile(moved[i], placements[i].target) && whole;
         }
-        if (prior) save(*prior);
-        else remove();
-    };
+        try {
+            if (!whole) note("previous release: an install could not put every file back; the next start does");
+            else if (prior) save(*prior);
+            else remove();
+        } catch (const Error& e) {
+            note(std::string("previous release: ") + e.what());
+        }
+    });
     for (std::size_t i = 0; i < placements.size(); ++i) {
         const Placement& p = placements[i];
         const bool replacing = entryKind(p.target) != EntryKind::Missing;
         // A program of the release must still start (POSIX): the download takes the permissions of
         // the file it replaces, and execute permission when the list says it is one.
         if ((replacing && !copyPermissions(p.target, p.temp)) || (p.executable && !addExecutePermission(p.temp))) {
-            putBack();
             throw ioError("cannot set the permissions of: " + p.target);
         }
         if (replacing) {
@@ -379,18 +376,17 @@ void Store::install(const ReleaseId& current, const ReleaseId& candidate, const 
             const bool keep = plan.keep[i] == Keep::InStore && !p.selfUpdate;
             const std::string to = keep ? storedPath(p.path) : temporaryNameFor(p.target, kAsideSuffix);
             if ((keep && !makeFoldersFor(to, folder())) || !replaceFile(p.target, to)) {
-                putBack();
                 throw ioError("cannot replace: " + p.target);
             }
             moved[i] = to;
         }
         step("place " + p.path);
         if (!replaceFile(p.temp, p.target)) {
-            putBack();
             throw ioError("cannot replace: " + p.target);
         }
         placed[i] = true;
     }
+    putBack.disarm();
     // Files put aside can go now; a loaded library cannot be deleted on Windows and stays aside
     // until a later start removes it.
     for (std::size_t i = 0; i < placements.size(); ++i) {
@@ -440,22 +436,18 @@ bool Store::rollBack(const InstallLock& lock, State state, const std::string& re
     }
     step("rollback config");
     try {
-        IniFile config = IniFile::load(configPath_);
-        config.set(kSection, "version", state.previous.version);
-        if (!state.previous.serial.empty() || config.find(kSection, "serial")) config.set(kSection, "serial", state.previous.serial);
+        IniFile ini = IniFile::load(configPath_);
+        ini.set(config::kSection, config::kVersion, state.previous.version);
+        if (!state.previous.serial.empty() || ini.find(config::kSection, config::kSerial))
+            ini.set(config::kSection, config::kSerial, state.previous.serial);
         // An install cut short is no trial that failed: its release is taken again.
-        if (state.installed && !state.candidate.serial.empty()) {
-            config.set(kSection, kFailedSerialKey, state.candidate.serial);
-        } else if (state.installed) {
-            config.set(kSection, kFailedVersionKey, state.candidate.version);
-            config.set(kSection, kFailedListKey, state.candidate.list);
-        }
-        replaceFileContent(configPath_, config.text());
+        if (state.installed) recordRolledBack(ini, state.candidate);
+        replaceFileContent(configPath_, ini.text());
     } catch (const Error& e) {
         note(std::string("rollback: config.ini not rewritten: ") + e.what());
     }
     // A new client waiting for its hand-off belongs to the failed release.
-    removeFile(programFolder_ + separator_ + std::string(protocol::kHandOffFile));
+    removeFile(programFolder_ + separator_ + std::string(updater::kHandOffFile));
 
     std::vector<std::string> failed;
     int restored = 0;
@@ -503,6 +495,22 @@ bool Store::rollBack(const InstallLock& lock, State state, const std::string& re
     return true;
 }
 
+void recordRolledBack(IniFile& config, const ReleaseId& release) {
+    using namespace tovi::config;
+    if (!release.serial.empty()) {
+        config.set(kSection, kFailedSerial, release.serial);
+    } else {
+        config.set(kSection, kFailedVersion, release.version);
+        config.set(kSection, kFailedList, release.list);
+    }
+}
+
+bool wasRolledBack(const IniFile& config, const ReleaseId& release) {
+    using namespace tovi::config;
+    if (!release.serial.empty()) return config.get(kSection, kFailedSerial, "") == release.serial;
+    return config.get(kSection, kFailedVersion, "") == release.version && config.get(kSection, kFailedList, "") == release.list;
+}
+
 bool putBackCutInstall(const Store& store) {
     const InstallLock lock(store);
     if (!lock.held()) return false;  // another client installs now: not cut short
@@ -515,7 +523,7 @@ bool putBackCutInstall(const Store& store) {
     // and a folder that only the cut release had goes with its last file.
     std::vector<std::string> paths = s->replaced;
     paths.insert(paths.end(), s->added.begin(), s->added.end());
-    paths.emplace_back(protocol::kHandOffFile);
+    paths.emplace_back(updater::kHandOffFile);
     const std::size_t top = store.localPath("").size();
     for (const auto& path : paths) {
         const std::string file = store.localPath(path);

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "common/files.h"
+#include "common/ini.h"
 
 namespace tovi::release {
 
@@ -31,11 +32,6 @@ inline constexpr std::string_view kLockFile = "tovipos.previous.lock";
 // Trial starts that may end before the release has proven itself; the next start rolls back.
 inline constexpr int kFailedStartsAllowed = 2;
 
-// config.ini, section base: the release that was rolled back, never installed again while it is
-// offered. Signed lists by their serial, unsigned ones by version and the SHA-1 of list.txt.
-inline constexpr const char* kFailedSerialKey = "failedSerial";
-inline constexpr const char* kFailedVersionKey = "failedVersion";
-inline constexpr const char* kFailedListKey = "failedList";
 
 struct ReleaseId {
     std::string version;
@@ -131,7 +127,9 @@ public:
     void removeLeftovers() const;
 
     // Moves every placement into place, keeping what it replaces as planInstall says. Failing, it
-    // puts every file back and leaves the store as it found it (IOError "cannot replace: " + target).
+    // puts every file back and leaves the store as it found it (IOError "cannot replace: " + target);
+    // when a file cannot be put back, the store of the install stays, and the next start puts the
+    // install back from it.
     // With no placement, a store of a release on trial takes the new release's name.
     void install(const ReleaseId& current, const ReleaseId& candidate, const std::vector<Placement>& placements) const;
 
@@ -151,9 +149,6 @@ public:
     std::string localPath(std::string_view relative) const;
     std::string storedPath(std::string_view relative) const;
     void setStepHook(StepHook hook) { step_ = std::move(hook); }
-    // Called by every store of this process as well: lets a test's stand-in for the client stop at
-    // a step of the store that its update check makes. Set before any other thread starts.
-    static void setProcessStepHook(StepHook hook);
     // A line for the log.
     void note(const std::string& text) const;
 
@@ -181,6 +176,12 @@ struct TrialStart {
     // start the restored client instead of going on.
     bool restart = false;
 };
+
+// The rolled-back release in config.ini: recorded by a rollback of a release that was installed
+// whole, and read by the check, which never installs that release again while it is offered (a
+// later one is taken). Signed lists by their serial, unsigned ones by version and list digest.
+void recordRolledBack(IniFile& config, const ReleaseId& release);
+bool wasRolledBack(const IniFile& config, const ReleaseId& release);
 
 // First of all at a start, before a pending hand-off and before anything of a release is loaded:
 // an install cut short (a power cut, a kill at any of its moves) leaves a mix of two releases. It

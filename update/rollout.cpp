@@ -6,6 +6,7 @@
 #include "common/error.h"
 #include "common/files.h"
 #include "common/ini.h"
+#include "update/config_ini.h"
 
 namespace tovi::updater {
 
@@ -36,10 +37,10 @@ std::string ensureTillId(const LibCrypto& crypto, const std::string& configPath,
                          const std::function<void(const std::string&)>& note) {
     try {
         IniFile config = IniFile::load(configPath);
-        const std::string id = config.get("base", kTillIdKey, "");
+        const std::string id = config.get(config::kSection, config::kTillId, "");
         if (isTillId(id)) return id;
         const std::string fresh = newTillId(crypto);
-        config.set("base", kTillIdKey, fresh);
+        config.set(config::kSection, config::kTillId, fresh);
         replaceFileContent(configPath, config.text());
         if (!id.empty() && note) note("tillId in config.ini is no till identity (32 hexadecimal digits): replaced by a new one");
         return fresh;

@@ -1,5 +1,5 @@
 // Staged rollouts: a release whose list.txt carries "rollout" N reaches N percent of the tills.
-// Each till holds a random identity of its own, [base] tillId in config.ini, which is never sent
+// Each till holds a random identity of its own, config.ini's tillId, which is never sent
 // anywhere; the till itself decides from it whether a release is its turn, so the update server
 // stays a folder of static files.
 #pragma once
@@ -11,8 +11,6 @@
 #include "net/openssl.h"
 
 namespace tovi::updater {
-
-inline constexpr const char* kTillIdKey = "tillId";
 
 // 32 hexadecimal digits (either case).
 bool isTillId(std::string_view text);

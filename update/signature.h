@@ -15,7 +15,6 @@ namespace tovi::updater {
 using PublicKey = std::array<unsigned char, 32>;
 using Signature = std::array<unsigned char, 64>;
 
-inline constexpr std::string_view kSignatureFile = "list.txt.sig";
 
 // The keys built into this program: the ";"-separated hex text of the TOVI_UPDATE_KEYS build
 // setting, empty when the build has none. Defined in a generated source of its own, so that a

@@ -17,6 +17,7 @@
 #include "common/ini.h"
 #include "common/paths.h"
 #include "common/process.h"
+#include "update/config_ini.h"
 #include "update/release_store.h"
 
 #ifndef TOVI_DEFAULT_HOST
@@ -33,8 +34,8 @@ constexpr std::size_t kMaxManifest = 64u * 1024 * 1024;
 constexpr std::size_t kMaxSignature = 1024;
 
 // The serial recorded by the last completed run of a signed list; 0 when none is recorded.
-std::uint64_t recordedSerial(const IniFile& config) {
-    const std::string text = config.get("base", "serial", "");
+std::uint64_t recordedSerial(const IniFile& ini) {
+    const std::string text = ini.get(config::kSection, config::kSerial, "");
     if (text.empty()) return 0;
     std::uint64_t value = 0;
     for (const char c : text) {
@@ -110,109 +111,143 @@ public:
         : ssl_(ssl), sink_(sink), selfUpdatePending_(selfUpdatePending), settings_(settings),
           connector_(tls, settings.idleTimeout), http_(connector_) {}
 
+    // The run, as named steps: each step's failure is thrown and ends it there.
     void operator()() {
-        IniFile config = IniFile::load(settings_.configPath);
-        const std::string updateUrl = config.get("base", "updateUrl", defaultUpdateUrl());
-        const std::string localVersion = config.get("base", "version", "");
-        // Only TLS authenticates the server of an unsigned list; never fetch a list in the clear.
-        if (!parseUrl(updateUrl).secure()) throw valueError("updateUrl is not an https address: " + updateUrl);
-
-        const bool isSigned = !settings_.updateKeys.empty();
-        const std::string body = isSigned ? fetchSignedList(updateUrl) : fetch(updateUrl + "list.txt", kMaxManifest);
-        const Manifest manifest = parseManifest(body);
-        const std::uint64_t serial = isSigned ? manifestSerial(manifest) : 0;
-        if (isSigned) {
-            const std::uint64_t installed = recordedSerial(config);
-            if (serial < installed) {
-                throw valueError("list.txt is older than the installed release (serial " + std::to_string(serial) + ", installed " +
-                                 std::to_string(installed) + ")");
-            }
-            // Equal versions write nothing else, but a newer serial is recorded all the same: an older
-            // signed list of another version must not pass later.
-            if (manifest.version == localVersion && serial > installed) {
-                config.set("base", "serial", std::to_string(serial));
-                writeConfig(config.text());
-            }
+        Plan plan = planRun();
+        if (plan.install) {
+            const std::vector<Target> targets = validate(plan);
+            std::vector<Staged> staged = download(targets);
+            install(plan, staged);
         }
-        if (manifest.version == localVersion) {
-            sink_.completed();
-            return;
-        }
-        const release::ReleaseId candidate{manifest.version, isSigned ? std::to_string(serial) : "", sha1Hex(ssl_.crypto, body)};
-        // A release that this till rolled back is not taken again while it is offered; a later one is.
-        if (isSigned ? config.get("base", release::kFailedSerialKey, "") == candidate.serial
-                     : config.get("base", release::kFailedVersionKey, "") == candidate.version &&
-                           config.get("base", release::kFailedListKey, "") == candidate.list) {
-            sink_.note("update: release " + manifest.version + " was rolled back on this till and is not installed again");
-            sink_.completed();
-            return;
-        }
-        if (!takesRelease(ssl_.crypto, config.get("base", kTillIdKey, ""), manifest.version, manifest.rollout)) {
-            sink_.note("update: release " + manifest.version + " held back by its staged rollout (" +
-                       std::to_string(manifest.rollout) + "% of the tills, not yet this one)");
-            sink_.completed();
-            return;
-        }
-
-        // Every entry is checked before anything is written: a bad manifest changes no file.
-        const auto& entries = manifestEntries(manifest);
-        std::vector<EntryNames> names;
-        std::vector<bool> repeated(entries.size(), false);
-        names.reserve(entries.size());
-        std::map<std::string, std::size_t> byTarget;  // letter case folded: one file on Windows
-        std::set<std::string> folders{folderOf(settings_.configPath)};
-        for (std::size_t i = 0; i < entries.size(); ++i) {
-            names.push_back(entryNames(entries[i], updateUrl, settings_.programFolder, pathSeparator()));
-            const auto [it, fresh] = byTarget.emplace(foldedCase(names.back().target), i);
-            if (!fresh) {
-                // Two different contents for one file: whichever came last would win, silently.
-                if (!sameDigest(entries[it->second].sha1, entries[i].sha1))
-                    throw valueError("list.txt: path listed twice with different contents: " + names.back().utf8Path);
-                repeated[i] = true;
-            }
-            // Only through plain folders: never clean up behind a link.
-            const auto& path = names.back().folders;
-            if (std::all_of(path.begin(), path.end(), [](const std::string& f) { return entryKind(f) == EntryKind::Folder; }))
-                folders.insert(folderOf(names.back().target));
-        }
-        removeLeftovers(folders);
-
-        // 1. Every out-of-date file is downloaded and verified into a temporary file beside its
-        //    target. A failure here changes no file.
-        const std::string client = settings_.programFolder + pathSeparator() + kClientProgram;
-        std::vector<Staged> staged;
-        bool selfUpdate = false;
-        for (std::size_t i = 0; i < entries.size(); ++i) {
-            if (repeated[i]) continue;
-            const EntryNames& n = names[i];
-            const std::string local = sha1OfFile(ssl_.crypto, n.selfUpdate ? client : n.localPath);
-            if (sameDigest(local, entries[i].sha1)) continue;
-            if (entryKind(n.target) == EntryKind::Folder) throw ioError("Unable to open file");
-            makeFolders(n);
-            staged.push_back(download(entries[i], n));
-            selfUpdate = selfUpdate || n.selfUpdate;
-        }
-        // 2. All of them are moved into place; the new client last, so that the hand-off file only
-        //    ever appears next to a complete release: whoever finds it (the next start included)
-        //    completes the hand-off. What they replace is kept as the previous release until the
-        //    new one has proven itself.
-        std::stable_partition(staged.begin(), staged.end(), [](const Staged& s) { return !s.selfUpdate; });
-        std::vector<release::Placement> placements;
-        for (const auto& st : staged) placements.push_back({st.path, st.file->path(), st.target, st.selfUpdate, st.executable});
-        release::Store store(settings_.programFolder, settings_.configPath, pathSeparator(),
-                             [this](std::string_view text) { sink_.note(std::string(text)); });
-        store.install({localVersion, config.get("base", "serial", ""), ""}, candidate, placements);
-        for (auto& st : staged) st.file->release();
-        // 3. The version last: a run that ends before this point is walked again at the next start,
-        //    and finds in place whatever it had already moved.
-        config.set("base", "version", manifest.version);
-        if (isSigned) config.set("base", "serial", std::to_string(serial));
-        writeConfig(config.text());
-        if (selfUpdate) selfUpdatePending_ = true;
         sink_.completed();
     }
 
 private:
+    // What config.ini and the list say this run is to do.
+    struct Plan {
+        IniFile config;  // as read; rewritten with the new version once the release is in place
+        std::string updateUrl;
+        std::string localVersion;
+        Manifest manifest;
+        bool isSigned = false;
+        std::uint64_t serial = 0;  // of a signed list
+        release::ReleaseId candidate;
+        bool install = false;  // false: up to date, or a release this till does not take
+    };
+
+    // One file of the list with the names it is written under.
+    struct Target {
+        const ManifestEntry* entry;
+        EntryNames names;
+    };
+
+    // Step 1: config.ini and the list (signed, when keys are built in), and whether this till takes
+    // the release: not an older signed list, not the installed version, not a release rolled back
+    // here, not before its rollout reaches this till.
+    Plan planRun() {
+        Plan p{IniFile::load(settings_.configPath), {}, {}, {}, false, 0, {}, false};
+        p.updateUrl = p.config.get(config::kSection, config::kUpdateUrl, defaultUpdateUrl());
+        p.localVersion = p.config.get(config::kSection, config::kVersion, "");
+        // Only TLS authenticates the server of an unsigned list; never fetch a list in the clear.
+        if (!parseUrl(p.updateUrl).secure()) throw valueError("updateUrl is not an https address: " + p.updateUrl);
+
+        p.isSigned = !settings_.updateKeys.empty();
+        const std::string body =
+            p.isSigned ? fetchSignedList(p.updateUrl) : fetch(p.updateUrl + std::string(kListFile), kMaxManifest);
+        p.manifest = parseManifest(body);
+        if (p.isSigned) {
+            p.serial = manifestSerial(p.manifest);
+            const std::uint64_t installed = recordedSerial(p.config);
+            if (p.serial < installed) {
+                throw valueError("list.txt is older than the installed release (serial " + std::to_string(p.serial) +
+                                 ", installed " + std::to_string(installed) + ")");
+            }
+            // Equal versions write nothing else, but a newer serial is recorded all the same: an older
+            // signed list of another version must not pass later.
+            if (p.manifest.version == p.localVersion && p.serial > installed) {
+                p.config.set(config::kSection, config::kSerial, std::to_string(p.serial));
+                writeConfig(p.config.text());
+            }
+        }
+        if (p.manifest.version == p.localVersion) return p;
+        p.candidate = {p.manifest.version, p.isSigned ? std::to_string(p.serial) : "", sha1Hex(ssl_.crypto, body)};
+        // A release that this till rolled back is not taken again while it is offered; a later one is.
+        if (release::wasRolledBack(p.config, p.candidate)) {
+            sink_.note("update: release " + p.manifest.version + " was rolled back on this till and is not installed again");
+            return p;
+        }
+        if (!takesRelease(ssl_.crypto, p.config.get(config::kSection, config::kTillId, ""), p.manifest.version,
+                          p.manifest.rollout)) {
+            sink_.note("update: release " + p.manifest.version + " held back by its staged rollout (" +
+                       std::to_string(p.manifest.rollout) + "% of the tills, not yet this one)");
+            return p;
+        }
+        p.install = true;
+        return p;
+    }
+
+    // Step 2: every entry's names, checked before anything is written (a bad list changes no file);
+    // a file listed twice is taken once. Leftover temporary files of the folders written to go.
+    std::vector<Target> validate(const Plan& p) const {
+        std::vector<Target> targets;
+        std::map<std::string, std::size_t> byTarget;  // letter case folded: one file on Windows
+        std::set<std::string> folders{folderOf(settings_.configPath)};
+        for (const ManifestEntry& entry : manifestEntries(p.manifest)) {
+            EntryNames names = entryNames(entry, p.updateUrl, settings_.programFolder, pathSeparator());
+            const auto [it, fresh] = byTarget.emplace(foldedCase(names.target), targets.size());
+            if (!fresh) {
+                // Two different contents for one file: whichever came last would win, silently.
+                if (!sameDigest(targets[it->second].entry->sha1, entry.sha1))
+                    throw valueError("list.txt: path listed twice with different contents: " + names.utf8Path);
+                continue;
+            }
+            // Only through plain folders: never clean up behind a link.
+            if (std::all_of(names.folders.begin(), names.folders.end(),
+                            [](const std::string& f) { return entryKind(f) == EntryKind::Folder; }))
+                folders.insert(folderOf(names.target));
+            targets.push_back({&entry, std::move(names)});
+        }
+        removeLeftovers(folders);
+        return targets;
+    }
+
+    // Step 3: every out-of-date file downloaded and verified into a temporary file beside its
+    // target. A failure here changes no file.
+    std::vector<Staged> download(const std::vector<Target>& targets) {
+        std::vector<Staged> staged;
+        for (const Target& t : targets) {
+            if (sameDigest(sha1OfFile(ssl_.crypto, t.names.localPath), t.entry->sha1)) continue;
+            if (entryKind(t.names.target) == EntryKind::Folder) throw ioError("Unable to open file");
+            makeFolders(t.names);
+            staged.push_back(fetchFile(*t.entry, t.names));
+        }
+        return staged;
+    }
+
+    // Step 4: every download moved into place, the new client last, so that the hand-off file only
+    // ever appears next to a complete release: whoever finds it (the next start included) completes
+    // the hand-off. What they replace is kept as the previous release until the new one has proven
+    // itself. The version last: a run that ends before it is walked again at the next start, and
+    // finds in place whatever it had already moved.
+    void install(Plan& p, std::vector<Staged>& staged) {
+        std::stable_partition(staged.begin(), staged.end(), [](const Staged& s) { return !s.selfUpdate; });
+        std::vector<release::Placement> placements;
+        bool selfUpdate = false;
+        for (const auto& st : staged) {
+            placements.push_back({st.path, st.file->path(), st.target, st.selfUpdate, st.executable});
+            selfUpdate = selfUpdate || st.selfUpdate;
+        }
+        release::Store store(settings_.programFolder, settings_.configPath, pathSeparator(),
+                             [this](std::string_view text) { sink_.note(std::string(text)); });
+        store.setStepHook(settings_.stepHook);
+        store.install({p.localVersion, p.config.get(config::kSection, config::kSerial, ""), ""}, p.candidate, placements);
+        for (auto& st : staged) st.file->release();
+        p.config.set(config::kSection, config::kVersion, p.manifest.version);
+        if (p.isSigned) p.config.set(config::kSection, config::kSerial, std::to_string(p.serial));
+        writeConfig(p.config.text());
+        if (selfUpdate) selfUpdatePending_ = true;
+    }
+
     // The body of a small file of the update folder (list.txt, list.txt.sig), at most limit bytes.
     std::string fetch(const std::string& url, std::size_t limit) {
         std::string body;
@@ -229,7 +264,7 @@ private:
     std::string fetchSignedList(const std::string& updateUrl) {
         requireEd25519(ssl_.crypto);
         for (int attempt = 1;; ++attempt) {
-            const std::string body = fetch(updateUrl + "list.txt", kMaxManifest);
+            const std::string body = fetch(updateUrl + std::string(kListFile), kMaxManifest);
             std::optional<Error> refusal;
             std::string sigText;
             try {
@@ -255,14 +290,14 @@ private:
         }
     }
 
-    Staged download(const ManifestEntry& entry, const EntryNames& names) {
+    Staged fetchFile(const ManifestEntry& entry, const EntryNames& names) {
         sink_.progress(names.displayName);
         const std::string temp = temporaryNameFor(names.target);
         Staged staged;
         staged.target = names.target;
         staged.selfUpdate = names.selfUpdate;
         staged.executable = entry.executable;
-        staged.path = names.selfUpdate ? std::string(kClientProgram) : relativeTo(settings_.programFolder, names.localPath);
+        staged.path = relativeTo(settings_.programFolder, names.localPath);
         Sha1 digest(ssl_.crypto);
         http_.get(names.url, [&](std::string_view piece) {
             // Opened at the first byte of a successful response.

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "net/openssl.h"
+#include "update/release_store.h"
 #include "update/signature.h"
 
 namespace tovi::updater {
@@ -40,6 +41,8 @@ struct UpdateSettings {
     // When the signature does not verify, list.txt and list.txt.sig are fetched once more after
     // this wait: a publish may have been half-way.
     std::chrono::milliseconds signatureRetryDelay{std::chrono::seconds(1)};
+    // Called with each step of the install before it changes the disk (tests: a power cut there).
+    release::Store::StepHook stepHook;
 };
 
 // Whether a failed check is the release on trial's own fault rather than the update server's, the

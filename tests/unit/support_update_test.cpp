@@ -10,6 +10,7 @@
 
 #include "common/ini.h"
 #include "common/process.h"
+#include "update/config_ini.h"
 #include "update/release_store.h"
 #include "support_fakes.h"
 
@@ -170,7 +171,7 @@ TEST(FinishUpdate, WatchesTheNewClientOfAReleaseOnTrial) {
         const std::string trace = std::to_string(c.endsAfterPolls) + "/" + std::to_string(c.status);
         EXPECT_TRUE(sys.messages.empty()) << trace;
         EXPECT_EQ(sys.clientStarts, c.rolledBack || c.locked ? 2 : 1) << trace;  // then the previous client
-        EXPECT_EQ(tovi::IniFile::load((dir / "config.ini").string()).get("base", tovi::release::kFailedListKey, ""),
+        EXPECT_EQ(tovi::IniFile::load((dir / "config.ini").string()).get("base", tovi::config::kFailedList, ""),
                   c.rolledBack ? "LIST" : "") << trace;
         EXPECT_EQ(fs::exists(dir / tovi::release::kStoreFolder), !c.rolledBack && c.provesAtPoll < 0) << trace;
     }

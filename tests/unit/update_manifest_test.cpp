@@ -172,7 +172,7 @@ TEST(UpdaterManifest, EntryNames) {
     {
         const EntryNames n = entryNames({"X", "tovipos.exe.txt"}, url, "C:\\app", '\\');
         EXPECT_TRUE(n.selfUpdate);
-        EXPECT_EQ(n.localPath, "C:\\app\\tovipos.exe");
+        EXPECT_EQ(n.localPath, "C:\\app\\" + std::string(tovi::kClientProgram));  // the client's file on this platform
         EXPECT_EQ(n.target, "C:\\app\\tovipos.exe.txt");
         EXPECT_EQ(n.displayName, "tovipos.exe");
     }
@@ -183,7 +183,7 @@ TEST(UpdaterManifest, EntryNames) {
         const EntryNames n = entryNames({"X", alias}, url, "C:\\app", '\\');
         EXPECT_TRUE(n.selfUpdate) << alias;
         EXPECT_EQ(n.target, "C:\\app\\tovipos.exe.txt") << alias;
-        EXPECT_EQ(n.localPath, "C:\\app\\tovipos.exe") << alias;
+        EXPECT_EQ(n.localPath, "C:\\app\\" + std::string(tovi::kClientProgram)) << alias;
     }
     EXPECT_FALSE(entryNames({"X", "bin/tovipos.exe.txt"}, url, "/app", '/').selfUpdate);
     EXPECT_EQ(entryNames({"X", "a/b/c.dll.txt"}, url, "/app", '/').folders, (std::vector<std::string>{"/app/a", "/app/a/b"}));

@@ -3,6 +3,8 @@
 // to one whole release.
 #include "update/release_store.h"
 
+#include "update/config_ini.h"
+
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +15,7 @@
 #include <memory>
 #include <sstream>
 
+#include "common/error.h"
 #include "common/files.h"
 #include "common/ini.h"
 
@@ -156,7 +159,7 @@ TEST_F(ReleaseStoreKills, StartsThatFailRollTheReleaseBack) {
         failingStarts(s);
     };
     atEveryStep([&] { till(); }, [&](const Store& s) { install(s), failingStarts(s); }, recover, kOld, "1.0");
-    EXPECT_EQ(IniFile::load((dir_ / "config.ini").string()).get("base", kFailedListKey, ""), "LIST-2.0");
+    EXPECT_EQ(IniFile::load((dir_ / "config.ini").string()).get("base", config::kFailedList, ""), "LIST-2.0");
 }
 
 // An install killed at any of its moves: the next start puts it back whole before it loads anything,
@@ -174,11 +177,32 @@ TEST_F(ReleaseStoreKills, AnInstallCutShortIsPutBackAndNeverAFailedTrial) {
             expectWhole(kOld, "1.0", -1);
             EXPECT_NE(before.has_value(), fs::exists(dir_ / "node.dll.0A1B2C3D.tovi-part"));
         }
-        EXPECT_FALSE(IniFile::load((dir_ / "config.ini").string()).find("base", kFailedListKey));
+        EXPECT_FALSE(IniFile::load((dir_ / "config.ini").string()).find("base", config::kFailedList));
         install(s);
         prove(s, beginStart(s));
     };
     atEveryStep([&] { till(); }, [&](const Store& s) { install(s); }, start, kNew, "2.0");
+}
+
+// A failed install whose put-back fails too keeps the store that describes the way back.
+TEST_F(ReleaseStoreKills, AFailedPutBackKeepsTheStore) {
+    till();
+    Store s = store();
+    const auto part = [&](const std::string& path) { return (dir_ / (path + ".0A1B2C3D.tovi-part")).string(); };
+    write("node.dll.0A1B2C3D.tovi-part", "engine 2");
+    write("lib/a.dll.0A1B2C3D.tovi-part", "a 2");
+    s.setStepHook([&](std::string_view step) {
+        if (step != "place lib/a.dll") return;
+        fs::remove(part("lib/a.dll"));       // this move fails,
+        fs::remove(s.storedPath("node.dll"));  // and node.dll's kept bytes cannot go back
+    });
+    EXPECT_THROW(s.install({"1.0", "", ""}, {"2.0", "", "LIST-2.0"},
+                           {{"node.dll", part("node.dll"), (dir_ / "node.dll").string()},
+                            {"lib/a.dll", part("lib/a.dll"), (dir_ / "lib/a.dll").string()}}),
+                 Error);
+    const auto state = s.load();
+    ASSERT_TRUE(state);
+    EXPECT_FALSE(state->installed);
 }
 
 TEST_F(ReleaseStoreKills, AProvingStartKeepsTheNewRelease) {
