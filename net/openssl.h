@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -141,6 +142,22 @@ struct LibSsl {
 };
 
 #undef TOVI_OSSL_SLOT
+
+// An OpenSSL object owned with the bound free function of the library that made it: freed on every
+// way out, error paths included, and never by a library it did not come from.
+template <typename T>
+struct OsslFree {
+    void (*free)(T*) = nullptr;
+    void operator()(T* object) const noexcept {
+        if (object && free) free(object);
+    }
+};
+template <typename T>
+using OsslPtr = std::unique_ptr<T, OsslFree<T>>;
+template <typename T>
+OsslPtr<T> osslOwned(T* object, void (*free)(T*)) {
+    return OsslPtr<T>(object, OsslFree<T>{free});
+}
 
 // Both libraries, bound. Move-only; the function pointers stay valid as long as the object lives.
 struct OpenSsl {

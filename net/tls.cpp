@@ -54,77 +54,69 @@ std::vector<std::string> caFileCandidates(const std::string& programFolder, cons
 
 TlsContext::TlsContext(const OpenSsl& ssl, const std::string& programFolder) : ssl_(ssl) {
     const LibSsl& s = ssl.ssl;
-    ctx_ = s.SSL_CTX_new(s.TLS_client_method());
+    ctx_ = osslOwned(s.SSL_CTX_new(s.TLS_client_method()), s.SSL_CTX_free);
     if (!ctx_) throw ReleaseFault(ioError("cannot create the TLS context: " + ssl.takeErrors()));
-    try {
-        s.SSL_CTX_set_verify(ctx_, kSslVerifyPeer, nullptr);
-        if (s.SSL_CTX_set_cipher_list(ctx_, kCipherList) != 1) throw ReleaseFault(ioError("cannot set the TLS cipher list: " + ssl.takeErrors()));
-        if (takesTls13Suites(ssl.version)) {
-            if (!s.SSL_CTX_set_ciphersuites) throw BindError(couldNotImportText("SSL_CTX_set_ciphersuites"), true);
-            if (s.SSL_CTX_set_ciphersuites(ctx_, kTls13Suites) != 1)
-                throw ReleaseFault(ioError("cannot set the TLS 1.3 cipher suites: " + ssl.takeErrors()));
-        }
-#ifdef _WIN32
-        const char listSeparator = ';';
-#else
-        const char listSeparator = ':';
-#endif
-        const auto candidates = caFileCandidates(programFolder, pathVariable(), listSeparator, pathSeparator(),
-                                                 [](const std::string& p) { return fileKind(p) == FileKind::Regular; });
-        for (const auto& file : candidates) {
-            if (s.SSL_CTX_load_verify_locations(ctx_, file.c_str(), nullptr) == 1) {
-                caFile_ = file;
-                break;
-            }
-        }
-        ssl.takeErrors();
-        if (caFile_.empty()) throw ReleaseFault(ioError("No SSL/TLS CA certificates found."));
-    } catch (...) {
-        s.SSL_CTX_free(ctx_);
-        throw;
+    s.SSL_CTX_set_verify(ctx_.get(), kSslVerifyPeer, nullptr);
+    if (s.SSL_CTX_set_cipher_list(ctx_.get(), kCipherList) != 1) throw ReleaseFault(ioError("cannot set the TLS cipher list: " + ssl.takeErrors()));
+    if (takesTls13Suites(ssl.version)) {
+        if (!s.SSL_CTX_set_ciphersuites) throw BindError(couldNotImportText("SSL_CTX_set_ciphersuites"), true);
+        if (s.SSL_CTX_set_ciphersuites(ctx_.get(), kTls13Suites) != 1)
+            throw ReleaseFault(ioError("cannot set the TLS 1.3 cipher suites: " + ssl.takeErrors()));
     }
+#ifdef _WIN32
+    const char listSeparator = ';';
+#else
+    const char listSeparator = ':';
+#endif
+    const auto candidates = caFileCandidates(programFolder, pathVariable(), listSeparator, pathSeparator(),
+                                             [](const std::string& p) { return fileKind(p) == FileKind::Regular; });
+    for (const auto& file : candidates) {
+        if (s.SSL_CTX_load_verify_locations(ctx_.get(), file.c_str(), nullptr) == 1) {
+            caFile_ = file;
+            break;
+        }
+    }
+    ssl.takeErrors();
+    if (caFile_.empty()) throw ReleaseFault(ioError("No SSL/TLS CA certificates found."));
 }
-
-TlsContext::~TlsContext() { ssl_.ssl.SSL_CTX_free(ctx_); }
 
 TlsStream::TlsStream(const TlsContext& context, Socket socket, const std::string& host, std::chrono::milliseconds idleTimeout)
     : ssl_(context.openssl()), socket_(std::move(socket)), host_(host), idleTimeout_(idleTimeout) {
     const LibSsl& s = ssl_.ssl;
     ssl_.crypto.ERR_clear_error();
-    s_ = s.SSL_new(context.get());
+    s_ = osslOwned(s.SSL_new(context.get()), s.SSL_free);
     if (!s_) throw ioError("cannot create a TLS connection: " + ssl_.takeErrors());
-    // The destructor does not run for a constructor that throws: free the connection here.
     try {
         handshake(host);
     } catch (...) {
+        // Freed before the socket closes, and without SIGPIPE.
         NoSigpipe guard;
-        s.SSL_free(s_);
-        s_ = nullptr;
+        s_.reset();
         throw;
     }
 }
 
 void TlsStream::handshake(const std::string& host) {
     const LibSsl& s = ssl_.ssl;
-    if (s.SSL_set_fd(s_, socket_.fd()) != 1) throw ioError("TLS set-up with " + host_ + " failed: " + ssl_.takeErrors());
+    if (s.SSL_set_fd(s_.get(), socket_.fd()) != 1) throw ioError("TLS set-up with " + host_ + " failed: " + ssl_.takeErrors());
 
     // Which names the certificate must carry: an address literal is checked as an address (and
     // gets no SNI, which is for host names only); a name as a DNS name.
-    ossl::X509_VERIFY_PARAM* param = s.SSL_get0_param(s_);
+    ossl::X509_VERIFY_PARAM* param = s.SSL_get0_param(s_.get());
     bool named;
     if (isIpLiteral(host)) {
         named = param && ssl_.crypto.X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str()) == 1;
     } else {
-        named = s.SSL_set1_host ? s.SSL_set1_host(s_, host.c_str()) == 1
+        named = s.SSL_set1_host ? s.SSL_set1_host(s_.get(), host.c_str()) == 1
                                 : param && ssl_.crypto.X509_VERIFY_PARAM_set1_host(param, host.c_str(), host.size()) == 1;
-        named = named && s.SSL_ctrl(s_, kSslCtrlSetTlsextHostname, kTlsextNametypeHostName, const_cast<char*>(host.c_str())) == 1;
+        named = named && s.SSL_ctrl(s_.get(), kSslCtrlSetTlsextHostname, kTlsextNametypeHostName, const_cast<char*>(host.c_str())) == 1;
     }
     if (!named) throw ioError("TLS set-up with " + host_ + " failed: cannot name the host to verify: " + ssl_.takeErrors());
 
     NoSigpipe guard;
-    const int r = s.SSL_connect(s_);
+    const int r = s.SSL_connect(s_.get());
     if (r != 1) {
-        const long verify = s.SSL_get_verify_result(s_);
+        const long verify = s.SSL_get_verify_result(s_.get());
         if (verify != kX509VOk) {
             ssl_.takeErrors();
             throw ReleaseFault(ioError("TLS handshake with " + host_ + " failed: certificate verify failed (" +
@@ -133,20 +125,19 @@ void TlsStream::handshake(const std::string& host) {
         fail("TLS handshake", r);
     }
     // With SSL_VERIFY_PEER a missing certificate already fails the handshake; make sure anyway.
-    ossl::X509* cert = s.SSL_get1_peer_certificate(s_);
+    const OsslPtr<ossl::X509> cert = osslOwned(s.SSL_get1_peer_certificate(s_.get()), ssl_.crypto.X509_free);
     if (!cert) throw ioError("TLS handshake with " + host_ + " failed: the server sent no certificate");
-    ssl_.crypto.X509_free(cert);
 }
 
 TlsStream::~TlsStream() {
     if (!s_) return;
     NoSigpipe guard;
-    ssl_.ssl.SSL_free(s_);
+    s_.reset();
     ssl_.crypto.ERR_clear_error();
 }
 
 void TlsStream::fail(const char* what, int ret) {
-    const int code = s_ && ret <= 0 ? ssl_.ssl.SSL_get_error(s_, ret) : 0;
+    const int code = s_ && ret <= 0 ? ssl_.ssl.SSL_get_error(s_.get(), ret) : 0;
     const bool timedOut = code == kSslErrorWantRead || code == kSslErrorWantWrite ||
                           (code == kSslErrorSyscall && net::lastErrorWasTimeout());
     std::string detail = ssl_.takeErrors();
@@ -160,9 +151,9 @@ std::size_t TlsStream::read(char* buf, std::size_t size) {
     const int want = size > 0x40000000 ? 0x40000000 : static_cast<int>(size);
     // A read may write too (alerts, key updates), to a peer that may have gone.
     NoSigpipe guard;
-    const int n = ssl_.ssl.SSL_read(s_, buf, want);
+    const int n = ssl_.ssl.SSL_read(s_.get(), buf, want);
     if (n > 0) return static_cast<std::size_t>(n);
-    const int code = ssl_.ssl.SSL_get_error(s_, n);
+    const int code = ssl_.ssl.SSL_get_error(s_.get(), n);
     if (code == kSslErrorZeroReturn) return 0;
     if (code == kSslErrorSyscall && n == 0) {  // 1.1.x: closed without a close alert
         ssl_.takeErrors();
@@ -190,7 +181,7 @@ void TlsStream::writeAll(const char* data, std::size_t size) {
     NoSigpipe guard;
     while (size > 0) {
         const int want = size > 0x40000000 ? 0x40000000 : static_cast<int>(size);
-        const int n = ssl_.ssl.SSL_write(s_, data, want);
+        const int n = ssl_.ssl.SSL_write(s_.get(), data, want);
         if (n <= 0) fail("TLS write", n);
         data += n;
         size -= static_cast<std::size_t>(n);

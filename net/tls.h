@@ -46,17 +46,16 @@ std::vector<std::string> caFileCandidates(const std::string& programFolder, cons
 class TlsContext {
 public:
     TlsContext(const OpenSsl& ssl, const std::string& programFolder);
-    ~TlsContext();
     TlsContext(const TlsContext&) = delete;
     TlsContext& operator=(const TlsContext&) = delete;
 
     const OpenSsl& openssl() const { return ssl_; }
-    ossl::SSL_CTX* get() const { return ctx_; }
+    ossl::SSL_CTX* get() const { return ctx_.get(); }
     const std::string& caFile() const { return caFile_; }
 
 private:
     const OpenSsl& ssl_;
-    ossl::SSL_CTX* ctx_ = nullptr;
+    OsslPtr<ossl::SSL_CTX> ctx_;
     std::string caFile_;
 };
 
@@ -80,7 +79,7 @@ private:
 
     const OpenSsl& ssl_;
     Socket socket_;
-    ossl::SSL* s_ = nullptr;
+    OsslPtr<ossl::SSL> s_;  // after the socket: freed before it closes
     std::string host_;
     std::chrono::milliseconds idleTimeout_;
 };

@@ -8,24 +8,20 @@
 
 namespace tovi::updater {
 
-Sha1::Sha1(const LibCrypto& crypto) : crypto_(crypto), ctx_(crypto.EVP_MD_CTX_new()) {
-    if (!ctx_ || crypto_.EVP_DigestInit_ex(ctx_, crypto_.EVP_sha1(), nullptr) != 1) {
-        if (ctx_) crypto_.EVP_MD_CTX_free(ctx_);
+Sha1::Sha1(const LibCrypto& crypto) : crypto_(crypto), ctx_(osslOwned(crypto.EVP_MD_CTX_new(), crypto.EVP_MD_CTX_free)) {
+    if (!ctx_ || crypto_.EVP_DigestInit_ex(ctx_.get(), crypto_.EVP_sha1(), nullptr) != 1)
         throw Error("cannot start a SHA-1 digest", "RuntimeError");
-    }
 }
 
-Sha1::~Sha1() { crypto_.EVP_MD_CTX_free(ctx_); }
-
 void Sha1::update(std::string_view data) {
-    if (!data.empty() && crypto_.EVP_DigestUpdate(ctx_, data.data(), data.size()) != 1)
+    if (!data.empty() && crypto_.EVP_DigestUpdate(ctx_.get(), data.data(), data.size()) != 1)
         throw Error("SHA-1 digest failed", "RuntimeError");
 }
 
 std::string Sha1::hexDigest() {
     unsigned char md[64];
     unsigned int n = 0;
-    if (crypto_.EVP_DigestFinal_ex(ctx_, md, &n) != 1 || n != 20) throw Error("SHA-1 digest failed", "RuntimeError");
+    if (crypto_.EVP_DigestFinal_ex(ctx_.get(), md, &n) != 1 || n != 20) throw Error("SHA-1 digest failed", "RuntimeError");
     static const char hex[] = "0123456789ABCDEF";
     std::string out;
     for (unsigned int i = 0; i < n; ++i) {

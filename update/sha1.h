@@ -11,7 +11,6 @@ namespace tovi::updater {
 class Sha1 {
 public:
     explicit Sha1(const LibCrypto& crypto);
-    ~Sha1();
     Sha1(const Sha1&) = delete;
     Sha1& operator=(const Sha1&) = delete;
 
@@ -21,7 +20,7 @@ public:
 
 private:
     const LibCrypto& crypto_;
-    ossl::EVP_MD_CTX* ctx_ = nullptr;
+    OsslPtr<ossl::EVP_MD_CTX> ctx_;
 };
 
 std::string sha1Hex(const LibCrypto& crypto, std::string_view data);

@@ -81,20 +81,19 @@ bool verifySignature(const LibCrypto& c, const std::vector<PublicKey>& keys, con
                      std::string_view message) {
     requireEd25519(c);
     for (const auto& key : keys) {
-        ossl::EVP_PKEY* pkey = c.EVP_PKEY_new_raw_public_key(kEvpPkeyEd25519, nullptr, key.data(), key.size());
+        const OsslPtr<ossl::EVP_PKEY> pkey =
+            osslOwned(c.EVP_PKEY_new_raw_public_key(kEvpPkeyEd25519, nullptr, key.data(), key.size()), c.EVP_PKEY_free);
         if (!pkey) {
             // Every 32 bytes make an Ed25519 public key; a library without the algorithm says no here.
             c.ERR_clear_error();
             throw Error(c.fileName + " cannot check the signature of list.txt: no Ed25519", "LoadError");
         }
-        ossl::EVP_MD_CTX* ctx = c.EVP_MD_CTX_new();
+        const OsslPtr<ossl::EVP_MD_CTX> ctx = osslOwned(c.EVP_MD_CTX_new(), c.EVP_MD_CTX_free);
         bool ok = false;
-        if (ctx && c.EVP_DigestVerifyInit(ctx, nullptr, nullptr, nullptr, pkey) == 1) {
-            ok = c.EVP_DigestVerify(ctx, signature.data(), signature.size(),
+        if (ctx && c.EVP_DigestVerifyInit(ctx.get(), nullptr, nullptr, nullptr, pkey.get()) == 1) {
+            ok = c.EVP_DigestVerify(ctx.get(), signature.data(), signature.size(),
                                     reinterpret_cast<const unsigned char*>(message.data()), message.size()) == 1;
         }
-        if (ctx) c.EVP_MD_CTX_free(ctx);
-        c.EVP_PKEY_free(pkey);
         // A signature that does not verify leaves its reason in the queue of this thread.
         c.ERR_clear_error();
         if (ok) return true;
