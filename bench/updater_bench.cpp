@@ -33,8 +33,8 @@
 #include <thread>
 #include <vector>
 
-#include "client/updater/openssl.h"
-#include "client/updater/sha1.h"
+#include "net/openssl.h"
+#include "update/sha1.h"
 
 extern char** environ;
 

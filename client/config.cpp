@@ -8,12 +8,12 @@ namespace tovi::client {
 
 std::string defaultStartUrl() { return std::string("https://") + TOVI_DEFAULT_HOST + "/tovimis/pos2.html"; }
 
-std::string startUrl(const IniFile& config) { return config.get(kConfigSection, "url", defaultStartUrl()); }
+std::string startUrl(const IniFile& config) { return config.get(config::kSection, config::kUrl, defaultStartUrl()); }
 
-bool offlineStart(const IniFile& config) { return config.get(kConfigSection, "offlineStart", "") == "true"; }
+bool offlineStart(const IniFile& config) { return config.get(config::kSection, config::kOfflineStart, "") == "true"; }
 
-std::string trustedOriginsList(const IniFile& config) { return config.get(kConfigSection, "trustedOrigins", ""); }
+std::string trustedOriginsList(const IniFile& config) { return config.get(config::kSection, config::kTrustedOrigins, ""); }
 
-IniFile loadConfig() { return IniFile::load(kConfigFile); }
+IniFile loadConfig() { return IniFile::load(config::kFile); }
 
 }  // namespace tovi::client

@@ -1,16 +1,13 @@
-// config.ini: section "base"; the start-up reads "url" and "trustedOrigins" (the update check reads
-// its own keys, see client/updater). Opened by its bare name in the current folder, read afresh by each reader.
+// config.ini as the client's start reads it (update/config_ini.h names the file, section and keys).
+// Read afresh by each reader.
 #pragma once
 
 #include <string>
 
 #include "common/ini.h"
-#include "common/support_protocol.h"
+#include "update/config_ini.h"
 
 namespace tovi::client {
-
-using protocol::kConfigFile;
-inline constexpr const char* kConfigSection = "base";
 
 // "https://" + the maker's host + "/tovimis/pos2.html".
 std::string defaultStartUrl();

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "client/shell.h"
-#include "client/updater/update_check.h"
+#include "update/update_check.h"
 #include "client/worker_pool.h"
 #include "ui/ui.h"
 

@@ -19,15 +19,15 @@
 #include "common/error.h"
 #include "common/messages.h"
 #include "common/paths.h"
-#include "common/release_store.h"
+#include "update/release_store.h"
 #include "common/process.h"
 #include "common/support_protocol.h"
 #include "ui/ui.h"
 
-#include "client/updater/handoff.h"
-#include "client/updater/openssl.h"
-#include "client/updater/rollout.h"
-#include "client/updater/update_check.h"
+#include "update/handoff.h"
+#include "net/openssl.h"
+#include "update/rollout.h"
+#include "update/update_check.h"
 
 namespace tovi::client {
 
@@ -74,7 +74,7 @@ int runClient() {
     // 0. An install cut short (a power cut) is put back first, whatever the moment of the cut:
     //    until then the files may be a mix of two releases, the engine library missing.
     const std::string folder = programFolder();
-    const release::Store store(folder, kConfigFile, pathSeparator(), [](std::string_view text) { logEvent(text); });
+    const release::Store store(folder, config::kFile, pathSeparator(), [](std::string_view text) { logEvent(text); });
     if (release::putBackCutInstall(store)) {
         // This process is a client of the install that was put back: the one in place takes over.
         startProgram(desktopWindow(), kClientProgram, "", kShowNormal);
@@ -107,7 +107,7 @@ int runClient() {
     //    update check uses it: the client does not start without it.
     auto ssl = std::make_shared<const updater::OpenSsl>(updater::loadOpenSsl());
     // The till's own identity for staged rollouts, made by the first start that lacks one.
-    updater::ensureTillId(ssl->crypto, kConfigFile, [](const std::string& text) { logEvent(text); });
+    updater::ensureTillId(ssl->crypto, config::kFile, [](const std::string& text) { logEvent(text); });
     // 2. The web engine.
     const Engine engine = loadEngine();
 

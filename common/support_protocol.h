@@ -1,5 +1,5 @@
 // What the client and the support program agree on: the command words, the words that follow each
-// one in command-line order, the job files and the hand-off file. The client builds its command
+// one in command-line order, and the job files (the hand-off file: update/handoff.h). The client builds its command
 // lines here and the support program reads them back here, so the two cannot drift apart.
 //
 // Values go onto the command line as they stand, joined by single blanks: no quoting. A value with
@@ -20,11 +20,6 @@ inline constexpr std::string_view kReceiptFile = "PrintOut1.txt";
 inline constexpr std::string_view kSettlementFile = "RiJie.txt";
 // The exact bytes of a raw job (toviPrintRaw), sent to the printer as they are.
 inline constexpr std::string_view kRawJobFile = "PrintRaw1.bin";
-// The new client executable as the updater stores it beside the programs.
-inline constexpr std::string_view kHandOffFile = "tovipos.exe.txt";
-// The client's settings, opened by both programs by this bare name in the shared current folder
-// (the support program rewrites them when it puts a previous release back).
-inline constexpr const char* kConfigFile = "config.ini";
 
 enum class Command { Print, OpenCash, Display, Update, PrintRaw };
 

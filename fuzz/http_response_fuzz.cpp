@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "client/updater/http_parser.h"
+#include "net/http_parser.h"
 #include "common/error.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "client/updater/manifest.h"
+#include "update/manifest.h"
 #include "common/error.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/release_store.h"
+#include "update/release_store.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);

@@ -1,7 +1,9 @@
 #include "support/update.h"
 
 #include "common/process.h"
-#include "common/release_store.h"
+#include "update/config_ini.h"
+#include "update/handoff.h"
+#include "update/release_store.h"
 
 namespace tovi::support {
 
@@ -75,8 +77,13 @@ void watchClient(SupportSystem& system, const release::Store& store, const relea
         const std::string reason = *status < 0 ? "the new client could not be started"
                                                : "the new client ended before it proved itself (exit status " +
                                                      std::to_string(*status) + ")";
-        for (int tries = 1; !store.rollBack(*state, reason) && tries < kRollbackTries; ++tries) {
-            system.sleepMs(kRollbackRetryMs);
+        for (int tries = 1; tries <= kRollbackTries; ++tries) {
+            if (tries > 1) system.sleepMs(kRollbackRetryMs);
+            // Under the install lock, like every move of release files, and with the state read
+            // again under it: a client may have installed or put back meanwhile.
+            const release::InstallLock lock(store);
+            const std::optional<release::State> now = store.load();
+            if (!now || now->installTag != tag || store.rollBack(lock, *now, reason)) break;
         }
         system.startClient();
         return;
@@ -88,9 +95,9 @@ void watchClient(SupportSystem& system, const release::Store& store, const relea
 void finishUpdate(SupportSystem& system) {
     system.sleepMs(kWaitBeforeMoveMs);
     const std::string folder = system.programFolder();
-    const std::string src = folder + system.separator() + std::string(kNewClientFile);
+    const std::string src = folder + system.separator() + std::string(updater::kHandOffFile);
     const std::string dst = folder + system.separator() + kClientProgram;
-    const release::Store store(folder, protocol::kConfigFile, system.separator(),
+    const release::Store store(folder, config::kFile, system.separator(),
                                [&system](std::string_view text) { system.log(std::string(text)); });
     const std::optional<release::State> trial = store.load();
     // The client being replaced belongs to the previous release: kept before it is overwritten.

@@ -5,13 +5,9 @@
 #include <string>
 #include <string_view>
 
-#include "common/support_protocol.h"
 #include "support/system.h"
 
 namespace tovi::support {
-
-// Name under which the updater stores the new client executable beside the programs.
-inline constexpr std::string_view kNewClientFile = protocol::kHandOffFile;
 
 // Waits before the move (the client is ending), after it (before the client is started), and
 // between attempts while the target is still in use, for at most kMoveRetryBudgetMs in all.

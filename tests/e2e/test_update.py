@@ -349,6 +349,43 @@ class UpdateTest(ClientTestCase):
         self.assertRolledBack(d, "its last 2 starts ended before it proved itself", {"node.dll": engine, "lib/x.dll": b"1.0"})
         self.assertNotTakenAgainButALaterReleaseIs(d)
 
+    def test_a_certificate_that_stops_verifying_is_no_fault_of_a_release_that_left_what_verifies_alone(self):
+        new = read(os.path.join(self.bin, "tovipos.exe")) + b"\0release 2"
+        self.publish("2.0", {"data/prices.dat": b"2.0", "tovipos.exe": new})  # not cacert.pem, not OpenSSL
+        d = self.client_folder("1.0", support=True)
+
+        def expire_once_stored(running):  # the check has made its last request by then
+            deadline = time.time() + 60
+            while time.time() < deadline and running.running() and not os.path.exists(os.path.join(d, "tovipos.exe.txt")):
+                time.sleep(0.05)
+            self.server.use_cert("expired")
+
+        run = self.run_client(d, ["waitlog update: up to date", "ready", REVEALED, "call toviWinClose"],
+                              on_running=expire_once_stored)
+        self.assertEqual(run.rc, 0, run.stderr)
+        # The new client's start through the hand-off, then two more (another CA's certificate too):
+        # one box each, and the release stays on trial. A second box would hold its program.
+        boxes = [self.wine.message_box(timeout=60)]
+        self.assertTrue(self.wine.wait_ended(d), "a second box, or programs of the folder still run")
+        for cert in ("expired", "ca2"):
+            self.server.use_cert(cert)
+            run = self.run_client(d, ["ready"], on_running=lambda r: self.wine.box_while(r))
+            boxes.append(run.extra)
+            self.assertEqual(run.rc, 1)
+        for box in boxes:
+            self.assertTrue(box and box[1].startswith("Error: unhandled exception: ") and "certificate" in box[1], boxes)
+        self.assertTrue(os.path.isdir(os.path.join(d, "tovipos.previous")))
+        self.assertIn("hand-off: the new client ended for no fault of its release (the update server); it stays",
+                      self.log_texts(d))
+        # A good certificate again: the release proves itself and stays, recorded as failed nowhere.
+        self.server.use_cert("server")
+        run = self.run_client(d, ["ready", REVEALED, "call toviWinClose"])
+        self.assertEqual(run.rc, 0, run.stderr)
+        self.assertEqual((read(os.path.join(d, "tovipos.exe")), read(os.path.join(d, "data", "prices.dat")),
+                          read(os.path.join(d, "config.ini")).decode()),
+                         (new, b"2.0", self.config.replace("version=1.0", "version=2.0")))
+        self.assertFalse(os.path.exists(os.path.join(d, "tovipos.previous")))
+
     def test_offline_start_runs_the_installed_release_without_the_server(self):
         d = self.client_folder("1.0", extra="offlineStart=true\r\n")
         # Nothing listens there: the check cannot connect.

@@ -15,8 +15,8 @@
 // Without arguments it is the client's start without windows, as the support program starts it
 // (--client 1: the same, hand-offs left to the caller): a trial start, the engine bound, the check
 // (offlineStart: "offline start: <error>", status 0), then "proved" when it proved a release.
-// TOVI_STOP_AT_STEP: a step of the release store ("place node.dll") where the process ends at once
-// with status 9 (a power cut).
+// TOVI_STOP_AT_STEP: a step of the install ("place node.dll") where the process ends at once with
+// status 9 (a power cut).
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -24,11 +24,12 @@
 
 #include "client/config.h"
 #include "client/engine.h"
-#include "client/updater/handoff.h"
-#include "client/updater/rollout.h"
-#include "client/updater/update_check.h"
-#include "common/release_store.h"
+#include "update/handoff.h"
+#include "update/rollout.h"
+#include "update/update_check.h"
+#include "update/release_store.h"
 #include "common/support_protocol.h"
+#include "update/config_ini.h"
 #include "common/error.h"
 #include "common/paths.h"
 #include "common/process.h"
@@ -46,11 +47,20 @@ private:
     std::atomic<bool>& flag_;
 };
 
+// TOVI_STOP_AT_STEP: the install's step where the process ends at once (a power cut).
+tovi::release::Store::StepHook stepHookFromEnvironment() {
+    const char* stop = std::getenv("TOVI_STOP_AT_STEP");
+    if (!stop) return {};
+    return [step = std::string(stop)](std::string_view name) {
+        if (name == step) std::_Exit(9);
+    };
+}
+
 // handsOff: the hand-off is started here, as the client does it.
 int standInForTheClient(std::chrono::milliseconds idleTimeout, bool handsOff) {
     const std::string folder = tovi::programFolder();
     const char sep = tovi::pathSeparator();
-    const tovi::release::Store store(folder, tovi::protocol::kConfigFile, sep,
+    const tovi::release::Store store(folder, tovi::config::kFile, sep,
                                      [](std::string_view text) { std::cout << "log " << text << std::endl; });
     const bool clientPutBack = tovi::release::putBackCutInstall(store);
     if (tovi::updater::handOffPending(folder, tovi::programPath(), sep)) {
@@ -65,7 +75,7 @@ int standInForTheClient(std::chrono::milliseconds idleTimeout, bool handsOff) {
         return 0;
     }
     const tovi::updater::OpenSsl ssl = tovi::updater::loadOpenSsl();
-    tovi::updater::ensureTillId(ssl.crypto, tovi::protocol::kConfigFile, [](const std::string& t) { std::cout << "log " << t << std::endl; });
+    tovi::updater::ensureTillId(ssl.crypto, tovi::config::kFile, [](const std::string& t) { std::cout << "log " << t << std::endl; });
     const tovi::client::Engine engine = tovi::client::loadEngine();
     std::atomic<bool> selfUpdatePending{false};
     PrintingSink sink(selfUpdatePending);
@@ -73,6 +83,7 @@ int standInForTheClient(std::chrono::milliseconds idleTimeout, bool handsOff) {
     settings.programFolder = folder;
     settings.idleTimeout = idleTimeout;
     settings.updateKeys = tovi::updater::parseUpdateKeys(tovi::updater::builtInUpdateKeys());
+    settings.stepHook = stepHookFromEnvironment();
     try {
         tovi::updater::runUpdateCheck(ssl, sink, selfUpdatePending, settings);
     } catch (...) {
@@ -93,15 +104,11 @@ int standInForTheClient(std::chrono::milliseconds idleTimeout, bool handsOff) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (const char* stop = std::getenv("TOVI_STOP_AT_STEP")) {
-        tovi::release::Store::setProcessStepHook([step = std::string(stop)](std::string_view name) {
-            if (name == step) std::_Exit(9);
-        });
-    }
     try {
         if (argc == 1) return standInForTheClient(std::chrono::seconds(60), true);
         tovi::updater::UpdateSettings settings;
         settings.programFolder = tovi::programFolder();
+        settings.stepHook = stepHookFromEnvironment();
         bool custom = false;
         bool start = false;
         bool client = false;

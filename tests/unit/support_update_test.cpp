@@ -6,10 +6,12 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 #include "common/ini.h"
 #include "common/process.h"
-#include "common/release_store.h"
+#include "update/config_ini.h"
+#include "update/release_store.h"
 #include "support_fakes.h"
 
 namespace {
@@ -136,8 +138,11 @@ TEST(FinishUpdate, WatchesTheNewClientOfAReleaseOnTrial) {
         int provesAtPoll;    // -1: never
         bool rolledBack;
         int excusedAtPoll = -1;
+        bool locked = false;  // another process holds the install lock throughout
     };
-    const Case cases[] = {{0, 0, -1, true}, {3, 139, -1, true}, {0, -1, -1, true}, {5, 0, 2, false}, {-1, 0, -1, false}, {3, 1, -1, false, 1}};
+    const Case cases[] = {{0, 0, -1, true},          {3, 139, -1, true},          {0, -1, -1, true},
+                          {5, 0, 2, false},          {-1, 0, -1, false},          {3, 1, -1, false, 1},
+                          {0, 0, -1, false, -1, true}};
     const fs::path dir = fs::temp_directory_path() / ("tovi-watch-" + std::to_string(::getpid()));
     const fs::path before = fs::current_path();
     for (const Case& c : cases) {
@@ -150,6 +155,8 @@ TEST(FinishUpdate, WatchesTheNewClientOfAReleaseOnTrial) {
         const tovi::release::Store store(dir.string(), "config.ini", '/');
         store.install({"1.0", "", ""}, {"2.0", "", "LIST"},
                       {{tovi::kClientProgram, (dir / "new.download").string(), (dir / "tovipos.exe.txt").string(), true}});
+        std::optional<tovi::NamedLock> other;
+        if (c.locked) other.emplace((dir / tovi::release::kLockFile).string());
         FakeSystem sys;
         sys.folder = dir.string();
         sys.sep = '/';
@@ -163,8 +170,8 @@ TEST(FinishUpdate, WatchesTheNewClientOfAReleaseOnTrial) {
         fs::current_path(before);
         const std::string trace = std::to_string(c.endsAfterPolls) + "/" + std::to_string(c.status);
         EXPECT_TRUE(sys.messages.empty()) << trace;
-        EXPECT_EQ(sys.clientStarts, c.rolledBack ? 2 : 1) << trace;  // then the previous client
-        EXPECT_EQ(tovi::IniFile::load((dir / "config.ini").string()).get("base", tovi::release::kFailedListKey, ""),
+        EXPECT_EQ(sys.clientStarts, c.rolledBack || c.locked ? 2 : 1) << trace;  // then the previous client
+        EXPECT_EQ(tovi::IniFile::load((dir / "config.ini").string()).get("base", tovi::config::kFailedList, ""),
                   c.rolledBack ? "LIST" : "") << trace;
         EXPECT_EQ(fs::exists(dir / tovi::release::kStoreFolder), !c.rolledBack && c.provesAtPoll < 0) << trace;
     }

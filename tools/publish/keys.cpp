@@ -15,22 +15,16 @@ constexpr std::string_view kPemEnd = "-----END PRIVATE KEY-----";
 constexpr unsigned char kPkcs8Prefix[16] = {0x30, 0x2e, 0x02, 0x01, 0x00, 0x30, 0x05, 0x06,
                                             0x03, 0x2b, 0x65, 0x70, 0x04, 0x22, 0x04, 0x20};
 
-struct Pkey {
-    Pkey(const updater::LibCrypto& crypto, updater::ossl::EVP_PKEY* k) : c(crypto), key(k) {}
-    ~Pkey() { c.EVP_PKEY_free(key); }
-    Pkey(const Pkey&) = delete;
-    Pkey& operator=(const Pkey&) = delete;
-    const updater::LibCrypto& c;
-    updater::ossl::EVP_PKEY* key;
-};
+using Pkey = updater::OsslPtr<updater::ossl::EVP_PKEY>;
 
 Pkey privateKey(const updater::LibCrypto& c, const KeySeed& seed) {
     updater::requireEd25519(c);
     if (!c.EVP_PKEY_new_raw_private_key || !c.EVP_PKEY_get_raw_public_key || !c.EVP_DigestSignInit || !c.EVP_DigestSign)
         throw Error(c.fileName + " cannot sign: OpenSSL 1.1.1 or later is needed", "LoadError");
-    updater::ossl::EVP_PKEY* key = c.EVP_PKEY_new_raw_private_key(updater::kEvpPkeyEd25519, nullptr, seed.data(), seed.size());
+    Pkey key = updater::osslOwned(c.EVP_PKEY_new_raw_private_key(updater::kEvpPkeyEd25519, nullptr, seed.data(), seed.size()),
+                                  c.EVP_PKEY_free);
     if (!key) throw Error("cannot make an Ed25519 key", "RuntimeError");
-    return {c, key};
+    return key;
 }
 
 }  // namespace
@@ -71,21 +65,20 @@ updater::PublicKey publicKeyOf(const updater::LibCrypto& c, const KeySeed& seed)
     const Pkey key = privateKey(c, seed);
     updater::PublicKey pub{};
     std::size_t len = pub.size();
-    if (c.EVP_PKEY_get_raw_public_key(key.key, pub.data(), &len) != 1 || len != pub.size())
+    if (c.EVP_PKEY_get_raw_public_key(key.get(), pub.data(), &len) != 1 || len != pub.size())
         throw Error("cannot read the public key", "RuntimeError");
     return pub;
 }
 
 updater::Signature sign(const updater::LibCrypto& c, const KeySeed& seed, std::string_view message) {
     const Pkey key = privateKey(c, seed);
-    updater::ossl::EVP_MD_CTX* ctx = c.EVP_MD_CTX_new();
+    const auto ctx = updater::osslOwned(c.EVP_MD_CTX_new(), c.EVP_MD_CTX_free);
     updater::Signature sig{};
     std::size_t len = sig.size();
-    const bool ok = ctx && c.EVP_DigestSignInit(ctx, nullptr, nullptr, nullptr, key.key) == 1 &&
-                    c.EVP_DigestSign(ctx, sig.data(), &len, reinterpret_cast<const unsigned char*>(message.data()),
+    const bool ok = ctx && c.EVP_DigestSignInit(ctx.get(), nullptr, nullptr, nullptr, key.get()) == 1 &&
+                    c.EVP_DigestSign(ctx.get(), sig.data(), &len, reinterpret_cast<const unsigned char*>(message.data()),
                                      message.size()) == 1 &&
                     len == sig.size();
-    if (ctx) c.EVP_MD_CTX_free(ctx);
     c.ERR_clear_error();
     if (!ok) throw Error("signing failed", "RuntimeError");
     return sig;

@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "client/updater/openssl.h"
-#include "client/updater/signature.h"
+#include "net/openssl.h"
+#include "update/signature.h"
 #include "common/files.h"
 
 namespace tovi::publish {

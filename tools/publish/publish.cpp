@@ -1,20 +1,17 @@
 #include "tools/publish/publish.h"
 
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
 
-#include "client/updater/manifest.h"
-#include "client/updater/sha1.h"
-#include "client/updater/signature.h"
+#include "update/manifest.h"
+#include "update/sha1.h"
+#include "update/signature.h"
 #include "common/entry.h"
 #include "common/error.h"
 #include "common/files.h"
 #include "common/paths.h"
-#include "common/release_store.h"
+#include "update/release_store.h"
 #include "common/text.h"
 
 namespace tovi::publish {
@@ -83,46 +80,14 @@ std::string copyInPlace(const updater::OpenSsl& ssl, const std::string& from, co
     return digest.hexDigest();
 }
 
-}  // namespace
-
-std::string manifestText(const std::string& version, const std::vector<PublishedFile>& files,
-                         std::optional<std::uint64_t> serial, std::optional<int> rollout) {
-    rapidjson::StringBuffer buf;
-    rapidjson::Writer<rapidjson::StringBuffer> w(buf);
-    w.StartObject();
-    w.Key("version");
-    w.String(version.data(), static_cast<rapidjson::SizeType>(version.size()));
-    if (serial) {
-        w.Key("serial");
-        w.Uint64(*serial);
-    }
-    if (rollout) {
-        w.Key("rollout");
-        w.Int(*rollout);
-    }
-    w.Key("list");
-    w.StartArray();
-    for (const auto& f : files) {
-        const std::string name = f.path + ".txt";
-        const std::string gb = utf8ToGb2312(name);
-        if (gb2312ToUtf8(gb) != name) throw valueError("path cannot be written in GB2312: " + f.path);
-        w.StartObject();
-        w.Key("sha1");
-        w.String(f.sha1.data(), static_cast<rapidjson::SizeType>(f.sha1.size()));
-        w.Key("path");
-        // GB2312 bytes go out as they are: the writer does not validate or escape bytes >= 0x80,
-        // and no GB2312 byte of a two-byte character is a quote or a backslash.
-        w.String(gb.data(), static_cast<rapidjson::SizeType>(gb.size()));
-        if (f.executable) {
-            w.Key("executable");
-            w.Bool(true);
-        }
-        w.EndObject();
-    }
-    w.EndArray();
-    w.EndObject();
-    return std::string(buf.GetString(), buf.GetSize()) + "\n";
+std::string listText(const std::string& version, const std::vector<PublishedFile>& files,
+                     std::optional<std::uint64_t> serial, std::optional<int> rollout) {
+    std::vector<updater::ListedFile> listed;
+    for (const auto& f : files) listed.push_back({f.path, f.sha1, f.executable});
+    return updater::manifestText(version, listed, serial, rollout);
 }
+
+}  // namespace
 
 std::vector<PublishedFile> publish(const updater::OpenSsl& ssl, const std::string& releaseFolder, const std::string& version,
                                    const std::string& updateFolder, const std::optional<Signing>& signing,
@@ -147,21 +112,21 @@ std::vector<PublishedFile> publish(const updater::OpenSsl& ssl, const std::strin
     const std::optional<std::uint64_t> serial = signing ? std::optional<std::uint64_t>(signing->serial) : std::nullopt;
     if (serial && *serial > updater::kMaxSerial) throw valueError("serial above " + std::to_string(updater::kMaxSerial));
     // Check every name (and that the key signs) before writing anything.
-    if (signing) (void)sign(ssl.crypto, signing->key, manifestText(version, files, serial, rollout));
-    else (void)manifestText(version, files, std::nullopt, rollout);
+    if (signing) (void)sign(ssl.crypto, signing->key, listText(version, files, serial, rollout));
+    else (void)listText(version, files, std::nullopt, rollout);
 
     for (auto& f : files) {
-        const std::string to = join(updateFolder, f.path + ".txt");
+        const std::string to = join(updateFolder, f.path + std::string(updater::kServedSuffix));
         const auto slash = f.path.rfind('/');
         if (slash != std::string::npos) createFolders(join(updateFolder, f.path.substr(0, slash)));
         f.sha1 = copyInPlace(ssl, join(releaseFolder, f.path), to, &f.size);
     }
-    const std::string list = manifestText(version, files, serial, rollout);
+    const std::string list = listText(version, files, serial, rollout);
     if (signing) {
         const updater::Signature sig = sign(ssl.crypto, signing->key, list);
         replaceFileContent(join(updateFolder, std::string(updater::kSignatureFile)), updater::hexText(sig.data(), sig.size()) + "\n");
     }
-    replaceFileContent(join(updateFolder, "list.txt"), list);
+    replaceFileContent(join(updateFolder, std::string(updater::kListFile)), list);
     return files;
 }
 

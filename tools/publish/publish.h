@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "client/updater/openssl.h"
+#include "net/openssl.h"
 #include "tools/publish/keys.h"
 
 namespace tovi::publish {
@@ -26,11 +26,6 @@ struct PublishedFile {
     unsigned long long size = 0;
     bool executable = false;  // a program (POSIX execute permission): "executable": true in the list
 };
-
-// The JSON text of list.txt for these files (paths converted to GB2312, ".txt" appended), with
-// "serial" when given. Throws ValueError for a path that GB2312 cannot write.
-std::string manifestText(const std::string& version, const std::vector<PublishedFile>& files,
-                         std::optional<std::uint64_t> serial = std::nullopt, std::optional<int> rollout = std::nullopt);
 
 struct Signing {
     KeySeed key{};
