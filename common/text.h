@@ -17,9 +17,6 @@ std::string utf8ToGb2312(std::string_view utf8);
 // Code page 936 to UTF-8; bytes that are no valid code become U+FFFD.
 std::string gb2312ToUtf8(std::string_view gb2312);
 
-// ASCII-only upper-casing: a-z become A-Z, every other byte is kept.
-std::string asciiUpper(std::string_view text);
-
 #ifdef _WIN32
 // wchar_t is UTF-16 on Windows: these are the forms the wide system calls take.
 std::wstring widen(std::string_view utf8);

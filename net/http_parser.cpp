@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/ascii.h"
 #include "common/error.h"
 
 namespace tovi::updater {
@@ -9,12 +10,6 @@ namespace tovi::updater {
 namespace {
 
 [[noreturn]] void malformed(const std::string& what) { throw ioError("malformed HTTP response: " + what); }
-
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
-
-bool equalsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lower(x) == lower(y); });
-}
 
 std::string_view trimBlanks(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
@@ -51,7 +46,7 @@ std::uint64_t parseContentLength(std::string_view value) {
 
 std::optional<std::string> ResponseParser::header(std::string_view name) const {
     for (const auto& [k, v] : headers_) {
-        if (equalsNoCase(k, name)) return v;
+        if (ascii::equalsIgnoringCase(k, name)) return v;
     }
     return std::nullopt;
 }
@@ -119,11 +114,11 @@ void ResponseParser::endOfHead() {
     std::optional<std::uint64_t> length;
     std::optional<std::string> te;
     for (const auto& [k, v] : headers_) {
-        if (equalsNoCase(k, "Content-Length")) {
+        if (ascii::equalsIgnoringCase(k, "Content-Length")) {
             const std::uint64_t n = parseContentLength(v);
             if (length && *length != n) malformed("conflicting Content-Length");
             length = n;
-        } else if (equalsNoCase(k, "Transfer-Encoding")) {
+        } else if (ascii::equalsIgnoringCase(k, "Transfer-Encoding")) {
             te = te ? *te + "," + v : v;
         }
     }
@@ -135,7 +130,7 @@ void ResponseParser::endOfHead() {
         std::string_view codings = *te;
         const auto lastComma = codings.rfind(',');
         const std::string_view last = trimBlanks(lastComma == std::string_view::npos ? codings : codings.substr(lastComma + 1));
-        if (equalsNoCase(last, "chunked")) {
+        if (ascii::equalsIgnoringCase(last, "chunked")) {
             framing_ = Framing::Chunked;
             state_ = State::ChunkSize;
         } else {
@@ -157,11 +152,8 @@ void ResponseParser::parseChunkSize(std::string_view line) {
     if (sizeText.empty()) malformed("bad chunk size");
     std::uint64_t n = 0;
     for (char c : sizeText) {
-        int d;
-        if (c >= '0' && c <= '9') d = c - '0';
-        else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-        else malformed("bad chunk size");
+        const int d = ascii::hexValue(c);
+        if (d < 0) malformed("bad chunk size");
         if (n >> 59) malformed("chunk too large");
         n = n * 16 + static_cast<std::uint64_t>(d);
     }

@@ -1,5 +1,6 @@
 #include "support/update.h"
 
+#include "common/ascii.h"
 #include "common/process.h"
 #include "update/config_ini.h"
 #include "update/handoff.h"
@@ -21,7 +22,6 @@ MoveResult moveWithRetry(const std::function<MoveResult(const std::string&, cons
 }
 
 std::string quotedLiteral(std::string_view text) {
-    static constexpr char hex[] = "0123456789abcdef";
     std::string out = "\"";
     for (const char ch : text) {
         const auto c = static_cast<unsigned char>(ch);
@@ -37,9 +37,7 @@ std::string quotedLiteral(std::string_view text) {
             case '\r': out += "\\r"; break;
             default:
                 if (c < 0x20 || c == 0x7F) {
-                    out += "\\x";
-                    out += hex[c >> 4];
-                    out += hex[c & 0xF];
+                    out += "\\x" + ascii::hex(std::string_view(&ch, 1));
                 } else {
                     out += ch;  // non-ASCII UTF-8 bytes are kept as they are
                 }

@@ -6,6 +6,7 @@
 
 #include <set>
 
+#include "common/ascii.h"
 #include "common/error.h"
 #include "common/file_names.h"
 #include "common/files.h"
@@ -26,14 +27,6 @@ constexpr std::uint64_t kMaxStateBytes = 64u * 1024 * 1024;
 // Folders of a store nest no deeper than a release's: a removal never recurses further.
 constexpr int kMaxDepth = 64;
 constexpr int kMaxFailedStarts = 1000;
-
-std::string folded(std::string_view name) {
-    std::string out(name);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    }
-    return out;
-}
 
 // Why a recorded path is none that an install of ours could have written.
 const char* relativePathProblem(std::string_view path) {
@@ -190,11 +183,11 @@ Plan planInstall(const std::optional<State>& prior, const ReleaseId& current, co
     s.rollback.clear();
     // Letter case folded: one file on Windows.
     std::set<std::string> replaced, added;
-    for (const auto& p : s.replaced) replaced.insert(folded(p));
-    for (const auto& p : s.added) added.insert(folded(p));
+    for (const auto& p : s.replaced) replaced.insert(ascii::lowered(p));
+    for (const auto& p : s.added) added.insert(ascii::lowered(p));
     for (std::size_t i = 0; i < placements.size(); ++i) {
         const std::string& path = placements[i].path;
-        const std::string key = folded(path);
+        const std::string key = ascii::lowered(path);
         if (replaced.count(key) && !stored[i]) {
             // Listed as kept, never moved into the store: still the previous release's bytes.
             plan.keep.push_back(exists[i] ? Keep::InStore : Keep::Nothing);

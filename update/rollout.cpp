@@ -3,6 +3,7 @@
 #include <random>
 
 #include "update/sha1.h"
+#include "common/ascii.h"
 #include "common/error.h"
 #include "common/files.h"
 #include "common/ini.h"
@@ -24,13 +25,7 @@ std::string newTillId(const LibCrypto& crypto) {
         std::random_device device;
         for (auto& b : bytes) b = static_cast<unsigned char>(device());
     }
-    static constexpr char hex[] = "0123456789abcdef";
-    std::string id;
-    for (const unsigned char b : bytes) {
-        id += hex[b >> 4];
-        id += hex[b & 0xF];
-    }
-    return id;
+    return ascii::hex(std::string_view(reinterpret_cast<const char*>(bytes), sizeof bytes));
 }
 
 std::string ensureTillId(const LibCrypto& crypto, const std::string& configPath,
@@ -50,10 +45,7 @@ std::string ensureTillId(const LibCrypto& crypto, const std::string& configPath,
 }
 
 int rolloutBucket(const LibCrypto& crypto, std::string_view tillId, std::string_view version) {
-    std::string id(tillId);
-    for (char& c : id) {
-        if (c >= 'A' && c <= 'F') c = static_cast<char>(c + 32);
-    }
+    const std::string id = ascii::lowered(tillId);
     const std::string digest = sha1Hex(crypto, id + "\n" + std::string(version));
     return static_cast<int>(std::stoull(digest.substr(0, 16), nullptr, 16) % 100);
 }

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "common/ascii.h"
 #include "common/error.h"
 #include "common/files.h"
 #include "common/paths.h"
@@ -22,13 +23,7 @@ std::string Sha1::hexDigest() {
     unsigned char md[64];
     unsigned int n = 0;
     if (crypto_.EVP_DigestFinal_ex(ctx_.get(), md, &n) != 1 || n != 20) throw Error("SHA-1 digest failed", "RuntimeError");
-    static const char hex[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned int i = 0; i < n; ++i) {
-        out += hex[md[i] >> 4];
-        out += hex[md[i] & 15];
-    }
-    return out;
+    return ascii::hex(std::string_view(reinterpret_cast<const char*>(md), n), ascii::HexCase::Upper);
 }
 
 std::string sha1Hex(const LibCrypto& crypto, std::string_view data) {

@@ -1,25 +1,19 @@
 #include "update/signature.h"
 
+#include "common/ascii.h"
 #include "common/error.h"
 
 namespace tovi::updater {
 
 namespace {
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // Exactly out.size() bytes written as 2 * out.size() hex digits, or false.
 template <std::size_t N>
 bool fromHex(std::string_view text, std::array<unsigned char, N>& out) {
     if (text.size() != 2 * N) return false;
     for (std::size_t i = 0; i < N; ++i) {
-        const int hi = hexValue(text[2 * i]);
-        const int lo = hexValue(text[2 * i + 1]);
+        const int hi = ascii::hexValue(text[2 * i]);
+        const int lo = ascii::hexValue(text[2 * i + 1]);
         if (hi < 0 || lo < 0) return false;
         out[i] = static_cast<unsigned char>(hi << 4 | lo);
     }
@@ -35,14 +29,7 @@ std::string_view trimBlanks(std::string_view s) {
 }  // namespace
 
 std::string hexText(const unsigned char* data, std::size_t size) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(2 * size);
-    for (std::size_t i = 0; i < size; ++i) {
-        out += digits[data[i] >> 4];
-        out += digits[data[i] & 15];
-    }
-    return out;
+    return ascii::hex(std::string_view(reinterpret_cast<const char*>(data), size));
 }
 
 std::vector<PublicKey> parseUpdateKeys(std::string_view text) {

@@ -12,6 +12,7 @@
 #include "update/sha1.h"
 #include "net/tls.h"
 #include "net/url.h"
+#include "common/ascii.h"
 #include "common/error.h"
 #include "common/files.h"
 #include "common/ini.h"
@@ -51,13 +52,6 @@ std::string folderOf(const std::string& path) {
     const auto pos = path.find_last_of(pathSeparator() == '\\' ? "\\/" : "/");
     if (pos == std::string::npos) return ".";
     return pos == 0 ? path.substr(0, 1) : path.substr(0, pos);
-}
-
-std::string foldedCase(std::string s) {
-    for (char& c : s) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    }
-    return s;
 }
 
 // Temporary files that an interrupted run left behind in the folders this run writes to. They
@@ -194,7 +188,7 @@ private:
         std::set<std::string> folders{folderOf(settings_.configPath)};
         for (const ManifestEntry& entry : manifestEntries(p.manifest)) {
             EntryNames names = entryNames(entry, p.updateUrl, settings_.programFolder, pathSeparator());
-            const auto [it, fresh] = byTarget.emplace(foldedCase(names.target), targets.size());
+            const auto [it, fresh] = byTarget.emplace(ascii::lowered(names.target), targets.size());
             if (!fresh) {
                 // Two different contents for one file: whichever came last would win, silently.
                 if (!sameDigest(targets[it->second].entry->sha1, entry.sha1))

@@ -7,6 +7,7 @@
 #include "update/manifest.h"
 #include "update/sha1.h"
 #include "update/signature.h"
+#include "common/ascii.h"
 #include "common/entry.h"
 #include "common/error.h"
 #include "common/files.h"
@@ -52,8 +53,8 @@ bool isWithin(const std::string& inner, const std::string& outer) {
     auto b = absolutePath(outer);
     if (!a || !b) return false;
 #ifdef _WIN32
-    *a = asciiUpper(*a);  // Windows file names ignore case
-    *b = asciiUpper(*b);
+    *a = ascii::uppered(*a);  // Windows file names ignore case
+    *b = ascii::uppered(*b);
 #endif
     if (!b->empty() && (b->back() == '/' || b->back() == pathSeparator())) b->pop_back();
     return a->starts_with(*b) && (a->size() == b->size() || (*a)[b->size()] == '/' || (*a)[b->size()] == pathSeparator());
