@@ -3,38 +3,34 @@
 #include <algorithm>
 
 #include "common/ascii.h"
+#include "net/url.h"
 
 namespace tovi::client {
 
 namespace {
 
-bool isAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-bool isSchemeChar(char c) { return isAlpha(c) || isDigit(c) || c == '+' || c == '-' || c == '.'; }
 using ascii::lowered;
 
 constexpr std::string_view kFileOrigin = "file://";
-// Where the authority of an address ends; "\" counts as "/" in http addresses, as browsers read them.
+// Where the authority of an address ends; "\\" counts as "/" in http addresses, as browsers read them.
 constexpr std::string_view kAuthorityEnd = "/\\?#";
 
 // Host characters of a name or an IPv4 address; the bracketed IPv6 form takes hex digits, ":" and
 // ".". Anything else (percent escapes, non-ASCII names, blanks) is refused rather than normalised:
 // a host that browsers would rewrite cannot be compared as written.
-bool isNameChar(char c) { return isAlpha(c) || isDigit(c) || c == '-' || c == '.' || c == '_'; }
+bool isNameChar(char c) {
+    return ascii::hexValue(c) >= 0 || (ascii::lower(c) >= 'g' && ascii::lower(c) <= 'z') || c == '-' || c == '.' ||
+           c == '_';
+}
 bool isIpv6Char(char c) { return ascii::hexValue(c) >= 0 || c == ':' || c == '.'; }
 
-// scheme "://" authority, the authority being the whole of text (an entry) or what comes before
-// the path, query or fragment (an address, whose user name and password are dropped).
+// An origin entry is scheme "://" authority and nothing else; an address is read up to its path,
+// query or fragment, and its user name and password are dropped.
 ParsedOrigin parse(std::string_view text, bool address) {
     const auto fail = [](std::string why) { return ParsedOrigin{{}, std::move(why)}; };
-    std::size_t colon = 0;
-    if (!text.empty() && isAlpha(text[0])) {
-        colon = 1;
-        while (colon < text.size() && isSchemeChar(text[colon])) ++colon;
-    }
-    if (colon == 0 || colon >= text.size() || text[colon] != ':') return fail("not written scheme://host[:port]");
-    const std::string scheme = lowered(text.substr(0, colon));
-    std::string_view rest = text.substr(colon + 1);
+    const std::string scheme = lowered(updater::schemeOf(text));
+    if (scheme.empty()) return fail("not written scheme://host[:port]");
+    const std::string_view rest = text.substr(scheme.size() + 1);
     // A drive letter: engines load such an address as a local file.
     if (address && scheme.size() == 1 && !rest.empty() && (rest[0] == '\\' || rest[0] == '/')) {
         return {std::string(kFileOrigin), {}};
@@ -45,50 +41,21 @@ ParsedOrigin parse(std::string_view text, bool address) {
         return fail("a file origin is written file://");
     }
     if (scheme != "http" && scheme != "https") return fail("only http, https and file origins can be trusted");
-    if (rest.substr(0, 2) != "//") return fail("not written scheme://host[:port]");
-    rest.remove_prefix(2);
 
-    std::string_view authority = rest;
-    if (address) {
-        authority = rest.substr(0, rest.find_first_of(kAuthorityEnd));
-        if (const auto at = authority.rfind('@'); at != std::string_view::npos) authority.remove_prefix(at + 1);
-    } else if (rest.find_first_of(kAuthorityEnd) != std::string_view::npos) {
-        return fail("an origin has no path, query or fragment: write scheme://host[:port]");
+    const updater::UrlParts url = updater::splitUrl(text, kAuthorityEnd);
+    if (!url.error.empty()) return fail(url.error);
+    if (!address && !url.rest.empty()) return fail("an origin has no path, query or fragment: write scheme://host[:port]");
+    if (!address && url.userInfo) return fail("an origin has no user name: write scheme://host[:port]");
+    if (url.ipv6 && (url.host.empty() || !std::all_of(url.host.begin(), url.host.end(), isIpv6Char))) {
+        return fail("not an IPv6 address");
     }
-
-    std::string host;
-    std::string_view port;
-    if (!authority.empty() && authority.front() == '[') {
-        const auto close = authority.find(']');
-        if (close == std::string_view::npos) return fail("an IPv6 address without its closing \"]\"");
-        const std::string_view inner = authority.substr(1, close - 1);
-        if (inner.empty() || !std::all_of(inner.begin(), inner.end(), isIpv6Char)) return fail("not an IPv6 address");
-        host = "[" + lowered(inner) + "]";
-        const std::string_view after = authority.substr(close + 1);
-        if (!after.empty() && after.front() != ':') return fail("text after the IPv6 address");
-        if (!after.empty()) port = after.substr(1);
-    } else {
-        const auto portColon = authority.find(':');
-        const std::string_view name = authority.substr(0, portColon);
-        if (name.empty()) return fail("no host");
-        if (!std::all_of(name.begin(), name.end(), isNameChar)) {
-            return fail("the host holds a character other than letters, digits, \"-\", \".\" and \"_\"");
-        }
-        host = lowered(name);
-        if (portColon != std::string_view::npos) port = authority.substr(portColon + 1);
+    if (!url.ipv6 && !std::all_of(url.host.begin(), url.host.end(), isNameChar)) {
+        return fail("the host holds a character other than letters, digits, \"-\", \".\" and \"_\"");
     }
-
-    std::string origin = scheme + "://" + host;
-    if (!port.empty()) {
-        unsigned long number = 0;
-        for (char c : port) {
-            if (!isDigit(c)) return fail("the port is not a number");
-            number = number * 10 + static_cast<unsigned long>(c - '0');
-            if (number > 65535) return fail("the port is over 65535");
-        }
-        const unsigned long defaultPort = scheme == "https" ? 443 : 80;
-        if (number != defaultPort) origin += ":" + std::to_string(number);
-    }
+    std::string origin = url.scheme + "://";
+    if (url.ipv6) origin.append(1, '[').append(lowered(url.host)).append(1, ']');
+    else origin.append(lowered(url.host));
+    if (url.port != (url.scheme == "https" ? 443 : 80)) origin.append(1, ':').append(std::to_string(url.port));
     return {std::move(origin), {}};
 }
 

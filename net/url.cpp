@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "common/ascii.h"
 #include "common/error.h"
 #include "common/text.h"
 
@@ -16,17 +17,6 @@ bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 std::uint16_t defaultPort(const std::string& scheme) { return scheme == "https" ? 443 : 80; }
 
-// The scheme of an absolute reference ("https:"), or empty.
-std::string_view schemeOf(std::string_view ref) {
-    if (ref.empty() || !isAlpha(ref[0])) return {};
-    for (std::size_t i = 1; i < ref.size(); ++i) {
-        const char c = ref[i];
-        if (c == ':') return ref.substr(0, i);
-        if (!isAlpha(c) && !isDigit(c) && c != '+' && c != '-' && c != '.') return {};
-    }
-    return {};
-}
-
 }  // namespace
 
 std::string Url::authority() const {
@@ -40,59 +30,83 @@ std::string Url::authority() const {
     return a;
 }
 
-Url parseUrl(std::string_view text) {
+std::string_view schemeOf(std::string_view text) {
+    if (text.empty() || !isAlpha(text[0])) return {};
+    for (std::size_t i = 1; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == ':') return text.substr(0, i);
+        if (!isAlpha(c) && !isDigit(c) && c != '+' && c != '-' && c != '.') return {};
+    }
+    return {};
+}
+
+UrlParts splitUrl(std::string_view text, std::string_view authorityEnd) {
+    const auto fail = [](std::string why) {
+        UrlParts bad;
+        bad.error = std::move(why);
+        return bad;
+    };
     const std::string_view scheme = schemeOf(text);
-    if (scheme.empty()) invalid(text);
-    Url url;
-    url.scheme = std::string(scheme);
-    for (char& c : url.scheme) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-    if (url.scheme != "http" && url.scheme != "https") invalid(text);
-    std::string_view rest = text.substr(scheme.size() + 1);
-    if (rest.substr(0, 2) != "//") invalid(text);
+    std::string_view rest = scheme.empty() ? std::string_view() : text.substr(scheme.size() + 1);
+    if (rest.substr(0, 2) != "//") return fail("not written scheme://host[:port]");
+    UrlParts url;
+    url.scheme = ascii::lowered(scheme);
+    if (url.scheme != "http" && url.scheme != "https") return fail("not an http or https address");
     rest.remove_prefix(2);
-    const std::size_t authEnd = rest.find_first_of("/?");
-    std::string_view authority = rest.substr(0, authEnd);
-    const std::string_view path = authEnd == std::string_view::npos ? std::string_view() : rest.substr(authEnd);
-    // User information is never sent; drop it rather than put it in the Host header.
-    if (const auto at = authority.rfind('@'); at != std::string_view::npos) authority.remove_prefix(at + 1);
+    const std::size_t end = rest.find_first_of(authorityEnd);
+    std::string_view authority = rest.substr(0, end);
+    if (end != std::string_view::npos) url.rest = rest.substr(end);
+    if (const auto at = authority.rfind('@'); at != std::string_view::npos) {
+        url.userInfo = true;
+        authority.remove_prefix(at + 1);
+    }
 
     std::string_view portText;
     if (!authority.empty() && authority.front() == '[') {
         const auto close = authority.find(']');
-        if (close == std::string_view::npos) invalid(text);
+        if (close == std::string_view::npos) return fail("an IPv6 address without its closing \"]\"");
         url.host = std::string(authority.substr(1, close - 1));
+        url.ipv6 = true;
         const std::string_view after = authority.substr(close + 1);
-        if (!after.empty()) {
-            if (after.front() != ':') invalid(text);
-            portText = after.substr(1);
-        }
+        if (!after.empty() && after.front() != ':') return fail("text after the IPv6 address");
+        if (!after.empty()) portText = after.substr(1);
     } else {
         const auto colon = authority.find(':');
         url.host = std::string(authority.substr(0, colon));
         if (colon != std::string_view::npos) portText = authority.substr(colon + 1);
     }
-    if (url.host.empty()) invalid(text);
-    for (char c : url.host) {
-        if (static_cast<unsigned char>(c) <= 0x20 || c == '/' || c == '\\' || c == '#') invalid(text);
-    }
+    if (url.host.empty()) return fail("no host");
     url.port = defaultPort(url.scheme);
+    // "host:" is the default port, as browsers read it.
     if (!portText.empty()) {
         unsigned long port = 0;
         for (char c : portText) {
-            if (!isDigit(c)) invalid(text);
+            if (!isDigit(c)) return fail("the port is not a number");
             port = port * 10 + static_cast<unsigned long>(c - '0');
-            if (port > 65535) invalid(text);
+            if (port > 65535) return fail("the port is over 65535");
         }
-        if (port == 0) invalid(text);
+        if (port == 0) return fail("the port is 0");
         url.port = static_cast<std::uint16_t>(port);
     }
-    if (path.empty() || path.front() == '?') url.path.assign(1, '/');
-    url.path.append(path);
+    return url;
+}
+
+Url parseUrl(std::string_view text) {
+    const UrlParts parts = splitUrl(text, "/?");
+    if (!parts.error.empty()) invalid(text);
+    for (char c : parts.host) {
+        if (static_cast<unsigned char>(c) <= 0x20 || c == '/' || c == '\\' || c == '#') invalid(text);
+    }
+    Url url;
+    url.scheme = parts.scheme;
+    url.host = parts.host;
+    url.port = parts.port;
+    if (parts.rest.empty() || parts.rest.front() == '?') url.path.assign(1, '/');
+    url.path.append(parts.rest);
     return url;
 }
 
 std::string requestTarget(std::string_view path) {
-    static const char hex[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(path.size());
     for (char ch : path) {
@@ -100,8 +114,7 @@ std::string requestTarget(std::string_view path) {
         if (c <= 0x20 || c >= 0x7F || ch == '#' || ch == '"' || ch == '<' || ch == '>' || ch == '\\' || ch == '^' ||
             ch == '`' || ch == '{' || ch == '|' || ch == '}') {
             out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
+            out += ascii::hex(std::string_view(&ch, 1), ascii::HexCase::Upper);
         } else {
             out += ch;
         }

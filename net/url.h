@@ -19,6 +19,23 @@ struct Url {
     std::string text() const { return scheme + "://" + authority() + path; }
 };
 
+// The scheme of an absolute reference as written ("HTTPS" of "HTTPS://x"), or empty when text
+// does not start with one and its ":".
+std::string_view schemeOf(std::string_view text);
+
+// An http or https address split at its authority, which ends at the first byte of authorityEnd:
+// what the update addresses and the page's origins are both read with.
+struct UrlParts {
+    std::string scheme;      // "http" or "https"
+    std::string host;        // as written; an IPv6 literal without its brackets
+    bool ipv6 = false;       // the host was written in brackets
+    std::uint16_t port = 0;  // the scheme's default when none is written
+    bool userInfo = false;   // a "user[:password]@" came before the host (never used)
+    std::string_view rest;   // from the authority's end on; empty when nothing follows it
+    std::string error;       // why text is none; the members above are then unset
+};
+UrlParts splitUrl(std::string_view text, std::string_view authorityEnd);
+
 // Parses an absolute http or https URL; throws ValueError "invalid URL: " + text.
 // Everything after the authority is path: a "#" is part of a file name here (update URLs are built
 // by concatenation), it does not start a fragment.

@@ -62,7 +62,7 @@ TEST(Origins, EntriesAndAddresses) {
     }
     // Neither an entry nor an address with an origin.
     for (const char* none : {"", "null", "about:blank", "data:text/html,<p>", "ws://a", "https:a", "https://",
-                             "https://:443", "https://a:65536", "https://a:99999999999999999999", "https://a:8x",
+                             "https://:443", "https://a:65536", "https://a:99999999999999999999", "https://a:8x", "https://a:0",
                              "https://a%2eb", "https://收银.example", "https://a b", "http://[::1", "http://[::1]x",
                              "http://[]", "http://[g::1]", "1http://a"}) {
         EXPECT_FALSE(parseOrigin(none).error.empty()) << none;
