@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "common/handle.h"
+#include "common/paths.h"
 
 namespace tovi {
 
@@ -91,7 +92,6 @@ bool hasExecutePermission(const std::string& path);
 bool removeFolder(const std::string& path);
 
 // What is at a path, without following a final link (Windows: any reparse point counts as a link).
-enum class EntryKind { Missing, File, Folder, Link, Other };
 EntryKind entryKind(const std::string& path);
 
 // A lock that one process at a time holds under a file name, taken (or not) at once. It goes with

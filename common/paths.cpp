@@ -18,7 +18,7 @@ bool createFolders(const std::string& folder) {
         createFolder(folder.substr(0, pos));
     }
     createFolder(folder);
-    return fileKind(folder) == FileKind::Directory;
+    return fileKind(folder) == EntryKind::Folder;
 }
 
 std::string readFile(const std::string& path) {

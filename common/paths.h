@@ -15,10 +15,12 @@ std::string programFolder();
 // The platform's folder separator: "\" on Windows, "/" elsewhere.
 char pathSeparator();
 
-enum class FileKind { Missing, Regular, Directory, Other };
-// What exists at path (UTF-8). Windows: from GetFileAttributesW.
-FileKind fileKind(const std::string& path);
-inline bool fileExists(const std::string& path) { return fileKind(path) != FileKind::Missing; }
+// What is at a path: entryKind (common/files.h) names a final link as one; fileKind follows it, so
+// it never answers Link.
+enum class EntryKind { Missing, File, Folder, Link, Other };
+// What exists at path (UTF-8), links followed. Windows: from GetFileAttributesW.
+EntryKind fileKind(const std::string& path);
+inline bool fileExists(const std::string& path) { return fileKind(path) != EntryKind::Missing; }
 
 // Names (not paths) of the entries of a folder, "." and ".." left out; nothing when it cannot be read.
 std::optional<std::vector<std::string>> folderNames(const std::string& folder);

@@ -26,12 +26,12 @@ std::string programFolder() {
 
 char pathSeparator() { return '/'; }
 
-FileKind fileKind(const std::string& path) {
+EntryKind fileKind(const std::string& path) {
     struct stat st {};
-    if (stat(path.c_str(), &st) != 0) return FileKind::Missing;
-    if (S_ISDIR(st.st_mode)) return FileKind::Directory;
-    if (S_ISREG(st.st_mode)) return FileKind::Regular;
-    return FileKind::Other;
+    if (stat(path.c_str(), &st) != 0) return EntryKind::Missing;
+    if (S_ISDIR(st.st_mode)) return EntryKind::Folder;
+    if (S_ISREG(st.st_mode)) return EntryKind::File;
+    return EntryKind::Other;
 }
 
 std::optional<std::vector<std::string>> folderNames(const std::string& folder) {

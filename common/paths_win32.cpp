@@ -26,11 +26,11 @@ std::string programFolder() {
 
 char pathSeparator() { return '\\'; }
 
-FileKind fileKind(const std::string& path) {
+EntryKind fileKind(const std::string& path) {
     const DWORD a = GetFileAttributesW(widen(path).c_str());
-    if (a == INVALID_FILE_ATTRIBUTES) return FileKind::Missing;
-    if (a & FILE_ATTRIBUTE_DIRECTORY) return FileKind::Directory;
-    return FileKind::Regular;
+    if (a == INVALID_FILE_ATTRIBUTES) return EntryKind::Missing;
+    if (a & FILE_ATTRIBUTE_DIRECTORY) return EntryKind::Folder;
+    return EntryKind::File;
 }
 
 std::optional<std::vector<std::string>> folderNames(const std::string& folder) {

@@ -27,7 +27,7 @@ struct Launch {
     Launch(const std::string& program, const std::string& parameters) : argv(splitCommandLine(parameters)) {
         // Like the Windows shell, a bare name is looked for in the current folder first.
         const std::string local = "./" + program;
-        here = program.find('/') == std::string::npos && fileKind(local) == FileKind::Regular;
+        here = program.find('/') == std::string::npos && fileKind(local) == EntryKind::File;
         argv.insert(argv.begin(), here ? local : program);
         for (auto& a : argv) args.push_back(a.data());
         args.push_back(nullptr);

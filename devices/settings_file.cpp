@@ -9,7 +9,7 @@ namespace tovi::devices {
 DeviceSettings loadDeviceSettings(const char* who) {
     const std::string folder = libraryFolder();
     const std::string path = resolvePath(folder, kSettingsFileName, kNativePathStyle);
-    if (folder.empty() || fileKind(path) != FileKind::Regular) return DeviceSettings{};
+    if (folder.empty() || fileKind(path) != EntryKind::File) return DeviceSettings{};
     std::string text;
     try {
         text = readFile(path);

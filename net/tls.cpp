@@ -69,7 +69,7 @@ TlsContext::TlsContext(const OpenSsl& ssl, const std::string& programFolder) : s
     const char listSeparator = ':';
 #endif
     const auto candidates = caFileCandidates(programFolder, pathVariable(), listSeparator, pathSeparator(),
-                                             [](const std::string& p) { return fileKind(p) == FileKind::Regular; });
+                                             [](const std::string& p) { return fileKind(p) == EntryKind::File; });
     for (const auto& file : candidates) {
         if (s.SSL_CTX_load_verify_locations(ctx_.get(), file.c_str(), nullptr) == 1) {
             caFile_ = file;

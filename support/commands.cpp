@@ -54,9 +54,9 @@ PrintResult printReceipt(DeviceLibraries& devices, SupportSystem& system, const 
     const std::int32_t feed = parseInt32(words.feedLines);
     // A page's feed count must not turn one receipt into a roll of blank paper.
     if (feed > kMaxFeedLines) return PrintResult::WrongCall;
-    const FileKind kind = system.fileKind(words.jobFile);
+    const EntryKind kind = system.fileKind(words.jobFile);
     // A missing job file prints nothing and opens no drawer either.
-    if (kind == FileKind::Missing || kind == FileKind::Directory) return PrintResult::Failed;
+    if (kind == EntryKind::Missing || kind == EntryKind::Folder) return PrintResult::Failed;
     const std::string content = system.readFile(words.jobFile);
     return sendToPrinter(devices, port, buildPrintBuffer(content, drawer, cutPaper, feed)) ? PrintResult::Printed
                                                                                              : PrintResult::Failed;
@@ -64,8 +64,8 @@ PrintResult printReceipt(DeviceLibraries& devices, SupportSystem& system, const 
 
 bool printRawJob(DeviceLibraries& devices, SupportSystem& system, const protocol::PrintRawWords& words) {
     const std::string port = ascii::uppered(words.printer);
-    const FileKind kind = system.fileKind(words.jobFile);
-    if (kind == FileKind::Missing || kind == FileKind::Directory) return false;
+    const EntryKind kind = system.fileKind(words.jobFile);
+    if (kind == EntryKind::Missing || kind == EntryKind::Folder) return false;
     const std::string content = system.readFile(words.jobFile);
     // The libraries take an int count; an empty job would print nothing and report success.
     if (content.empty() || content.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) return false;

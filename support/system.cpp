@@ -20,7 +20,7 @@ public:
     explicit NativeSystem(WindowHandle owner) : owner_(owner) {}
 
     void showMessage(const std::string& text) override { showErrorMessage(owner_, kCaption, text); }
-    FileKind fileKind(const std::string& path) override { return tovi::fileKind(path); }
+    EntryKind fileKind(const std::string& path) override { return tovi::fileKind(path); }
     std::string readFile(const std::string& path) override { return tovi::readFile(path); }
     void sleepMs(int ms) override { sleepMilliseconds(ms); }
     std::string programFolder() override { return tovi::programFolder(); }

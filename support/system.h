@@ -42,7 +42,7 @@ public:
     virtual ~SupportSystem() = default;
     // A modal error message owned by the desktop window, caption kCaption.
     virtual void showMessage(const std::string& text) = 0;
-    virtual FileKind fileKind(const std::string& path) = 0;
+    virtual EntryKind fileKind(const std::string& path) = 0;
     // The whole file as bytes; throws IOError when it cannot be opened or read.
     virtual std::string readFile(const std::string& path) = 0;
     virtual void sleepMs(int milliseconds) = 0;

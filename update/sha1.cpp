@@ -33,7 +33,7 @@ std::string sha1Hex(const LibCrypto& crypto, std::string_view data) {
 }
 
 std::string sha1OfFile(const LibCrypto& crypto, const std::string& path) {
-    if (fileKind(path) != FileKind::Regular) return {};
+    if (fileKind(path) != EntryKind::File) return {};
     InputFile in(path);
     Sha1 h(crypto);
     std::vector<char> buf(256 * 1024);

@@ -80,11 +80,11 @@ struct FakeSystem final : SupportSystem {
         messages.push_back(text);
         events.push_back("message");
     }
-    FileKind fileKind(const std::string& path) override {
+    EntryKind fileKind(const std::string& path) override {
         for (const auto& f : unreadable) {
-            if (f == path) return FileKind::Regular;
+            if (f == path) return EntryKind::File;
         }
-        return files.count(path) ? FileKind::Regular : FileKind::Missing;
+        return files.count(path) ? EntryKind::File : EntryKind::Missing;
     }
     std::string readFile(const std::string& path) override {
         auto it = files.find(path);

@@ -40,8 +40,8 @@ void collectFiles(const std::string& folder, const std::string& relative, int de
         const std::string path = join(folder, name);
         const std::string rel = relative.empty() ? name : relative + "/" + name;
         switch (fileKind(path)) {
-            case FileKind::Directory: collectFiles(path, rel, depth + 1, out); break;
-            case FileKind::Regular: out.push_back(rel); break;
+            case EntryKind::Folder: collectFiles(path, rel, depth + 1, out); break;
+            case EntryKind::File: out.push_back(rel); break;
             default: break;
         }
     }
@@ -94,7 +94,7 @@ std::vector<PublishedFile> publish(const updater::OpenSsl& ssl, const std::strin
                                    const std::string& updateFolder, const std::optional<Signing>& signing,
                                    std::optional<int> rollout) {
     if (rollout && (*rollout < 1 || *rollout > 100)) throw valueError("rollout is not a percentage from 1 to 100");
-    if (fileKind(releaseFolder) != FileKind::Directory) throw ioError("not a folder: " + releaseFolder);
+    if (fileKind(releaseFolder) != EntryKind::Folder) throw ioError("not a folder: " + releaseFolder);
     if (!createFolders(updateFolder)) throw ioError("cannot create folder: " + updateFolder);
     if (isWithin(updateFolder, releaseFolder) || isWithin(releaseFolder, updateFolder))
         throw valueError("the release folder and the update folder must not contain each other");
