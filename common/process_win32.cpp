@@ -63,7 +63,7 @@ std::wstring environmentWith(const std::wstring& variable) {
     if (wchar_t* env = GetEnvironmentStringsW()) {
         const wchar_t* end = env;
         while (*end) end += wcslen(end) + 1;
-        block.assign(env, end);
+        block.assign(env, static_cast<std::size_t>(end - env));
         FreeEnvironmentStringsW(env);
     }
     if (!variable.empty()) block += variable + L'\0';

@@ -413,6 +413,29 @@ class ClientTest(ClientTestCase):
         self.assertIn("call toviPrint -> 0", run.log)
 
 
+    def test_each_request_gets_its_result_through_the_engines_script(self):
+        def req(rid, **more):
+            return "call toviPrint " + json.dumps(dict(json.loads(self.receipt_request("x")), id=rid, report="page",
+                                                       **more))
+        script = ["ready", REVEALED, req("a1"), req("a2", interface="LPT9"), req("a3", blankrow="999"),
+                  "call toviPrint hello", "waitlog FALSE FALSE 999, exit code", "wait 1000", "call toviWinClose"]
+        refusal = ("系统提示", "设备请求无效，未执行：request is not a JSON object [ValueError]")
+        # engine, the page's results, the boxes: without the export "report" is ignored, boxes as today
+        cases = [("testengine", [("a1", "ok", None), ("a2", "failed", "NO_PRINTER"), ("a3", "failed", "WRONG_CALL"),
+                                 (None, "refused", "BAD_REQUEST")], [refusal]),
+                 ("testengine_noorigin", [], [("系统提示", "打印小票出错"), ("系统提示", "您的调用命令是:PRINT\n调用参数不正确"),
+                                              refusal])]
+        for engine, results, boxes in cases:
+            with self.subTest(engine=engine):
+                d = self.client_folder(engine=engine, printer=True)
+                run = self.run_client(d, script, on_running=lambda r, n=len(boxes): sorted(
+                    self.wine.message_box(timeout=30) for _ in range(n)))
+                details = [json.loads(line[line.index("{detail: ") + 9:-4]) for line in run.log if
+                           line.startswith("script ")]
+                self.assertEqual([(r["id"], r["outcome"], r["code"]) for r in details], results)
+                self.assertEqual(run.extra, sorted(boxes))
+                self.assertEqual(self.printed_jobs(d), [self.receipt_bytes("x")])
+
     # --- the origins the page's functions answer -----------------------------------------
 
     def test_calls_from_untrusted_origins_are_refused_without_a_box(self):
