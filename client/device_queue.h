@@ -39,13 +39,13 @@ struct DeviceRequest {
 
 // How one request ended.
 struct FinishedRequest {
-    std::string kind;
-    std::string commandLine;
-    std::optional<int> exitCode;  // the support program's; none when it never ran
+    std::string kind{};
+    std::string commandLine{};
+    std::optional<int> exitCode{};  // the support program's; none when it never ran
     // Why it never ran (the job file could not be written, the program could not be started);
     // empty when it ran. Message and kind as in an Error.
-    std::string problem;
-    std::string problemKind;
+    std::string problem{};
+    std::string problemKind{};
     std::uint64_t ticket = 0;
     std::optional<std::string> id{};
     bool tellOutcome = false;
