@@ -64,11 +64,13 @@ std::string callListenerScript() {
            "  var origin = String(self.origin), parse = JSON.parse, isArray = Array.isArray;\n"
            "  var early = window === top && document.readyState === 'loading' ? [] : null;\n"
            "  function post(message) { if (early) early.push(message); else handler.postMessage(message); }\n"
-           "  if (early) document.addEventListener('DOMContentLoaded', function () {\n"
-           "    var calls = early;\n"
+           "  function flush() {\n"
+           "    var calls = early || [];\n"
            "    early = null;\n"
            "    for (var i = 0; i < calls.length; i++) handler.postMessage(calls[i]);\n"
-           "  }, {once: true});\n"
+           "  }\n"
+           "  if (early) document.addEventListener('DOMContentLoaded', flush, {once: true});\n"
+           "  if (early) addEventListener('pagehide', flush, {once: true});\n"
            "  document.addEventListener(\"" +
            kCallEvent +
            "\", function (event) {\n"

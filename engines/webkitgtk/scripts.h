@@ -30,7 +30,8 @@ std::string bindingScript(std::string_view name, unsigned argumentCount);
 // Isolated world, every frame: posts {kind: "call", fn, args, origin} for each kCallEvent fired at
 // this document; origin is the document's serialised origin ("null" when opaque). The top frame's
 // calls made while its document is still loading are posted after its DOMContentLoaded, behind the
-// ready message of readyScript, so that the client knows which document made them.
+// ready message of readyScript, so that the client knows which document made them (or, when the
+// document goes before it is ready, as it goes).
 std::string callListenerScript();
 
 // Main world: runs script if the document is ready (DOMContentLoaded has fired) and its origin is
