@@ -373,7 +373,8 @@ class ClientTest(ClientTestCase):
         body = b"".join(line.encode("gb2312") + b"\n" for line in RECEIPT_TEXT.split("\n"))
         expected = b"\x1b\x40" + b"\x1b\x70\x30\x3c\x78" + body + b"\n" * 3 + b"\x1d\x56\x42\x00"
         self.assertEqual(run.extra, ["winPrint " + hexof(expected)])
-        self.assertIn("device request toviPrint: print PrintOut1.txt USB TRUE TRUE 3, exit code 0", self.log_texts(d))
+        self.assertIn("device request toviPrint: print PrintOut1.txt USB TRUE TRUE 3, exit code 0; result ok, id null",
+                      self.log_texts(d))
 
     def test_settlement_report_goes_to_its_own_file(self):
         request = json.dumps({"interface": "USB", "opencash": "FALSE", "cut": "TRUE", "blankrow": "0",
@@ -542,7 +543,7 @@ class ClientTest(ClientTestCase):
             self.assertEqual(f.read(), data)
         # The Windows virtual printer keeps the bytes and the transcript, no picture.
         self.assertEqual(sorted(os.listdir(os.path.join(d, "virtual_printer"))), ["job-000001.bin", "job-000001.txt"])
-        self.assertIn("device request toviPrintRaw: printraw PrintRaw1.bin rawout, exit code 0", self.log_texts(d))
+        self.assertIn("device request toviPrintRaw: printraw PrintRaw1.bin rawout, exit code 0; result ok, id null", self.log_texts(d))
 
     def test_bad_base64_gets_a_box_and_raw_and_text_jobs_of_one_turn_print_in_order(self):
         d = self.client_folder(printer=True)
