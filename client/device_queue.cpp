@@ -3,6 +3,8 @@
 #include <exception>
 #include <new>
 
+#include "common/support_protocol.h"
+
 namespace tovi::client {
 
 DeviceQueue::DeviceQueue(DeviceHost& host, std::size_t bound, std::function<void(const FinishedRequest&)> onFinished)
@@ -60,10 +62,30 @@ FinishedRequest DeviceQueue::carryOut(const DeviceRequest& request) {
     try {
         f.kind = request.kind;
         f.commandLine = request.command.commandLine;
+        f.ticket = request.ticket;
+        f.id = request.id;
+        f.tellOutcome = request.tellOutcome;
+        f.pageReports = request.pageReports;
+        // A receipt that waited too long (behind a box, a slow printer) is not printed late.
+        if (request.deadline && std::chrono::steady_clock::now() >= *request.deadline) {
+            f.expired = true;
+            return f;
+        }
+        f.jobFileFailed = true;
         if (request.command.job) host_.writeJobFile(*request.command.job);
-        const ProgramResult result = host_.runSupportProgram(request.command.commandLine);
+        f.jobFileFailed = false;
+        RunOptions options;
+        if (request.tellOutcome) {
+            options.captureOutput = true;
+            options.variable = std::string(protocol::kReportVariable) + "=" +
+                               std::string(request.pageReports ? protocol::kReportPage : protocol::kReportBoxes);
+            options.timeoutMs = kSupportProgramTimeoutMs;
+        }
+        const ProgramResult result = host_.runSupportProgram(request.command.commandLine, options);
         if (result.started) {
             f.exitCode = result.exitCode;
+            f.timedOut = result.timedOut;
+            f.output = result.output;
         } else {
             f.problem = result.error;
             f.problemKind = "OSError";

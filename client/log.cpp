@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "client/results.h"
+
 
 namespace tovi::client {
 
@@ -19,6 +21,24 @@ std::string deviceRequestText(std::string_view kind, std::string_view commandLin
     return text;
 }
 
+std::string finishedRequestText(const FinishedRequest& f) {
+    std::string text;
+    if (!f.refusal.empty()) {
+        text = "device request " + f.kind + " refused: " + f.problem + " [" + f.problemKind + "]";
+    } else if (f.expired) {
+        text = "device request " + f.kind + ": " + f.commandLine + ", expired before it started";
+    } else if (!f.problem.empty()) {
+        text = "device request " + f.kind + ": " + f.commandLine + ", not run: " + f.problem + " [" + f.problemKind + "]";
+    } else {
+        text = deviceRequestText(f.kind, f.commandLine, f.exitCode);
+    }
+    if (!f.tellOutcome) return text;
+    const Result r = resultOf(f);
+    text += std::string("; result ") + outcomeWord(r.outcome);
+    if (!r.code.empty()) text += " " + r.code;
+    return text + ", id " + (f.id ? *f.id : std::string("null"));
+}
+
 std::string updateOutcomeText(const std::vector<std::string>& updatedFiles) {
     if (updatedFiles.empty()) return "update: up to date";
     std::string text = "update: " + std::to_string(updatedFiles.size()) +
@@ -28,13 +48,6 @@ std::string updateOutcomeText(const std::vector<std::string>& updatedFiles) {
         text += updatedFiles[i].empty() ? "(unnamed)" : updatedFiles[i];
     }
     return text;
-}
-
-void logDeviceRequest(std::string_view kind, std::string_view commandLine, std::optional<long> exitCode) noexcept {
-    try {
-        logEvent(deviceRequestText(kind, commandLine, exitCode));
-    } catch (...) {
-    }
 }
 
 }  // namespace tovi::client

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "client/device_queue.h"
 #include "common/eventlog.h"
 
 namespace tovi::client {
@@ -22,11 +23,14 @@ using tovi::timestampText;
 // code is not known.
 std::string deviceRequestText(std::string_view kind, std::string_view commandLine, std::optional<long> exitCode);
 
+// The log line of a device request that the queue worked off or that was refused: the command
+// line and the exit code (or why it never ran), and, when the page gets a result of it, that
+// result's outcome, code and id.
+std::string finishedRequestText(const FinishedRequest& finished);
+
 // The outcome of an update check that completed: "update: up to date", or the names of the files
 // it brought up to date.
 std::string updateOutcomeText(const std::vector<std::string>& updatedFiles);
 
-// A device request and the support program's exit code (nothing: started, exit code unknown).
-void logDeviceRequest(std::string_view kind, std::string_view commandLine, std::optional<long> exitCode) noexcept;
 
 }  // namespace tovi::client

@@ -115,8 +115,8 @@ void SystemDeviceHost::writeJobFile(const JobFile& job) {
     if (std::fclose(file.release()) != 0) throw writeError(job, errno ? errno : EIO);
 }
 
-ProgramResult SystemDeviceHost::runSupportProgram(const std::string& commandLine) {
-    return runProgram(desktopWindow(), kSupportProgram, commandLine, kShowNormal);
+ProgramResult SystemDeviceHost::runSupportProgram(const std::string& commandLine, const RunOptions& options) {
+    return runProgram(desktopWindow(), kSupportProgram, commandLine, kShowNormal, options);
 }
 
 }  // namespace tovi::client

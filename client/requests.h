@@ -62,14 +62,14 @@ public:
     // the file and the reason on failure.
     virtual void writeJobFile(const JobFile& job) = 0;
     // Starts tovipos_print with the command line and waits until it has ended.
-    virtual ProgramResult runSupportProgram(const std::string& commandLine) = 0;
+    virtual ProgramResult runSupportProgram(const std::string& commandLine, const RunOptions& options) = 0;
 };
 
 // The real host: files in the current folder, the support program through the shell.
 class SystemDeviceHost : public DeviceHost {
 public:
     void writeJobFile(const JobFile& job) override;
-    ProgramResult runSupportProgram(const std::string& commandLine) override;
+    ProgramResult runSupportProgram(const std::string& commandLine, const RunOptions& options) override;
 };
 
 }  // namespace tovi::client

@@ -1,9 +1,11 @@
 #include "client/shell.h"
 
 #include <array>
+#include <chrono>
 #include <stdexcept>
 #include <utility>
 
+#include "common/eventlog.h"
 #include "common/messages.h"
 
 namespace tovi::client {
@@ -40,6 +42,10 @@ void TOVI_ENGINE_CALL documentReady(wkeWebView, void* context) {
 
 void TOVI_ENGINE_CALL titleChanged(wkeWebView view, void* context, wkeString) {
     barrier([&] { static_cast<Shell*>(context)->onTitleChanged(view); });
+}
+
+void TOVI_ENGINE_CALL scriptDone(wkeWebView, void* context, int ran, const char* origin) {
+    barrier([&] { static_cast<Shell*>(context)->onScriptDone(ran, origin); });
 }
 
 // The page's window functions: each calls one method of the shell.
@@ -159,20 +165,39 @@ void Shell::create(const std::function<std::string()>& readStartUrl) {
     for (std::size_t i = 0; i < std::size(kPageFunctions); ++i) {
         engine_.wkeJsBindFunction(kPageFunctions[i].name, kCheckedFunctions[i], nullptr, 1);
     }
+    // An engine that runs scripts gets every request's result into the page.
+    if (engine_.wkeRunScript && engine_.wkeOnScriptDone) {
+        PageResults::Engine page{[this](const std::string& origin, const std::string& script) {
+                                     if (!viewDestroyed_) engine_.wkeRunScript(webView_, origin.c_str(), script.c_str());
+                                 },
+                                 [this](const std::string& origin) { return trustsDocument(origin); },
+                                 [](const std::string& text) { logEvent(text); }};
+        results_ = std::make_unique<PageResults>(std::move(page), originOfAddress(url));
+        engine_.wkeOnScriptDone(webView_, scriptDone, this);
+    }
     // The engine is bound: from here the loop's minute counts towards the release's proof.
     mainFrame_->startTimer(kProofTimerId, kProofAfterMs);
+}
+
+bool Shell::trustsDocument(const std::string& origin) {
+    // The origin that the start address reached through redirects is known once the first
+    // document has committed, and asked for only when an origin is not trusted already.
+    if (!origins_.trusts(origin) && engine_.wkeGetStartOrigin && !viewDestroyed_) {
+        origins_.addTrusted(copyText(engine_.wkeGetStartOrigin(webView_)));
+    }
+    return origins_.trusts(origin);
 }
 
 bool Shell::admitsCaller(jsExecState state, const char* function) {
     // An engine that cannot name the caller: every frame reaches the functions (start-up says so).
     if (!engine_.jsCallerOrigin) return true;
     const std::string caller = copyText(engine_.jsCallerOrigin(state));
-    // The origin that the start address reached through redirects is known once the first
-    // document has committed, and asked for only when a caller is not trusted already.
-    if (!origins_.trusts(caller) && engine_.wkeGetStartOrigin && !viewDestroyed_) {
-        origins_.addTrusted(copyText(engine_.wkeGetStartOrigin(webView_)));
-    }
+    trustsDocument(caller);
     return origins_.admit(function, caller);
+}
+
+void Shell::onScriptDone(int ran, const char* origin) {
+    if (results_) results_->scriptDone(ran != 0, origin);
 }
 
 // Runs on every ready document, not only the first: a later one shows the window again.
@@ -180,6 +205,7 @@ void Shell::onDocumentReady() {
     pageReady_ = true;
     if (updateCheckDone_) revealMainWindow();
     checkProven();
+    if (results_) results_->documentReady();
 }
 
 void Shell::onLoopMinute() {
@@ -245,32 +271,73 @@ void Shell::screenfull() {
     mainFrame_->setBounds({0, 0, screen.width, screen.height});
 }
 
-std::string Shell::problemText(const std::string& message, const std::string& kind) {
-    return std::string("设备请求无效，未执行：") + message + " [" + kind + "]";
-}
-
 void Shell::deviceRequest(const char* kind, const std::string& argument, DeviceCommand (*build)(std::string_view)) {
+    RequestOptions options;
+    std::uint64_t ticket = 0;
+    if (results_) {
+        options = readOptions(argument);
+        ticket = results_->open(options.id, kind);
+    }
     DeviceCommand command;
     try {
+        if (!options.problem.empty()) throw RequestError(options.problem, "ValueError");
         command = build(argument);
     } catch (const RequestError& e) {
         // Refused: nothing written, nothing started; the sale goes on.
-        showProblem_(problemText(e.what(), e.kind()));
+        refuse(kind, ticket, options, "BAD_REQUEST", e.what(), e.kind());
         return;
     }
-    if (!queue_.submit({kind, std::move(command)})) {
-        showProblem_(problemText("too many device requests waiting (" + std::to_string(kDeviceQueueBound) + ")",
-                                 "OverflowError"));
+    DeviceRequest request{kind, std::move(command)};
+    if (results_) {
+        request.ticket = ticket;
+        request.id = options.id;
+        request.tellOutcome = true;
+        request.pageReports = options.pageReports;
+        if (options.expireMs) {
+            request.deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(*options.expireMs);
+        }
     }
+    if (!queue_.submit(std::move(request))) {
+        refuse(kind, ticket, options, "QUEUE_FULL",
+               "too many device requests waiting (" + std::to_string(kDeviceQueueBound) + ")", "OverflowError");
+    }
+}
+
+void Shell::refuse(const char* kind, std::uint64_t ticket, const RequestOptions& options, const std::string& code,
+                   const std::string& message, const std::string& errorKind) {
+    if (results_) {
+        FinishedRequest f;
+        f.kind = kind;
+        f.ticket = ticket;
+        f.id = options.id;
+        f.tellOutcome = true;
+        f.pageReports = options.pageReports;
+        f.refusal = code;
+        f.problem = message;
+        f.problemKind = errorKind;
+        if (onFinished_) onFinished_(f);
+        // Before the box, whose loop may run long: the page hears of it at once.
+        results_->close(ticket, resultOf(f));
+        if (options.pageReports) return;
+    }
+    showProblem_(problemText(message, errorKind));
 }
 
 void Shell::requestFinished(const FinishedRequest& finished) {
     if (onFinished_) onFinished_(finished);
-    if (finished.problem.empty()) return;
-    // The box is shown on the UI thread. With the main window gone (the queue is being worked off
-    // at exit) there is no box to show: the line on standard error is all that is left.
-    const std::string text = problemText(finished.problem, finished.problemKind);
-    if (!ui::post(postTarget_.load(), [this, text] { showProblem_(text); })) logErrorMessage("系统提示", text);
+    const bool box = !finished.problem.empty() && !(finished.tellOutcome && finished.pageReports);
+    if (!box && !finished.tellOutcome) return;
+    // The box is shown and the result closed on the UI thread. With the main window gone (the
+    // queue is being worked off at exit) there is no box to show: the line on standard error is
+    // all that is left.
+    const std::string text = box ? problemText(finished.problem, finished.problemKind) : std::string();
+    const std::optional<Result> result = finished.tellOutcome ? std::optional(resultOf(finished)) : std::nullopt;
+    const std::uint64_t ticket = finished.ticket;
+    const bool posted = ui::post(postTarget_.load(), [this, text, result, ticket] {
+        if (result && results_) results_->close(ticket, *result);
+        if (!text.empty()) showProblem_(text);
+    });
+    if (!posted && box) logErrorMessage("系统提示", text);
 }
 
 }  // namespace tovi::client

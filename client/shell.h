@@ -14,6 +14,7 @@
 #include "client/engine.h"
 #include "client/origins.h"
 #include "client/requests.h"
+#include "client/results.h"
 #include "ui/ui.h"
 
 namespace tovi::client {
@@ -73,7 +74,9 @@ public:
     void screenfull();
     // A device request: the page's argument text in, the request queued for the worker. A refused
     // request (malformed, or the queue full) only shows the problem; so does, later, a job file
-    // that cannot be written or a support program that cannot be started.
+    // that cannot be written or a support program that cannot be started. With an engine that runs
+    // scripts each request also gets its result in the page, and one that asks the page to report
+    // its failures ("report": "page") gets no box.
     void deviceRequest(const char* kind, const std::string& argument, DeviceCommand (*build)(std::string_view));
     // Waits until every queued device request has been carried out.
     void waitForDevices() { queue_.waitIdle(); }
@@ -86,13 +89,24 @@ public:
     bool admitsCaller(jsExecState state, const char* function);
 
     // The text shown for a refused request.
-    static std::string problemText(const std::string& message, const std::string& kind);
+    static std::string problemText(const std::string& message, const std::string& kind) {
+        return refusalText(message, kind);
+    }
+    // Whether the page gets a result for each device request (the engine runs scripts).
+    bool reportsResults() const { return results_ != nullptr; }
+    // The engine's answer to a script of the results.
+    void onScriptDone(int ran, const char* origin);
 
 private:
     bool mainFrameGone() const;
     void checkProven();
     // On the queue's worker.
     void requestFinished(const FinishedRequest& finished);
+    // A request refused before it was queued: its box, its result, its log line.
+    void refuse(const char* kind, std::uint64_t ticket, const RequestOptions& options, const std::string& code,
+                const std::string& message, const std::string& errorKind);
+    // Whether a main-frame document of origin may take results (trusting the start's redirect).
+    bool trustsDocument(const std::string& origin);
 
     ui::Application& app_;
     const EngineApi& engine_;
@@ -110,6 +124,7 @@ private:
     ui::Window* updateWindow_ = nullptr;
     OriginGuard origins_;
     std::function<void(const FinishedRequest&)> onFinished_;
+    std::unique_ptr<PageResults> results_;  // with an engine that runs scripts
     // Where the worker posts its problems; set once by create(), before any request.
     std::atomic<ui::NativeHandle> postTarget_{nullptr};
     // Last: destroyed first, it works off what is queued while everything it reports to exists.

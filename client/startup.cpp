@@ -125,14 +125,7 @@ int runClient() {
     // while the operator reads it.
     ProblemBoxes problems(*app, "系统提示");
     Shell shell(*app, engine.api, devices, [&problems](const std::string& text) { problems.show(text); },
-                [](const FinishedRequest& r) {
-                    if (r.problem.empty()) {
-                        logDeviceRequest(r.kind, r.commandLine, r.exitCode);
-                    } else {
-                        logEvent("device request " + r.kind + ": " + r.commandLine + ", not run: " + r.problem + " [" +
-                                 r.problemKind + "]");
-                    }
-                });
+                [](const FinishedRequest& r) { logEvent(finishedRequestText(r)); });
     TrustedOrigins trusted;
     shell.create([&trusted] {
         const IniFile config = loadConfig();
@@ -141,6 +134,10 @@ int runClient() {
         return url;
     });
     shell.guardOrigins(originGuard(engine.api, std::move(trusted)));
+    if (!shell.reportsResults()) {
+        logEvent("the web engine cannot run scripts: the page gets no result of its device requests, and every "
+                 "failure is shown in a box");
+    }
     problems.setOwner(&shell.mainFrame());
     shell.setOnProven([store, trial] { release::prove(store, trial); });
 

@@ -48,6 +48,10 @@ endforeach()
 if(TARGET publish)
   install(TARGETS publish RUNTIME DESTINATION . COMPONENT tools EXCLUDE_FROM_ALL)
 endif()
+# The promises of the device functions for the shop's pages, beside the programs (and in bin/,
+# where the demo and the tests take the programs from).
+configure_file(${CMAKE_SOURCE_DIR}/client/page/tovipos.js ${CMAKE_BINARY_DIR}/bin/tovipos.js COPYONLY)
+install(FILES ${CMAKE_BINARY_DIR}/bin/tovipos.js DESTINATION ${till_dir} COMPONENT till)
 
 # "programs": what the packages hold and the demo runs, without the tests (scripts/demo.sh).
 add_custom_target(programs)

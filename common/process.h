@@ -1,6 +1,7 @@
 // Starting the other program of the system, with or without waiting for it.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -32,16 +33,32 @@ void startProgram(WindowHandle owner, const std::string& program, const std::str
 
 // How a program started with runProgram ended.
 struct ProgramResult {
-    bool started = false;  // false: it never ran, error says why
-    int exitCode = 0;      // when started
-    std::string error;     // when not started: "cannot start " + program + ": " + the system's text
+    bool started = false;   // false: it never ran, error says why
+    int exitCode = 0;       // when started
+    std::string error;      // when not started: "cannot start " + program + ": " + the system's text
+    std::string output{};   // its standard output, when RunOptions::captureOutput
+    bool timedOut = false;  // it was ended after RunOptions::timeoutMs
 };
+
+// What runProgram may do beyond starting and waiting. With captureOutput the program's standard
+// output is read (the first kMaxOutput bytes kept), variable ("NAME=value", empty: none) is added
+// to its environment, and it runs at most timeoutMs (then it is ended by force; negative: no
+// limit). Without it, the other two are not used.
+struct RunOptions {
+    bool captureOutput = false;
+    std::string variable;
+    int timeoutMs = -1;
+};
+inline constexpr std::size_t kMaxOutput = 64 * 1024;
 
 // Starts program as startProgram does and waits until it has ended. Call it from a worker, never
 // from the UI thread.
-// Windows: ShellExecuteExW with SEE_MASK_NOCLOSEPROCESS, then a wait on the process handle.
+// Windows: ShellExecuteExW with SEE_MASK_NOCLOSEPROCESS, then a wait on the process handle; with
+// options, CreateProcessW (the program from the current folder when it is there, as the shell
+// finds it), its standard output a pipe and its standard error the caller's.
 // Linux: posix_spawn, then waitpid; a program killed by a signal ends with 128 + the signal.
-ProgramResult runProgram(WindowHandle owner, const std::string& program, const std::string& parameters, int show);
+ProgramResult runProgram(WindowHandle owner, const std::string& program, const std::string& parameters, int show,
+                         const RunOptions& options = {});
 
 // A program started with startWatched, to be watched until it ends.
 struct WatchedProgram {

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -89,5 +90,34 @@ PrintWords printWords(const std::vector<std::string>& args);
 PrintRawWords printRawWords(const std::vector<std::string>& args);
 OpenCashWords openCashWords(const std::vector<std::string>& args);
 DisplayWords displayWords(const std::vector<std::string>& args);
+
+// The outcome of a device command, told to the client without changing the command line or the
+// exit code: the client names the way it wants to hear it in this environment variable, and the
+// support program then writes one outcome line on its standard output before any box. Without the
+// variable (a shop's own script runs the program) nothing is written and every box shows.
+inline constexpr const char* kReportVariable = "TOVIPOS_REPORT";
+inline constexpr std::string_view kReportBoxes = "boxes";  // the outcome line, and the boxes as always
+inline constexpr std::string_view kReportPage = "page";    // the outcome line, no box: the page reports
+
+// The words of an outcome line. Printers: NO_PRINTER when the printer, port or device cannot be
+// opened, WRITE_FAILED when a write fails after opening.
+inline constexpr std::string_view kOutcomeOk = "OK";
+inline constexpr std::string_view kOutcomeWrongCall = "WRONG_CALL";
+inline constexpr std::string_view kOutcomeNoPrinter = "NO_PRINTER";
+inline constexpr std::string_view kOutcomeWriteFailed = "WRITE_FAILED";
+inline constexpr std::string_view kOutcomeDisplayFailed = "DISPLAY_FAILED";
+inline constexpr std::string_view kOutcomeFailed = "FAILED";
+
+struct Outcome {
+    std::string code{kOutcomeOk};  // one of the words above
+    std::string message;           // the operator's text of the box; empty for OK
+    bool operator==(const Outcome&) const = default;
+};
+
+// "tovipos-outcome " code " " message LF, the message's backslashes and line breaks escaped.
+std::string outcomeLine(const Outcome& outcome);
+// The last outcome line in a program's standard output (other lines are someone else's); none when
+// there is no well-formed one.
+std::optional<Outcome> readOutcome(std::string_view output);
 
 }  // namespace tovi::protocol

@@ -43,8 +43,9 @@ PAGE_ENCODER = os.path.join("vendor", "receipt-printer-encoder.umd.js")
 
 
 def page_with_encoder(dest, npm):
-    """The demo page in dest, with the encoder from the npm folder beside it."""
+    """The demo page in dest, with the encoder from the npm folder and tovipos.js beside it."""
     shutil.copytree(os.path.join(HERE, "page"), dest)
+    shutil.copy(os.path.join(HERE, "..", "client", "page", "tovipos.js"), dest)
     os.makedirs(os.path.join(dest, "vendor"))
     shutil.copy(os.path.join(npm, ENCODER), os.path.join(dest, PAGE_ENCODER))
 

@@ -1,4 +1,4 @@
-// C interface of the web engine library "node.dll", as the client uses it: 14 functions and two
+// C interface of the web engine library "node.dll", as the client uses it: 14 functions and four
 // optional ones, all with the C calling convention (callbacks too). The client binds them by name
 // at start-up and takes every pointer type from these declarations; our scripted test engine
 // implements the same header.
@@ -43,6 +43,8 @@ typedef void(TOVI_ENGINE_CALL* wkeDocumentReadyCallback)(wkeWebView view, void* 
 typedef void(TOVI_ENGINE_CALL* wkeTitleChangedCallback)(wkeWebView view, void* context, wkeString title);
 // A function offered to the page's scripts; its result goes back to the calling script.
 typedef jsValue(TOVI_ENGINE_CALL* jsNativeFunction)(jsExecState state, void* context);
+// What became of a script given to wkeRunScript (see there).
+typedef void(TOVI_ENGINE_CALL* wkeScriptDoneCallback)(wkeWebView view, void* context, int ran, const char* origin);
 
 // Lookup order of the client's binding.
 TOVI_ENGINE_EXPORT void TOVI_ENGINE_CALL wkeInitialize(void);
@@ -78,6 +80,25 @@ TOVI_ENGINE_EXPORT const char* TOVI_ENGINE_CALL jsCallerOrigin(jsExecState state
 // main frame, after the HTTP redirects of that load and nothing else (a script's or a refresh's
 // navigation is another load); null until that document has committed. Owned by the engine.
 TOVI_ENGINE_EXPORT const char* TOVI_ENGINE_CALL wkeGetStartOrigin(wkeWebView view);
+
+// Optional, a pair: an engine that can run the client's scripts in the page exports both, and the
+// client binds them together (with only one of them it runs none).
+//
+// wkeRunScript runs script (UTF-8) in the view's main frame, later on the message-loop thread, if
+// and only if the main frame's document then has that origin and is ready (past its document-ready,
+// so its scripts can listen): a document that navigated meanwhile, or is still loading, gets
+// nothing. Both texts are copied at once. Each call is answered exactly once, in the order of the
+// calls, on the message-loop thread, through the handler that wkeOnScriptDone set for the view:
+// ran is 1 when the script ran (one that threw included), 0 when it was dropped; origin is the
+// origin of the main frame's ready document at that moment, null while none is ready, so that a
+// dropped script can be given again to the document that is there. Owned by the engine, valid
+// until the handler returns.
+//
+// For the client to know which document made a call: calls that a main-frame document's scripts
+// make before its document-ready reach the client after it.
+TOVI_ENGINE_EXPORT void TOVI_ENGINE_CALL wkeRunScript(wkeWebView view, const char* origin, const char* script);
+TOVI_ENGINE_EXPORT void TOVI_ENGINE_CALL wkeOnScriptDone(wkeWebView view, wkeScriptDoneCallback handler,
+                                                         void* context);
 
 #ifdef __cplusplus
 }

@@ -25,7 +25,9 @@
 // X(name) for each optional function: bound when the library has it, null otherwise.
 #define TOVI_ENGINE_OPTIONAL_FUNCTIONS(X)                                                                \
     X(jsCallerOrigin)                                                                                    \
-    X(wkeGetStartOrigin)
+    X(wkeGetStartOrigin)                                                                                 \
+    X(wkeRunScript)                                                                                      \
+    X(wkeOnScriptDone)
 
 namespace tovi::engine {
 

@@ -1,11 +1,16 @@
 #include "support/commands.h"
 
+#include <cstdlib>
+#include <exception>
 #include <limits>
 
 #include "common/ascii.h"
+#include "common/entry.h"
 #include "common/integer.h"
+#include "common/messages.h"
 #include "common/text.h"
 #include "devices/escpos.h"
+#include "devices/winprint.h"
 #include "support/escpos.h"
 #include "support/update.h"
 
@@ -27,12 +32,24 @@ Decision decideCommand(const std::vector<std::string>& args) {
 
 std::string wrongCallText(const std::string& word) { return std::string(kYourCommandWas) + word + "\n" + kWrongParameters; }
 
-bool sendToPrinter(DeviceLibraries& devices, const std::string& printer, const std::string& buffer, Framing framing) {
+Outcome failure(std::string_view code, std::string message) { return {std::string(code), std::move(message)}; }
+
+Outcome printerOutcome(int libraryResult, const std::string& failureText) {
+    switch (libraryResult) {
+        case WINPRINT_OK: return {};
+        case WINPRINT_NO_PRINTER:
+        case WINPRINT_CANNOT_OPEN: return failure(protocol::kOutcomeNoPrinter, failureText);
+        case WINPRINT_SHORT_WRITE: return failure(protocol::kOutcomeWriteFailed, failureText);
+        default: return failure(protocol::kOutcomeFailed, failureText);
+    }
+}
+
+int sendToPrinter(DeviceLibraries& devices, const std::string& printer, const std::string& buffer, Framing framing) {
     if (printer == "USB" && framing == Framing::Length) {
         // Another maker's library without the length-taking function: winPrint would stop at the
         // first NUL of an image, so nothing is sent and the operator sees the print failure.
-        if (!devices.hasWinPrintBytes()) return false;
-        return devices.winPrintBytes(buffer.data(), static_cast<int>(buffer.size())) == 0;
+        if (!devices.hasWinPrintBytes()) return WINPRINT_FAILED;
+        return devices.winPrintBytes(buffer.data(), static_cast<int>(buffer.size()));
     }
     if (printer == "USB") {
         // winPrint gets no length: it ends the data at the first NUL that is no command parameter
@@ -41,91 +58,118 @@ bool sendToPrinter(DeviceLibraries& devices, const std::string& printer, const s
         // memory is ever read.
         std::string terminated = buffer;
         terminated.append(tovi::devices::kMaxNulParameters + 1, '\0');
-        return devices.winPrint(terminated.c_str()) == 0;
+        return devices.winPrint(terminated.c_str());
     }
     // c_str(): the NUL that std::string keeps after its bytes ends the port name's text.
-    return devices.winWriteFile(printer.c_str(), buffer.c_str(), static_cast<int>(buffer.size())) == 0;
+    return devices.winWriteFile(printer.c_str(), buffer.c_str(), static_cast<int>(buffer.size()));
 }
 
-PrintResult printReceipt(DeviceLibraries& devices, SupportSystem& system, const protocol::PrintWords& words) {
+Outcome printReceipt(DeviceLibraries& devices, SupportSystem& system, const std::string& command,
+                     const protocol::PrintWords& words) {
     const std::string port = ascii::uppered(words.printer);
     const bool drawer = ascii::uppered(words.openDrawer) == "TRUE";
     const bool cutPaper = ascii::uppered(words.cut) == "TRUE";
     const std::int32_t feed = parseInt32(words.feedLines);
     // A page's feed count must not turn one receipt into a roll of blank paper.
-    if (feed > kMaxFeedLines) return PrintResult::WrongCall;
+    if (feed > kMaxFeedLines) return failure(protocol::kOutcomeWrongCall, wrongCallText(ascii::uppered(command)));
     const EntryKind kind = system.fileKind(words.jobFile);
     // A missing job file prints nothing and opens no drawer either.
-    if (kind == EntryKind::Missing || kind == EntryKind::Folder) return PrintResult::Failed;
+    if (kind == EntryKind::Missing || kind == EntryKind::Folder) return failure(protocol::kOutcomeFailed, kPrintFailed);
     const std::string content = system.readFile(words.jobFile);
-    return sendToPrinter(devices, port, buildPrintBuffer(content, drawer, cutPaper, feed)) ? PrintResult::Printed
-                                                                                             : PrintResult::Failed;
+    return printerOutcome(sendToPrinter(devices, port, buildPrintBuffer(content, drawer, cutPaper, feed)), kPrintFailed);
 }
 
-bool printRawJob(DeviceLibraries& devices, SupportSystem& system, const protocol::PrintRawWords& words) {
+Outcome printRawJob(DeviceLibraries& devices, SupportSystem& system, const protocol::PrintRawWords& words) {
     const std::string port = ascii::uppered(words.printer);
     const EntryKind kind = system.fileKind(words.jobFile);
-    if (kind == EntryKind::Missing || kind == EntryKind::Folder) return false;
+    if (kind == EntryKind::Missing || kind == EntryKind::Folder) return failure(protocol::kOutcomeFailed, kPrintFailed);
     const std::string content = system.readFile(words.jobFile);
     // The libraries take an int count; an empty job would print nothing and report success.
-    if (content.empty() || content.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) return false;
-    return sendToPrinter(devices, port, content, Framing::Length);
-}
-
-bool openCashDrawer(DeviceLibraries& devices, const std::string& printer) {
-    return sendToPrinter(devices, ascii::uppered(printer), drawerBuffer());
-}
-
-void showOnDisplay(DeviceLibraries& devices, SupportSystem& system, const std::string& mode,
-                   const std::string& amount, const std::string& port, const std::string& baud) {
-    if (port.size() < 4) {
-        system.showMessage(kBadPortName);
-        return;
+    if (content.empty() || content.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
+        return failure(protocol::kOutcomeFailed, kPrintFailed);
     }
+    return printerOutcome(sendToPrinter(devices, port, content, Framing::Length), kPrintFailed);
+}
+
+Outcome openCashDrawer(DeviceLibraries& devices, const std::string& printer) {
+    return printerOutcome(sendToPrinter(devices, ascii::uppered(printer), drawerBuffer()), kDrawerFailed);
+}
+
+Outcome showOnDisplay(DeviceLibraries& devices, const std::string& mode, const std::string& amount,
+                      const std::string& port, const std::string& baud) {
+    if (port.size() < 4) return failure(protocol::kOutcomeDisplayFailed, kBadPortName);
     // Only the fourth byte names the port: COM3 is 3, COM12 is 1.
     const std::int32_t portNumber = parseInt32(port.substr(3, 1));
     const std::int32_t baudRate = parseInt32(baud);
     if ((devices.comInit(portNumber, baudRate) & 0xFF) == 0) {
-        system.showMessage(displayOpenFailedText(port));
-        return;
+        return failure(protocol::kOutcomeDisplayFailed, displayOpenFailedText(port));
     }
     const std::string message = displayMessage(mode, amount);
     if ((devices.comSend(message.data(), static_cast<int>(message.size())) & 0xFF) == 0) {
-        system.showMessage(kDisplaySendFailed);
-        return;
+        return failure(protocol::kOutcomeDisplayFailed, kDisplaySendFailed);
     }
     devices.comRest();
+    return {};
 }
 
-void dispatchCommand(const std::vector<std::string>& args, DeviceLibraries& devices, SupportSystem& system) {
+namespace {
+
+Outcome runCommand(const std::vector<std::string>& args, DeviceLibraries& devices, SupportSystem& system) {
     const Decision decision = decideCommand(args);
-    if (!decision.command) {
-        system.showMessage(decision.message);
-        return;
-    }
+    if (!decision.command) return failure(protocol::kOutcomeWrongCall, decision.message);
     using protocol::Command;
     switch (*decision.command) {
-        case Command::Print:
-            switch (printReceipt(devices, system, protocol::printWords(args))) {
-                case PrintResult::Printed: break;
-                case PrintResult::Failed: system.showMessage(kPrintFailed); break;
-                case PrintResult::WrongCall: system.showMessage(wrongCallText(ascii::uppered(args[1]))); break;
-            }
-            return;
-        case Command::PrintRaw:
-            if (!printRawJob(devices, system, protocol::printRawWords(args))) system.showMessage(kPrintFailed);
-            return;
-        case Command::OpenCash:
-            if (!openCashDrawer(devices, protocol::openCashWords(args).printer)) system.showMessage(kDrawerFailed);
-            return;
+        case Command::Print: return printReceipt(devices, system, args[1], protocol::printWords(args));
+        case Command::PrintRaw: return printRawJob(devices, system, protocol::printRawWords(args));
+        case Command::OpenCash: return openCashDrawer(devices, protocol::openCashWords(args).printer);
         case Command::Display: {
             const protocol::DisplayWords w = protocol::displayWords(args);
-            showOnDisplay(devices, system, w.mode, w.amount, w.port, w.baud);
-            return;
+            return showOnDisplay(devices, w.mode, w.amount, w.port, w.baud);
         }
-        case Command::Update:
-            finishUpdate(system);
-            return;
+        case Command::Update: finishUpdate(system); return {};
+    }
+    return {};
+}
+
+}  // namespace
+
+Outcome dispatchCommand(const std::vector<std::string>& args, DeviceLibraries& devices, SupportSystem& system,
+                        const Reporting& reporting) {
+    const Outcome outcome = runCommand(args, devices, system);
+    if (reporting.tell) reporting.tell(outcome);
+    if (outcome.code != protocol::kOutcomeOk && reporting.boxes) system.showMessage(outcome.message);
+    return outcome;
+}
+
+int runSupportProgram(const std::function<std::vector<std::string>()>& args,
+                      const std::function<void(const std::string&)>& writeOutput) {
+    const char* asked = std::getenv(protocol::kReportVariable);
+    const std::string_view mode = asked ? asked : "";
+    Reporting reporting;
+    if (mode == protocol::kReportBoxes || mode == protocol::kReportPage) {
+        reporting.tell = [&](const Outcome& o) { writeOutput(protocol::outcomeLine(o)); };
+    }
+    reporting.boxes = mode != protocol::kReportPage;
+    try {
+        // Binding comes first: without both libraries no command runs, UPDATE included.
+        auto devices = BoundDevices::bind();
+        const auto system = makeSystem(desktopWindow());
+        dispatchCommand(args(), devices, *system, reporting);
+        return 0;
+    } catch (...) {
+        const std::exception_ptr error = std::current_exception();
+        std::string text = unhandledErrorText(error);
+        try {
+            std::rethrow_exception(error);
+        } catch (const BindError& e) {
+            text = e.what();
+        } catch (...) {
+        }
+        while (!text.empty() && text.back() == '\n') text.pop_back();
+        if (reporting.tell) reporting.tell(failure(protocol::kOutcomeFailed, text));
+        if (reporting.boxes) return runReportingErrors([&]() -> int { std::rethrow_exception(error); });
+        writeStderrLine(text);
+        return 1;
     }
 }
 

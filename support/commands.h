@@ -2,8 +2,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/support_protocol.h"
@@ -43,39 +45,64 @@ std::string wrongCallText(const std::string& word);
 // winPrintBytes with the length (raw jobs, whose bytes winPrint's end rule cannot frame).
 enum class Framing { EndRule, Length };
 
+using protocol::Outcome;
+
+// What a command came to: OK, or the failure's word and the text its box shows.
+Outcome failure(std::string_view code, std::string message);
+// The outcome of a printing library's result: 0 is OK; our library's codes tell a printer that
+// cannot be opened (NO_PRINTER) from a write that failed (WRITE_FAILED); any other is FAILED.
+Outcome printerOutcome(int libraryResult, const std::string& failureText);
+
 // Routes a buffer to the printer: "USB" to winPrint (or winPrintBytes), any other name to
-// winWriteFile. True when the library reported success (0); false, with nothing sent, for a
+// winWriteFile. The library's result (0: success); WINPRINT_FAILED, with nothing sent, for a
 // length-framed buffer to "USB" when the library has no winPrintBytes: half a raw job would be
 // worse than none.
-bool sendToPrinter(DeviceLibraries& devices, const std::string& printer, const std::string& buffer,
-                   Framing framing = Framing::EndRule);
+int sendToPrinter(DeviceLibraries& devices, const std::string& printer, const std::string& buffer,
+                  Framing framing = Framing::EndRule);
 
 // The most feed lines a print job may ask for; more is a wrong call and nothing is sent. Fewer than
 // none (a page's -1 for "none") feed nothing.
 inline constexpr std::int32_t kMaxFeedLines = 255;
 
-enum class PrintResult { Printed, Failed, WrongCall };
+// PRINT job-file printer open-drawer cut feed-lines. FAILED ("打印小票出错") when the job file is
+// missing or a folder, the printer's outcome when the library failed; WRONG_CALL when the feed
+// lines are above kMaxFeedLines (nothing read or sent). A feed-lines text that is no integer throws
+// ValueError before anything is read or sent; a job file that cannot be read throws IOError.
+Outcome printReceipt(DeviceLibraries& devices, SupportSystem& system, const std::string& command,
+                     const protocol::PrintWords& words);
 
-// PRINT job-file printer open-drawer cut feed-lines. Failed when the job file is missing or a
-// folder, or the library failed; WrongCall when the feed lines are above kMaxFeedLines (nothing
-// read or sent). A feed-lines text that is no integer throws ValueError before anything
-// is read or sent; a job file that cannot be read throws IOError.
-PrintResult printReceipt(DeviceLibraries& devices, SupportSystem& system, const protocol::PrintWords& words);
-
-// PRINTRAW job-file printer: sends the file's bytes exactly as they are, nothing added. False (the
-// print failure) when the file is missing, a folder, empty or too large for one call, or the
+// PRINTRAW job-file printer: sends the file's bytes exactly as they are, nothing added. Fails with
+// the print failure when the file is missing, a folder, empty or too large for one call, or the
 // library failed; a file that cannot be read throws IOError.
-bool printRawJob(DeviceLibraries& devices, SupportSystem& system, const protocol::PrintRawWords& words);
+Outcome printRawJob(DeviceLibraries& devices, SupportSystem& system, const protocol::PrintRawWords& words);
 
-// OPENCASH printer: sends the 7 drawer bytes. True on success.
-bool openCashDrawer(DeviceLibraries& devices, const std::string& printer);
+// OPENCASH printer: sends the 7 drawer bytes.
+Outcome openCashDrawer(DeviceLibraries& devices, const std::string& printer);
 
-// DISPLAY mode amount port baud: shows its own messages. A port digit or baud rate that is no
-// integer throws ValueError before any library call.
-void showOnDisplay(DeviceLibraries& devices, SupportSystem& system, const std::string& mode,
-                   const std::string& amount, const std::string& port, const std::string& baud);
+// DISPLAY mode amount port baud: DISPLAY_FAILED with the text to show when the port is malformed,
+// cannot be opened or the send fails. A port digit or baud rate that is no integer throws
+// ValueError before any library call.
+Outcome showOnDisplay(DeviceLibraries& devices, const std::string& mode, const std::string& amount,
+                      const std::string& port, const std::string& baud);
 
-// Runs the one command the arguments ask for, showing any failure message through system.
-void dispatchCommand(const std::vector<std::string>& args, DeviceLibraries& devices, SupportSystem& system);
+// How the outcome of a run is reported: told (to the client) before any box, and shown in a box
+// unless the page reports it itself.
+struct Reporting {
+    std::function<void(const Outcome&)> tell;
+    bool boxes = true;
+};
+
+// Runs the one command the arguments ask for; a failure is told, then shown through system.
+// UPDATE shows its own messages.
+Outcome dispatchCommand(const std::vector<std::string>& args, DeviceLibraries& devices, SupportSystem& system,
+                        const Reporting& reporting = {});
+
+// The whole run of the support program, from binding the libraries to its exit status: the
+// command that args() names (called once the libraries are bound), its outcome told through
+// writeOutput (the program's standard output) when TOVIPOS_REPORT asks for it, a failure shown in
+// a box unless the page reports it. What escapes the command is told as FAILED, then reported as
+// the unhandled-error box (in the page's case only on standard error), with exit status 1.
+int runSupportProgram(const std::function<std::vector<std::string>()>& args,
+                      const std::function<void(const std::string&)>& writeOutput);
 
 }  // namespace tovi::support

@@ -1,17 +1,14 @@
 // tovipos_print on Linux: bind the device libraries, run the one command, end.
+#include <cstdio>
 #include <string>
 #include <vector>
 
-#include "common/entry.h"
-#include "common/messages.h"
 #include "support/commands.h"
 
 int main(int argc, char** argv) {
-    return tovi::runReportingErrors([&] {
-        auto devices = tovi::support::BoundDevices::bind();
-        const std::vector<std::string> args(argv, argv + argc);
-        const auto system = tovi::support::makeSystem(tovi::desktopWindow());
-        tovi::support::dispatchCommand(args, devices, *system);
-        return 0;
-    });
+    return tovi::support::runSupportProgram([&] { return std::vector<std::string>(argv, argv + argc); },
+                                            [](const std::string& text) {
+                                                std::fwrite(text.data(), 1, text.size(), stdout);
+                                                std::fflush(stdout);
+                                            });
 }

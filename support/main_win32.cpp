@@ -3,18 +3,19 @@
 #include <windows.h>
 
 #include "common/cmdline.h"
-#include "common/entry.h"
-#include "common/messages.h"
 #include "common/text.h"
 #include "support/commands.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    return tovi::runReportingErrors([] {
-        // Binding comes first: without both libraries no command runs, UPDATE included.
-        auto devices = tovi::support::BoundDevices::bind();
-        const auto args = tovi::splitCommandLine(tovi::narrow(GetCommandLineW()));
-        const auto system = tovi::support::makeSystem(tovi::desktopWindow());
-        tovi::support::dispatchCommand(args, devices, *system);
-        return 0;
-    });
+    return tovi::support::runSupportProgram([] { return tovi::splitCommandLine(tovi::narrow(GetCommandLineW())); },
+                                            [](const std::string& text) {
+                                                // The client's pipe: the C runtime of a GUI program
+                                                // may not have connected stdout to it.
+                                                const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+                                                DWORD written = 0;
+                                                if (out && out != INVALID_HANDLE_VALUE) {
+                                                    WriteFile(out, text.data(), static_cast<DWORD>(text.size()),
+                                                              &written, nullptr);
+                                                }
+                                            });
 }

@@ -1,4 +1,5 @@
-// The demo till: a few goods, a running total, and the client's nine functions behind buttons.
+// The demo till: a few goods, a running total, and the client's nine functions behind buttons; the
+// device buttons show what became of each request.
 // Every call is guarded, so the page also opens in an ordinary browser (it then says so).
 (function () {
   'use strict';
@@ -103,19 +104,33 @@
     return true;
   }
 
+  // A device request through tovipos.js when the page is in the client: the page shows the
+  // outcome itself ("report": "page": no box on the till for a failure).
+  var OUTCOMES = {print: ['已打印', '打印失败：'], printRaw: ['已打印', '打印失败：'], report: ['已打印', '打印失败：'],
+    openDrawer: ['钱箱已打开', '打开钱箱失败：'], display: ['客显已更新', '客显失败：']};
+  function device(method, name, request) {
+    if (!window.tovi || typeof window[name] !== 'function') return call(name, request);
+    status('已发送：' + name);
+    var job = Object.assign(JSON.parse(request), {report: 'page'});
+    window.tovi[method](job).then(function () { status(OUTCOMES[method][0]); },
+        function (e) { status(OUTCOMES[method][1] + (e.message || e.code)); });
+    return true;
+  }
+
   var actions = {
     winMin: function () { call('toviWinMin'); },
     winMax: function () { call('toviWinMax'); },
     winClose: function () { call('toviWinClose'); },
     screenfull: function () { call('toviScreenfull'); },
-    receipt: function () { call('toviPrint', requests.receipt()); },
+    receipt: function () { device('print', 'toviPrint', requests.receipt()); },
     rawReceipt: function () {
       var request = requests.rawReceipt();
-      if (request) call('toviPrintRaw', request); else status('图文小票需要 ESC/POS 编码器（scripts/npm-deps.sh）');
+      if (request) device('printRaw', 'toviPrintRaw', request);
+      else status('图文小票需要 ESC/POS 编码器（scripts/npm-deps.sh）');
     },
-    settlement: function () { call('toviRijie', requests.settlement()); },
-    drawer: function () { call('toviOpencash', requests.drawer()); },
-    display: function () { call('toviDisplay', requests.display()); },
+    settlement: function () { device('report', 'toviRijie', requests.settlement()); },
+    drawer: function () { device('openDrawer', 'toviOpencash', requests.drawer()); },
+    display: function () { device('display', 'toviDisplay', requests.display()); },
     clear: function () { cart = []; render(); status('已清空'); }
   };
 

@@ -8,6 +8,8 @@
 //   call <name> [<text>]   call a bound function with one argument, the rest of the line
 //   origin <text>          the origin that jsCallerOrigin names for the calls that follow
 //                          (at first "file://": the script is a local file)
+//   navigate <text>        the main frame now shows a document of that origin, not ready yet
+//                          (at first "file://"); "ready" makes it ready
 //   wait <ms>              pause the script
 //   waitfile <path>        pause until the file exists (relative: to the working folder)
 //   waitlog <text>         pause until tovipos.log in the program's folder contains text
@@ -23,10 +25,12 @@
 // it) is dispatched first, as WM_TIMER comes only when no posted message waits.
 //
 // Every call the engine receives is appended, with its arguments, as one line to the file named by
-// the environment variable TOVI_ENGINE_LOG (UTF-8).
+// the environment variable TOVI_ENGINE_LOG (UTF-8). A script of wkeRunScript is logged when it is
+// due, as "script <text>" when it runs and "script dropped for <origin>" when it does not.
 #include <windows.h>
 
 #include <cstdio>
+#include <deque>
 #include <map>
 #include <optional>
 #include <string>
@@ -48,12 +52,18 @@ struct toviEngineView {
     bool destroyed = false;
     bool waiting = false;  // a wait... command is polling, since waitStart (GetTickCount, ms)
     DWORD waitStart = 0;
+    std::string documentOrigin = "file://";  // of the main frame's document
+    bool documentReady = false;
+    std::deque<std::pair<std::string, std::string>> scripts;  // (origin, script) of wkeRunScript, due
+    wkeScriptDoneCallback scriptDone = nullptr;
+    void* scriptContext = nullptr;
 };
 
 namespace {
 
 constexpr const wchar_t* kViewClass = L"toviTestView";
 constexpr UINT_PTR kScriptTimer = 7;
+constexpr UINT_PTR kRunTimer = 8;
 constexpr UINT kPollMs = 50;
 constexpr DWORD kWaitLimitMs = 30000;
 
@@ -204,6 +214,7 @@ void runScript(toviEngineView* view) {
         const std::string command = line.substr(0, sp);
         const std::string rest = sp == std::string::npos ? std::string() : line.substr(sp + 1);
         if (command == "ready") {
+            view->documentReady = true;
             log("fire ready");
             if (view->ready) view->ready(view, view->readyContext);
         } else if (command == "title") {
@@ -218,6 +229,9 @@ void runScript(toviEngineView* view) {
                       s2 != std::string::npos);
         } else if (command == "origin") {
             callerOrigin() = rest;
+        } else if (command == "navigate") {
+            view->documentOrigin = rest;
+            view->documentReady = false;
         } else if (command == "wait") {
             if (view->hwnd) SetTimer(view->hwnd, kScriptTimer, static_cast<UINT>(std::stoul(rest)), nullptr);
             return;
@@ -242,12 +256,33 @@ void runScript(toviEngineView* view) {
     if (!view->destroyed && view->next >= view->script.size()) log("script done");
 }
 
+// The scripts of wkeRunScript that are due, each answered to the client in order. The handler may
+// give further scripts; they wait for the next tick.
+void runDueScripts(toviEngineView* view) {
+    for (std::size_t n = view->scripts.size(); n > 0 && !view->scripts.empty(); --n) {
+        const auto [origin, script] = std::move(view->scripts.front());
+        view->scripts.pop_front();
+        const bool ran = view->documentReady && origin == view->documentOrigin;
+        log(ran ? "script " + script : "script dropped for " + origin);
+        if (view->scriptDone) {
+            view->scriptDone(view, view->scriptContext, ran ? 1 : 0,
+                             view->documentReady ? view->documentOrigin.c_str() : nullptr);
+        }
+    }
+    if (!view->scripts.empty() && view->hwnd) SetTimer(view->hwnd, kRunTimer, 0, nullptr);
+}
+
 LRESULT CALLBACK viewProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     auto* view = reinterpret_cast<toviEngineView*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     try {
         if (view && msg == WM_TIMER && wp == kScriptTimer) {
             KillTimer(hwnd, kScriptTimer);
             runScript(view);
+            return 0;
+        }
+        if (view && msg == WM_TIMER && wp == kRunTimer) {
+            KillTimer(hwnd, kRunTimer);
+            runDueScripts(view);
             return 0;
         }
         if (view && msg == WM_NCDESTROY) {
@@ -411,7 +446,23 @@ jsValue TOVI_ENGINE_CALL jsArg(jsExecState state, int index) {
     });
 }
 
-// Left out of the exports of the testengine_noorigin variant (node_noorigin.def).
+// Left out of the exports of the testengine_noorigin variant (node_noorigin.def), as the next two.
+void TOVI_ENGINE_CALL wkeRunScript(wkeWebView view, const char* origin, const char* script) {
+    guardedExport({kLibrary, "wkeRunScript"}, [&] {
+        if (!view || !view->hwnd) return;
+        view->scripts.emplace_back(origin ? origin : "", script ? script : "");
+        SetTimer(view->hwnd, kRunTimer, 0, nullptr);
+    });
+}
+
+void TOVI_ENGINE_CALL wkeOnScriptDone(wkeWebView view, wkeScriptDoneCallback handler, void* context) {
+    guardedExport({kLibrary, "wkeOnScriptDone"}, [&] {
+        if (!view) return;
+        view->scriptDone = handler;
+        view->scriptContext = context;
+    });
+}
+
 const char* TOVI_ENGINE_CALL jsCallerOrigin(jsExecState state) {
     return guardedExport({kLibrary, "jsCallerOrigin"}, "null", [&]() -> const char* {
         const auto* s = static_cast<ExecState*>(state);

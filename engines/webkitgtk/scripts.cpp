@@ -62,6 +62,15 @@ std::string callListenerScript() {
            std::string(kBridgeHandler) +
            ";\n"
            "  var origin = String(self.origin), parse = JSON.parse, isArray = Array.isArray;\n"
+           "  var early = window === top && document.readyState === 'loading' ? [] : null;\n"
+           "  function post(message) { if (early) early.push(message); else handler.postMessage(message); }\n"
+           "  function flush() {\n"
+           "    var calls = early || [];\n"
+           "    early = null;\n"
+           "    for (var i = 0; i < calls.length; i++) handler.postMessage(calls[i]);\n"
+           "  }\n"
+           "  if (early) document.addEventListener('DOMContentLoaded', flush, {once: true});\n"
+           "  if (early) addEventListener('pagehide', flush, {once: true});\n"
            "  document.addEventListener(\"" +
            kCallEvent +
            "\", function (event) {\n"
@@ -69,8 +78,23 @@ std::string callListenerScript() {
            "    var call;\n"
            "    try { call = parse(event.detail); } catch (e) { return; }\n"
            "    if (!call || typeof call.fn !== 'string' || !isArray(call.args)) return;\n"
-           "    handler.postMessage({kind: 'call', fn: call.fn, args: call.args, origin: origin});\n"
+           "    post({kind: 'call', fn: call.fn, args: call.args, origin: origin});\n"
            "  });\n"
+           "})();\n";
+}
+
+std::string runScriptIn(std::string_view origin, std::string_view script) {
+    // location and its origin are unforgeable: a page cannot pass for another origin here.
+    return "(function () {\n"
+           "  if (document.readyState === 'loading') return null;\n"
+           "  var origin = location.origin;\n"
+           "  if (origin !== " +
+           jsStringLiteral(origin) +
+           ") return origin;\n"
+           "  try {\n" +
+           std::string(script) +
+           "\n  } catch (e) {}\n"
+           "  return true;\n"
            "})();\n";
 }
 

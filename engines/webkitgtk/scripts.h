@@ -28,8 +28,16 @@ std::string jsStringLiteral(std::string_view text);
 std::string bindingScript(std::string_view name, unsigned argumentCount);
 
 // Isolated world, every frame: posts {kind: "call", fn, args, origin} for each kCallEvent fired at
-// this document; origin is the document's serialised origin ("null" when opaque).
+// this document; origin is the document's serialised origin ("null" when opaque). The top frame's
+// calls made while its document is still loading are posted after its DOMContentLoaded, behind the
+// ready message of readyScript, so that the client knows which document made them (or, when the
+// document goes before it is ready, as it goes).
 std::string callListenerScript();
+
+// Main world: runs script if the document is ready (DOMContentLoaded has fired) and its origin is
+// origin. The value: true when it ran (one that threw included), else the document's origin, or
+// null while it is loading.
+std::string runScriptIn(std::string_view origin, std::string_view script);
 
 // Isolated world, top frame: posts {kind: "ready"} when the document's DOMContentLoaded event fires
 // (at once when the document is past loading already).

@@ -23,6 +23,9 @@
 // - The start origin is the origin of the main frame's document when the first load commits,
 //   that is after the HTTP redirects of that load.
 // - Document ready is the document's DOMContentLoaded, posted by another isolated-world script.
+// - A script of wkeRunScript is evaluated in the main world of the main frame, wrapped so that it
+//   runs only in a ready document of the given origin (scripts.h); the wrapper's value says what
+//   became of it. One script is evaluated at a time, so the answers keep the order of the calls.
 // - New windows are never opened (each attempt is a line on standard error), and the engine's own
 //   context menu (Back, Reload, Inspect) is off.
 // - Content-security-policy: WebKitGTK has no switch that turns the page's checks off;
@@ -35,6 +38,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -69,6 +73,10 @@ struct toviEngineView {
     bool loadStarted = false;       // the first load was started
     bool watchFirstCommit = false;  // and has not committed yet
     std::string startOrigin;        // of its document; empty while not known
+    std::deque<std::pair<std::string, std::string>> scripts;  // (origin, script) of wkeRunScript, in order
+    bool scriptRunning = false;     // the first of scripts is being evaluated
+    wkeScriptDoneCallback scriptDone = nullptr;
+    void* scriptContext = nullptr;
 };
 
 namespace {
@@ -78,6 +86,7 @@ using tovi::webengine::callListenerScript;
 using tovi::webengine::kBridgeHandler;
 using tovi::webengine::kBridgeWorld;
 using tovi::webengine::readyScript;
+using tovi::webengine::runScriptIn;
 
 struct Binding {
     std::string name;
@@ -247,6 +256,8 @@ void onWebDestroy(GtkWidget*, gpointer data) {
     v->web = nullptr;
     v->ready = nullptr;
     v->titleChanged = nullptr;
+    v->scriptDone = nullptr;
+    v->scripts.clear();
     if (v->content) {
         g_signal_handlers_disconnect_by_data(v->content, v);
         g_object_unref(v->content);
@@ -315,6 +326,47 @@ gboolean runResize(gpointer data) {
         if (v->web) gtk_widget_set_size_request(GTK_WIDGET(v->web), v->pendingWidth, v->pendingHeight);
     });
     return G_SOURCE_REMOVE;
+}
+
+void runNextScript(toviEngineView* v);
+
+// The wrapper's value: true (ran), the document's origin (dropped), null (dropped, still loading);
+// an error (the web process went away) is a drop too.
+void onScriptEvaluated(GObject* object, GAsyncResult* result, gpointer data) {
+    guardedExport({kLibrary, "script evaluated"}, [&] {
+        auto* v = static_cast<toviEngineView*>(data);
+        GError* error = nullptr;
+        JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(object), result, &error);
+        if (error) g_error_free(error);
+        bool ran = false;
+        std::string origin;
+        bool ready = false;
+        if (value) {
+            ran = jsc_value_is_boolean(value) && jsc_value_to_boolean(value);
+            ready = ran || jsc_value_is_string(value);
+            if (ran) {
+                origin = v->scripts.empty() ? std::string() : v->scripts.front().first;
+            } else if (ready) {
+                gchar* text = jsc_value_to_string(value);
+                origin = text ? text : "";
+                g_free(text);
+            }
+            g_object_unref(value);
+        }
+        v->scriptRunning = false;
+        if (!v->scripts.empty()) v->scripts.pop_front();
+        // The view may be gone: its record stays, without a handler.
+        if (v->scriptDone) v->scriptDone(v, v->scriptContext, ran ? 1 : 0, ready ? origin.c_str() : nullptr);
+        runNextScript(v);
+    });
+}
+
+void runNextScript(toviEngineView* v) {
+    if (v->scriptRunning || v->scripts.empty() || !v->web) return;
+    v->scriptRunning = true;
+    const std::string source = runScriptIn(v->scripts.front().first, v->scripts.front().second);
+    webkit_web_view_evaluate_javascript(v->web, source.c_str(), static_cast<gssize>(source.size()), nullptr, nullptr,
+                                        nullptr, onScriptEvaluated, v);
 }
 
 CallState* liveCall(jsExecState es) {
@@ -520,6 +572,24 @@ const char* TOVI_ENGINE_CALL wkeGetStartOrigin(wkeWebView view) {
             if (v == view) return v->startOrigin.empty() ? nullptr : v->startOrigin.c_str();
         }
         return nullptr;
+    });
+}
+
+void TOVI_ENGINE_CALL wkeRunScript(wkeWebView view, const char* origin, const char* script) {
+    guardedExport({kLibrary, "wkeRunScript"}, [&] {
+        toviEngineView* v = liveView(view);
+        if (!v || !origin || !script) return;
+        v->scripts.emplace_back(origin, script);
+        runNextScript(v);
+    });
+}
+
+void TOVI_ENGINE_CALL wkeOnScriptDone(wkeWebView view, wkeScriptDoneCallback handler, void* context) {
+    guardedExport({kLibrary, "wkeOnScriptDone"}, [&] {
+        if (toviEngineView* v = liveView(view)) {
+            v->scriptDone = handler;
+            v->scriptContext = context;
+        }
     });
 }
 

@@ -363,7 +363,8 @@ class ClientTest(ClientTestCase):
         body = b"".join(line.encode("gb2312") + b"\n" for line in RECEIPT_TEXT.split("\n"))
         expected = b"\x1b\x40" + b"\x1b\x70\x30\x3c\x78" + body + b"\n" * 3 + b"\x1d\x56\x42\x00"
         self.assertEqual(run.extra, ["winPrint " + hexof(expected)])
-        self.assertIn("device request toviPrint: print PrintOut1.txt USB TRUE TRUE 3, exit code 0", self.log_texts(d))
+        self.assertIn("device request toviPrint: print PrintOut1.txt USB TRUE TRUE 3, exit code 0; result ok, id null",
+                      self.log_texts(d))
 
     def test_settlement_report_goes_to_its_own_file(self):
         request = json.dumps({"interface": "USB", "opencash": "FALSE", "cut": "TRUE", "blankrow": "0",
@@ -402,6 +403,29 @@ class ClientTest(ClientTestCase):
         self.assertEqual(prints, ["winPrint " + hexof(b"\x1b\x40\x1b\x70\x30\x3c\x78")])
         self.assertIn("call toviPrint -> 0", run.log)
 
+
+    def test_each_request_gets_its_result_through_the_engines_script(self):
+        def req(rid, **more):
+            return "call toviPrint " + json.dumps(dict(json.loads(self.receipt_request("x")), id=rid, report="page",
+                                                       **more))
+        script = ["ready", REVEALED, req("a1"), req("a2", interface="LPT9"), req("a3", blankrow="999"),
+                  "call toviPrint hello", "waitlog FALSE FALSE 999, exit code", "wait 1000", "call toviWinClose"]
+        refusal = ("系统提示", "设备请求无效，未执行：request is not a JSON object [ValueError]")
+        # engine, the page's results, the boxes: without the export "report" is ignored, boxes as today
+        cases = [("testengine", [("a1", "ok", None), ("a2", "failed", "NO_PRINTER"), ("a3", "failed", "WRONG_CALL"),
+                                 (None, "refused", "BAD_REQUEST")], [refusal]),
+                 ("testengine_noorigin", [], [("系统提示", "打印小票出错"), ("系统提示", "您的调用命令是:PRINT\n调用参数不正确"),
+                                              refusal])]
+        for engine, results, boxes in cases:
+            with self.subTest(engine=engine):
+                d = self.client_folder(engine=engine, printer=True)
+                run = self.run_client(d, script, on_running=lambda r, n=len(boxes): sorted(
+                    self.wine.message_box(timeout=30) for _ in range(n)))
+                details = [json.loads(line[line.index("{detail: ") + 9:-4]) for line in run.log if
+                           line.startswith("script ")]
+                self.assertEqual([(r["id"], r["outcome"], r["code"]) for r in details], results)
+                self.assertEqual(run.extra, sorted(boxes))
+                self.assertEqual(self.printed_jobs(d), [self.receipt_bytes("x")])
 
     # --- the origins the page's functions answer -----------------------------------------
 
@@ -509,7 +533,7 @@ class ClientTest(ClientTestCase):
             self.assertEqual(f.read(), data)
         # The Windows virtual printer keeps the bytes and the transcript, no picture.
         self.assertEqual(sorted(os.listdir(os.path.join(d, "virtual_printer"))), ["job-000001.bin", "job-000001.txt"])
-        self.assertIn("device request toviPrintRaw: printraw PrintRaw1.bin rawout, exit code 0", self.log_texts(d))
+        self.assertIn("device request toviPrintRaw: printraw PrintRaw1.bin rawout, exit code 0; result ok, id null", self.log_texts(d))
 
     def test_bad_base64_gets_a_box_and_raw_and_text_jobs_of_one_turn_print_in_order(self):
         d = self.client_folder(printer=True)

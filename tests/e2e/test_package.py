@@ -23,7 +23,7 @@ from wineenv import WineTestCase, winpath
 
 PACKAGE_DIR = os.environ.get("TOVI_PACKAGE_DIR", "")
 SSL_NAMES = ["libcrypto-3-x64.dll", "libssl-3-x64.dll"] if WIN64 else ["libcrypto-3.dll", "libssl-3.dll"]
-TILL_FILES = sorted(["tovipos.exe", "tovipos_print.exe", "winprint.dll", "api_com.dll", "cacert.pem",
+TILL_FILES = sorted(["tovipos.exe", "tovipos_print.exe", "winprint.dll", "api_com.dll", "cacert.pem", "tovipos.js",
                      "config.ini", "devices.ini"] + SSL_NAMES)
 UNINSTALL_KEY = r"Software\Microsoft\Windows\CurrentVersion\Uninstall\tovipos"
 START_MENU = os.path.join("ProgramData", "Microsoft", "Windows", "Start Menu", "Programs")

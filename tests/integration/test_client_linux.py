@@ -8,6 +8,7 @@ until dismissed (or the client is ended). The support program's come from zenity
 holds only stand-ins for those that record their text and return at once.
 """
 
+import base64
 import json
 import os
 import re
@@ -426,6 +427,99 @@ class ClientTest(unittest.TestCase):
         # The page's colour reaches the far corner only if the view grew with the window.
         for x, y in ((width - 3, height - 3), (2, 2)):
             self.assertEqual(pixel(shot, x, y), (0xC4, 0x12, 0x56), "pixel at %d,%d is not the page" % (x, y))
+
+
+# The page's side of results: every tovipos-result event, and where the page is, in its title.
+RESULTS_JS = ("var got = []; function show() { document.title = 'tovi-results ' + JSON.stringify("
+              "{at: location.search + location.hash, got: got}); } show();"
+              "addEventListener('tovipos-result', function (e) { var d = e.detail; got.push([d.id, d.function, "
+              "d.outcome, d.code, d.late, d.message.slice(0, 6)]); show(); });"
+              "function req(fn, o) { window[fn](typeof o === 'string' ? o : JSON.stringify(o)); }"
+              "var R = {interface: 'USB', opencash: 'FALSE', cut: 'FALSE', blankrow: '0', data: 'x'};"
+              "function job(more) { return Object.assign({}, R, more); }")
+
+
+def page_results(till, done, timeout=30):
+    """The page's {at, got} once done(it) holds (else the last one read)."""
+    last = [None]
+
+    def read():
+        for w in visible_windows("tovi-results"):
+            name = subprocess.run(["xdotool", "getwindowname", w], capture_output=True, text=True).stdout.strip()
+            last[0] = json.loads(name.split(" ", 1)[1])
+            if done(last[0]):
+                return last[0]
+    return wait_for(read, timeout) or last[0]
+
+
+class ResultsTest(unittest.TestCase):
+    def serve(self, routes):
+        srv = UpdateServer(tempfile.mkdtemp(prefix="tovi-results-"), PKI, tls=False).__enter__()
+        self.addCleanup(srv.__exit__)
+        self.add(srv, routes)
+        return srv
+
+    @staticmethod
+    def add(srv, routes):
+        for path, html in routes.items():
+            srv.routes[path] = Route("status", html.encode("utf-8"), headers={"Content-Type": "text/html; charset=utf-8"})
+
+    def test_every_request_gets_one_result_in_call_order(self):
+        srv = self.serve({"/frame.html": page("f", "toviPrint(JSON.stringify({id: 'frame', interface: 'USB', "
+                                                    "opencash: 'F', cut: 'F', blankrow: '0', data: 'x'}));")})
+        raw = base64.b64encode(b"\x1b@raw\n").decode()
+        script = RESULTS_JS + (
+            "req('toviPrint', job({id: 'r1'})); req('toviPrint', job({id: 'r2', interface: 'LPT9', report: 'page'}));"
+            "req('toviPrint', job({id: 'r3', interface: 'FULL'})); req('toviOpencash', {id: 'r4', interface: 'USB'});"
+            "req('toviDisplay', {id: 'r5', interface: 'COM1', display_type: '2', ysje: '1.00', baudrate: '9600'});"
+            "req('toviPrint', job({id: 'r6', blankrow: '999'})); req('toviPrint', 'not json');"
+            "req('toviOpencash', {id: 'bad id!', interface: 'USB'});"
+            "req('toviRijie', job({id: 'r7', expireMs: 86400000})); req('toviPrintRaw', {id: 'r8', interface: 'USB', "
+            "data: '%s'}); req('toviPrint', job({id: 'r9', expireMs: 1}));"
+            "req('toviOpencash', {id: 'r10', interface: 'USB', expireMs: 0, report: 'page'});" % raw)
+        till = Till(self, page("tovi-results", script, "<iframe src='%s'></iframe>" % srv.url("/frame.html")),
+                    extra_ini="[ports]\nFULL = /dev/full\n[serial]\nport1 = /nonexistent/tty\n")
+        till.run()
+        got = page_results(till, lambda r: len(r["got"]) >= 12)["got"]
+        self.assertEqual([tuple(r[:5]) for r in got], [
+            ("r1", "toviPrint", "ok", None, False), ("r2", "toviPrint", "failed", "NO_PRINTER", False),
+            ("r3", "toviPrint", "failed", "WRITE_FAILED", False), ("r4", "toviOpencash", "ok", None, False),
+            ("r5", "toviDisplay", "failed", "DISPLAY_FAILED", False), ("r6", "toviPrint", "failed", "WRONG_CALL", False),
+            (None, "toviPrint", "refused", "BAD_REQUEST", False), (None, "toviOpencash", "refused", "BAD_REQUEST", False),
+            ("r7", "toviRijie", "ok", None, False), ("r8", "toviPrintRaw", "ok", None, False),
+            ("r9", "toviPrint", "expired", "EXPIRED", False), ("r10", "toviOpencash", "refused", "BAD_REQUEST", False)],
+            till.log())
+        self.assertEqual((got[1][5], got[0][5], got[10][5]), ("打印小票出错", "", ""))
+        self.assertTrue(wait_for(lambda: "refused toviPrint from " + srv.url("") in till.read("tovipos.log").decode(), 20))
+        time.sleep(1)
+        self.assertEqual(len(page_results(till, lambda r: False, 0)["got"]), 12)  # none for the frame, none twice
+        # r2 asked the page to report: only r3's print failure had a box; r10's refusal had none.
+        with open(till.dialog_log, encoding="utf-8") as f:
+            self.assertEqual(f.read().count("打印小票出错"), 1)
+        self.assertEqual(sum("设备请求无效" in line for line in till.box_lines()), 2, till.log())
+        self.assertIn("device request toviPrint: print PrintOut1.txt LPT9 FALSE FALSE 0, exit code 0; result failed "
+                      "NO_PRINTER, id r2", till.read("tovipos.log").decode())
+
+    def test_results_wait_through_a_reload_and_another_site_and_arrive_late(self):
+        # The start page's site and another one, not trusted.
+        home, other = self.serve({}), self.serve({})
+        self.add(other, {"/away.html": page("away", (
+            "var got = 0; addEventListener('tovipos-result', function () { got++; });"
+            "setTimeout(function () { location = '%s?3' + location.search.replace('?', '&') + (got ? '#leak' : "
+            "'#clean'); }, 3500);") % home.url("/page.html"))})
+        self.add(home, {"/page.html": page("tovi-results", RESULTS_JS + (
+            "var slow = job({interface: 'LPT9'}); if (!location.search) { req('toviPrint', Object.assign({id: 's1'}, "
+            "slow)); location.replace('page.html?2'); } else if (location.search == '?2') "
+            "addEventListener('tovipos-result', function (e) { req('toviPrint', Object.assign({id: 's2'}, slow));"
+            " location = '%s?s1late=' + e.detail.late; });") % other.url("/away.html"))})
+        till = Till(self, "", url=home.url("/page.html"))
+        # The support program's box takes a while: the request still runs when the page moves on.
+        with open(os.path.join(till.tools, "zenity"), "w") as f:
+            f.write(DIALOG_STANDIN.replace("exit 0", "/bin/sleep 1.5; exit 0"))
+        till.run()
+        r = page_results(till, lambda r: r["at"].startswith("?3") and r["got"], 40)
+        self.assertEqual(r["at"], "?3&s1late=true#clean", till.log())
+        self.assertEqual([(x[0], x[3], x[4]) for x in r["got"]], [("s2", "NO_PRINTER", True)])
 
 
 if __name__ == "__main__":

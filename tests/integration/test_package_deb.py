@@ -20,7 +20,7 @@ from virtual_display import VirtualDisplay, visible_windows, wait_for  # noqa: E
 
 FOLDER = "/opt/tovipos"
 PROGRAM_FILES = ["tovipos", "tovipos_print", "libwinprint.so", "libapi_com.so", "libtovi_webengine.so", "receipt-preview",
-                 "cacert.pem"]
+                 "tovipos.js", "cacert.pem"]
 
 
 def dpkg(*args):

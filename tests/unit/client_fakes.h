@@ -246,7 +246,7 @@ public:
         if (failWrites) throw ioError("cannot write " + job.name + ": No space left on device");
         files.push_back(job);
     }
-    ProgramResult runSupportProgram(const std::string& commandLine) override {
+    ProgramResult runSupportProgram(const std::string& commandLine, const RunOptions&) override {
         started.push_back(commandLine);
         return {true, 0, {}};
     }

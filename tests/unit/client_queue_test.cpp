@@ -20,7 +20,7 @@ public:
         if (job.name == "unwritable") throw ioError("cannot write unwritable: Permission denied");
         steps.push_back("write " + job.bytes);
     }
-    ProgramResult runSupportProgram(const std::string& commandLine) override {
+    ProgramResult runSupportProgram(const std::string& commandLine, const RunOptions&) override {
         std::unique_lock lock(mutex_);
         steps.push_back("start " + commandLine);
         ++running_;

@@ -4,6 +4,8 @@
 #include <functional>
 
 #include "client/requests.h"
+#include "client/results.h"
+#include "common/support_protocol.h"
 
 namespace tovi::client {
 namespace {
@@ -274,6 +276,82 @@ TEST(InterfaceNames, DeviceNamesPassAndAnythingLikeAPathIsRefused) {
             }
         }
     }
+}
+
+// The support program's end (its outcome line, exit code, time-out) and the queue's own ends, to the
+// page's result.
+TEST(Results, OfEachEndOfARequest) {
+    const auto told = [](std::string code, std::string message) {
+        return "winprint: no device\n" + protocol::outcomeLine({std::move(code), std::move(message)});
+    };
+    struct Case {
+        FinishedRequest f;
+        Result result;
+    };
+    const Case cases[] = {
+        {{.exitCode = 0, .output = told("OK", "")}, {}},
+        {{.exitCode = 0, .output = told("NO_PRINTER", "打印小票出错")}, {Outcome::Failed, "NO_PRINTER", "打印小票出错"}},
+        {{.exitCode = 0, .output = told("WRONG_CALL", "您的调用命令是:PRINT\n调用参数不正确\\")},
+         {Outcome::Failed, "WRONG_CALL", "您的调用命令是:PRINT\n调用参数不正确\\"}},
+        {{.exitCode = 1, .output = told("SOMETHING_NEW", "x")}, {Outcome::Failed, "FAILED", "x"}},
+        {{.exitCode = 0, .output = "tovipos-outcome OK"}, {Outcome::Failed, "FAILED", "the support program told no outcome (exit code 0)"}},
+        {{.exitCode = 137, .timedOut = true, .output = told("DISPLAY_FAILED", "顾客显示屏发送失败")},
+         {Outcome::Failed, "TIMEOUT", "顾客显示屏发送失败"}},
+        {{.exitCode = 137, .timedOut = true}, {Outcome::Failed, "TIMEOUT", "the support program did not end within 600 s"}},
+        {{.expired = true}, {Outcome::Expired, "EXPIRED", ""}},
+        {{.problem = "cannot write PrintOut1.txt: No space left on device", .problemKind = "IOError", .jobFileFailed = true},
+         {Outcome::Refused, "JOB_FILE", "设备请求无效，未执行：cannot write PrintOut1.txt: No space left on device [IOError]"}},
+        {{.problem = "cannot start tovipos_print", .problemKind = "OSError"},
+         {Outcome::Failed, "FAILED", "设备请求无效，未执行：cannot start tovipos_print [OSError]"}},
+        {{.problem = "too many", .problemKind = "OverflowError", .refusal = "QUEUE_FULL"},
+         {Outcome::Refused, "QUEUE_FULL", "设备请求无效，未执行：too many [OverflowError]"}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(resultOf(c.f), c.result) << c.f.output << c.f.problem;
+}
+
+TEST(Results, OptionsOfARequest) {
+    struct Case {
+        std::string json;
+        std::optional<std::string> id;
+        std::optional<std::int64_t> expireMs;
+        bool page;
+        bool malformed;
+    };
+    const Case cases[] = {
+        {R"({"id":"A-z.0_9:x","expireMs":86400000,"report":"page"})", "A-z.0_9:x", 86400000, true, false},
+        {R"({"id":"a b","report":"Page"})", std::nullopt, std::nullopt, false, true},
+        {R"({"id":")" + std::string(65, 'x') + R"("})", std::nullopt, std::nullopt, false, true},
+        {R"({"id":7})", std::nullopt, std::nullopt, false, true},
+        {R"({"id":"r1","expireMs":0})", "r1", std::nullopt, false, true},
+        {R"({"expireMs":86400001})", std::nullopt, std::nullopt, false, true},
+        {R"({"expireMs":5.0})", std::nullopt, std::nullopt, false, true},
+        {R"(["id","r1"])", std::nullopt, std::nullopt, false, false},
+    };
+    for (const Case& c : cases) {
+        const RequestOptions o = readOptions(c.json);
+        EXPECT_EQ(o.id, c.id) << c.json;
+        EXPECT_EQ(o.expireMs, c.expireMs) << c.json;
+        EXPECT_EQ(o.pageReports, c.page) << c.json;
+        EXPECT_EQ(!o.problem.empty(), c.malformed) << c.json;
+    }
+}
+
+// Held results are bounded: the oldest go first, and the rest arrive in order, each once.
+TEST(Results, HeldAtMostSixtyFourOldestDroppedFirst) {
+    std::vector<std::string> scripts, logs;
+    PageResults results({[&](const std::string&, const std::string& s) { scripts.push_back(s); },
+                         [](const std::string&) { return true; }, [&](const std::string& t) { logs.push_back(t); }},
+                        "file://");
+    for (int i = 0; i < 66; ++i) results.close(results.open("r" + std::to_string(i), "toviPrint"), Result{});
+    EXPECT_EQ(logs.size(), 2u);
+    results.documentReady();
+    for (int i = 2; i < 66; ++i) {
+        ASSERT_EQ(scripts.size(), static_cast<std::size_t>(i - 1));
+        EXPECT_NE(scripts.back().find(R"("id":"r)" + std::to_string(i) + R"(")"), std::string::npos);
+        EXPECT_NE(scripts.back().find(R"("late":true)"), std::string::npos);
+        results.scriptDone(true, "file://");
+    }
+    EXPECT_EQ(scripts.size(), 64u);
 }
 
 }  // namespace

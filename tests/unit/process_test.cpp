@@ -8,6 +8,7 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <tuple>
 #include <thread>
 
 // With SIGCHLD ignored the system reaps children itself and waitpid fails with ECHILD: the start
@@ -20,4 +21,14 @@ TEST(StartProgram, WorksWhenChildrenAreReapedByTheSystem) {
     for (int i = 0; i < 100 && !std::filesystem::exists(marker); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_TRUE(std::filesystem::exists(marker));
     std::filesystem::remove(marker);
+}
+
+// The road of a support program's outcome: its standard output, the variable it is given, and the
+// end of one that does not end by itself (its output up to then kept).
+TEST(RunProgram, ReadsOutputPassesTheVariableAndEndsAProgramAfterItsTime) {
+    const tovi::RunOptions options{true, "TOVIPOS_REPORT=page", 300};
+    const auto told = tovi::runProgram(nullptr, "sh", "-c \"echo $TOVIPOS_REPORT; exit 3\"", 0, options);
+    EXPECT_EQ(std::tie(told.started, told.exitCode, told.output, told.timedOut), std::make_tuple(true, 3, "page\n", false));
+    const auto hung = tovi::runProgram(nullptr, "sh", "-c \"echo before; exec sleep 30\"", 0, options);
+    EXPECT_EQ(std::tie(hung.output, hung.timedOut, hung.exitCode), std::make_tuple("before\n", true, 128 + SIGKILL));
 }
