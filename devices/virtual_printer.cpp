@@ -4,7 +4,7 @@
 #include <exception>
 
 #include "common/paths.h"
-#include "devices/escpos_transcript.h"
+#include "escpos/transcript.h"
 
 namespace tovi::devices {
 

@@ -6,13 +6,13 @@
 
 #include "common/boundary.h"
 #include "devices/devio.h"
-#include "devices/escpos.h"
-#include "devices/escpos_transcript.h"
 #include "devices/network_printer.h"
 #include "devices/virtual_printer.h"
 #include "devices/winprint.h"
+#include "escpos/framing.h"
+#include "escpos/transcript.h"
 #ifdef TOVI_RECEIPT_PICTURES
-#include "devices/receipt_picture.h"
+#include "escpos/picture.h"
 #endif
 
 static_assert(tovi::devices::kMaxNulParameters == WINPRINT_MAX_NUL_PARAMETERS);

@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "devices/escpos_transcript.h"
-#include "devices/receipt_picture.h"
+#include "escpos/picture.h"
+#include "escpos/transcript.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // fontconfig keeps its configuration until FcFini; the leak checker would count it.

@@ -4,8 +4,8 @@
 
 #include "common/integer.h"
 #include "common/text.h"
-#include "devices/escpos.h"
-#include "support/escpos.h"
+#include "escpos/framing.h"
+#include "escpos/writer.h"
 #include "support/update.h"
 
 namespace tovi::support {

@@ -2,7 +2,7 @@
 #include <string>
 
 #include "devices/device_api.h"
-#include "devices/escpos.h"
+#include "escpos/framing.h"
 #include "tests/fakes/fake_record.h"
 
 using tovi::fakes::hex;

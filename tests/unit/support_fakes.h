@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "devices/escpos.h"
+#include "escpos/framing.h"
 #include "support/devices.h"
 #include "support/system.h"
 

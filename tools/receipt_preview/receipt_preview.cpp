@@ -13,9 +13,9 @@
 #include "common/files.h"
 #include "common/paths.h"
 #include "devices/device_settings.h"
-#include "devices/escpos.h"
-#include "devices/escpos_transcript.h"
-#include "devices/receipt_picture.h"
+#include "escpos/framing.h"
+#include "escpos/picture.h"
+#include "escpos/transcript.h"
 
 namespace {
 

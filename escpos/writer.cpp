@@ -1,4 +1,4 @@
-#include "support/escpos.h"
+#include "escpos/writer.h"
 
 namespace tovi::support {
 

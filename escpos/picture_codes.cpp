@@ -1,4 +1,4 @@
-#include "devices/receipt_codes.h"
+#include "escpos/picture_codes.h"
 
 #include <zint.h>
 

@@ -1,6 +1,6 @@
 // ESC/POS framing as the printing library sees it: how long each command is, and where a job
 // handed over without a length ends (winPrint's end-of-job rule). The virtual printer's readable
-// transcript is built on it in escpos_transcript.h.
+// transcript is built on it in transcript.h.
 #pragma once
 
 #include <cstddef>

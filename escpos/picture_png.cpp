@@ -5,8 +5,8 @@
 #include <algorithm>
 
 #include "common/error.h"
-#include "devices/receipt_picture.h"
-#include "devices/receipt_text.h"
+#include "escpos/picture.h"
+#include "escpos/picture_font.h"
 
 namespace tovi::devices {
 

@@ -1,4 +1,4 @@
-#include "devices/receipt_text.h"
+#include "escpos/picture_font.h"
 
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>

@@ -1,4 +1,4 @@
-#include "support/escpos.h"
+#include "escpos/writer.h"
 
 #include <gtest/gtest.h>
 

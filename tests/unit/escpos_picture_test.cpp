@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "devices/receipt_picture.h"
+#include "escpos/picture.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
-#include "devices/escpos_transcript.h"
+#include "escpos/transcript.h"
 
 #include <algorithm>
 #include <cstdio>
 
 #include "common/text.h"
-#include "devices/escpos.h"
+#include "escpos/framing.h"
 
 namespace tovi::devices {
 

@@ -1,5 +1,5 @@
 // The receipt picture: an ESC/POS interpreter that prints onto a bitmap instead of paper.
-#include "devices/receipt_picture.h"
+#include "escpos/picture.h"
 
 #include <iconv.h>
 
@@ -10,9 +10,9 @@
 #include <optional>
 
 #include "common/text.h"
-#include "devices/escpos.h"
-#include "devices/receipt_codes.h"
-#include "devices/receipt_text.h"
+#include "escpos/framing.h"
+#include "escpos/picture_codes.h"
+#include "escpos/picture_font.h"
 
 namespace tovi::devices {
 

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "devices/escpos.h"
-#include "devices/escpos_transcript.h"
 #include "devices/winprint.h"
+#include "escpos/framing.h"
+#include "escpos/transcript.h"
 
 namespace {
 

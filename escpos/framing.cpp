@@ -1,4 +1,4 @@
-#include "devices/escpos.h"
+#include "escpos/framing.h"
 
 namespace tovi::devices {
 
