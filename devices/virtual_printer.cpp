@@ -57,7 +57,7 @@ unsigned long nextJobNumber(const std::vector<std::string>& names) {
     return highest + 1;
 }
 
-std::vector<CompanionFile> transcriptOnly(std::string_view job) { return {{"txt", escposTranscript(job)}}; }
+std::vector<CompanionFile> transcriptOnly(std::string_view job) { return {{"txt", escpos::escposTranscript(job)}}; }
 
 StoredJob storeVirtualJob(const std::string& folder, std::string_view bytes, const Companions& companions) {
     StoredJob out;

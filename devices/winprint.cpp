@@ -15,11 +15,12 @@
 #include "escpos/picture.h"
 #endif
 
-static_assert(tovi::devices::kMaxNulParameters == WINPRINT_MAX_NUL_PARAMETERS);
+static_assert(tovi::escpos::kMaxNulParameters == WINPRINT_MAX_NUL_PARAMETERS);
 
 namespace {
 
 using namespace tovi::devices;
+using namespace tovi::escpos;
 
 int report(const IoResult& r) {
     if (!r.ok()) std::fprintf(stderr, "winprint: %s\n", r.reason.c_str());

@@ -1,6 +1,6 @@
 #include "escpos/framing.h"
 
-namespace tovi::devices {
+namespace tovi::escpos {
 
 namespace {
 
@@ -206,4 +206,4 @@ std::size_t escposJobLength(const unsigned char* data) {
 }
 
 
-}  // namespace tovi::devices
+}  // namespace tovi::escpos

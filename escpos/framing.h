@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <limits>
 
-namespace tovi::devices {
+namespace tovi::escpos {
 
 // "No limit": the data is read up to the NUL that ends it (see escposJobLength).
 inline constexpr std::size_t kUnbounded = std::numeric_limits<std::size_t>::max();
@@ -58,4 +58,4 @@ std::size_t escposElementLength(const unsigned char* p, std::size_t available);
 // kMaxNulParameters + 1 NULs after the data; then no byte after them is read.
 std::size_t escposJobLength(const unsigned char* data);
 
-}  // namespace tovi::devices
+}  // namespace tovi::escpos

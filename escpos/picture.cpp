@@ -14,7 +14,7 @@
 #include "escpos/picture_codes.h"
 #include "escpos/picture_font.h"
 
-namespace tovi::devices {
+namespace tovi::escpos {
 
 namespace {
 
@@ -537,4 +537,4 @@ ReceiptPicture renderReceipt(std::string_view job, int paperWidth) {
     return printer.finish();
 }
 
-}  // namespace tovi::devices
+}  // namespace tovi::escpos

@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-namespace tovi::devices {
+namespace tovi::escpos {
 
 // At most this much paper (2.5 m) is drawn; a job that feeds further is cut short there.
 inline constexpr int kMaxPaperDots = 20000;
@@ -48,4 +48,4 @@ ReceiptPicture renderReceipt(std::string_view job, int paperWidth);
 // in red. Throws Error when the image cannot be made.
 std::string receiptPng(const ReceiptPicture& picture);
 
-}  // namespace tovi::devices
+}  // namespace tovi::escpos

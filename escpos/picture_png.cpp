@@ -8,7 +8,7 @@
 #include "escpos/picture.h"
 #include "escpos/picture_font.h"
 
-namespace tovi::devices {
+namespace tovi::escpos {
 
 namespace {
 
@@ -85,4 +85,4 @@ std::string receiptPng(const ReceiptPicture& picture) {
     return out;
 }
 
-}  // namespace tovi::devices
+}  // namespace tovi::escpos

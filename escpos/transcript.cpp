@@ -6,7 +6,7 @@
 #include "common/text.h"
 #include "escpos/framing.h"
 
-namespace tovi::devices {
+namespace tovi::escpos {
 
 namespace {
 
@@ -207,4 +207,4 @@ std::string escposTranscript(std::string_view job, const std::vector<std::size_t
     return out;
 }
 
-}  // namespace tovi::devices
+}  // namespace tovi::escpos

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-namespace tovi::devices {
+namespace tovi::escpos {
 
 // A UTF-8 transcript of a job: text decoded from GB2312, LF as a line break, commands as short
 // tags ([INIT] [DRAWER pin 2 120/240 ms] [CUT PARTIAL] [BOLD ON] [ALIGN CENTER] [QR DATA "..."]
@@ -16,4 +16,4 @@ namespace tovi::devices {
 // tagged [SKIPPED ...].
 std::string escposTranscript(std::string_view job, const std::vector<std::size_t>& skipped = {});
 
-}  // namespace tovi::devices
+}  // namespace tovi::escpos

@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const int ended = std::atexit([] { FcFini(); });
     (void)ended;
     const std::string_view job(reinterpret_cast<const char*>(data), size);
-    using namespace tovi::devices;
+    using namespace tovi::escpos;
     const ReceiptPicture p = renderReceipt(job, size % 2 ? 384 : 576);
     if (p.height < 1 || p.height > kMaxPaperDots) std::abort();
     if (p.dots.size() != static_cast<std::size_t>(p.width) * static_cast<std::size_t>(p.height)) std::abort();

@@ -41,7 +41,7 @@ bool sendToPrinter(DeviceLibraries& devices, const std::string& printer, const s
         // would run over the end mark; with this many NULs after the buffer nothing beyond our own
         // memory is ever read.
         std::string terminated = buffer;
-        terminated.append(tovi::devices::kMaxNulParameters + 1, '\0');
+        terminated.append(escpos::kMaxNulParameters + 1, '\0');
         return devices.winPrint(terminated.c_str()) == 0;
     }
     // c_str(): the NUL that std::string keeps after its bytes ends the port name's text.
@@ -59,8 +59,9 @@ PrintResult printReceipt(DeviceLibraries& devices, SupportSystem& system, const 
     // A missing job file prints nothing and opens no drawer either.
     if (kind == FileKind::Missing || kind == FileKind::Directory) return PrintResult::Failed;
     const std::string content = system.readFile(words.jobFile);
-    return sendToPrinter(devices, port, buildPrintBuffer(content, drawer, cutPaper, feed)) ? PrintResult::Printed
-                                                                                             : PrintResult::Failed;
+    return sendToPrinter(devices, port, escpos::buildPrintBuffer(content, drawer, cutPaper, feed))
+               ? PrintResult::Printed
+               : PrintResult::Failed;
 }
 
 bool printRawJob(DeviceLibraries& devices, SupportSystem& system, const protocol::PrintRawWords& words) {
@@ -74,7 +75,7 @@ bool printRawJob(DeviceLibraries& devices, SupportSystem& system, const protocol
 }
 
 bool openCashDrawer(DeviceLibraries& devices, const std::string& printer) {
-    return sendToPrinter(devices, asciiUpper(printer), drawerBuffer());
+    return sendToPrinter(devices, asciiUpper(printer), escpos::drawerBuffer());
 }
 
 void showOnDisplay(DeviceLibraries& devices, SupportSystem& system, const std::string& mode,
@@ -90,7 +91,7 @@ void showOnDisplay(DeviceLibraries& devices, SupportSystem& system, const std::s
         system.showMessage(displayOpenFailedText(port));
         return;
     }
-    const std::string message = displayMessage(mode, amount);
+    const std::string message = escpos::displayMessage(mode, amount);
     if ((devices.comSend(message.data(), static_cast<int>(message.size())) & 0xFF) == 0) {
         system.showMessage(kDisplaySendFailed);
         return;

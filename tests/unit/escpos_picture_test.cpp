@@ -18,7 +18,7 @@ struct FontconfigEnd : ::testing::Environment {
 };
 const auto* const kFontconfigEnd = ::testing::AddGlobalTestEnvironment(new FontconfigEnd);
 
-using namespace tovi::devices;
+using namespace tovi::escpos;
 using Bytes = std::vector<unsigned char>;
 using Kind = ReceiptMark::Kind;
 
