@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "common/text.h"
+#include "escpos/commands.h"
 #include "escpos/framing.h"
 #include "escpos/picture_codes.h"
 #include "escpos/picture_font.h"
@@ -121,9 +122,6 @@ struct Modes {
     int qrLevel = 0;
     std::string qrData;
 };
-
-// ESC/POS selectors take 0/1/2 and '0'/'1'/'2' alike.
-int selector(unsigned char n) { return n >= '0' && n <= '9' ? n - '0' : n; }
 
 class Printer {
 public:
@@ -322,31 +320,31 @@ void Printer::columnImage(const unsigned char* p, std::size_t len) {
 
 // GS ( k for QR codes; false for any other symbol.
 bool Printer::qrCommand(const unsigned char* p, std::size_t len) {
-    if (len < 7 || p[5] != 49) return false;
+    if (len < 7 || p[5] != kQrSymbol) return false;
     const unsigned char fn = p[6];
     const auto arg = [&](std::size_t k) -> int { return k < len ? p[k] : -1; };
     switch (fn) {
-    case 65:
+    case kQrModel:
         if (arg(7) == 49) modes_.qrModel = QrModel::Model1;
         else if (arg(7) == 51) modes_.qrModel = QrModel::Micro;
         else modes_.qrModel = QrModel::Model2;
         return true;
-    case 67:
+    case kQrModule:
         if (arg(7) >= 1 && arg(7) <= 16) modes_.qrModule = arg(7);
         return true;
-    case 69:
+    case kQrErrorLevel:
         if (arg(7) >= 48 && arg(7) <= 51) modes_.qrLevel = arg(7) - 48;
         return true;
-    case 80:
+    case kQrStore:
         modes_.qrData.assign(reinterpret_cast<const char*>(p) + 8, len > 8 ? len - 8 : 0);
         return true;
-    case 81: {
+    case kQrPrint: {
         const CodeResult qr = qrCode(modes_.qrData, modes_.qrModel, modes_.qrLevel);
         if (!qr.modules) return false;
         printBlock(fromModules(*qr.modules, modes_.qrModule, modes_.qrModule));
         return true;
     }
-    case 82:  // the size of the stored symbol, sent back to the host
+    case kQrSize:  // the size of the stored symbol, sent back to the host
         return true;
     default:
         return false;
@@ -357,9 +355,7 @@ bool Printer::qrCommand(const unsigned char* p, std::size_t len) {
 bool Printer::barcodeCommand(const unsigned char* p, std::size_t len) {
     const unsigned m = p[2];
     if (m > 6 && (m < 65 || len < 4)) return false;
-    std::string_view data(reinterpret_cast<const char*>(p), len);
-    data = m <= 6 ? data.substr(3, len > 3 && p[len - 1] == 0 ? len - 4 : len - 3) : data.substr(4);
-    const CodeResult code = barCode(static_cast<int>(m), data);
+    const CodeResult code = barCode(static_cast<int>(m), barcodeData(p, len));
     if (!code.modules) return false;
     const int barsWidth = code.modules->width * modes_.barWidth;
     // A printer leaves out a bar code wider than the print area.
@@ -390,103 +386,92 @@ bool Printer::barcodeCommand(const unsigned char* p, std::size_t len) {
 
 // One command; false when the picture does not draw it.
 bool Printer::command(const unsigned char* p, std::size_t len) {
-    const unsigned char b = p[0], f = p[1];
+    const Command* c = findCommand(p[0], p[1]);
+    if (!c) return false;
     const auto n = [&](std::size_t k) -> int { return p[k]; };
     const auto word = [&](std::size_t k) -> int { return p[k] | p[k + 1] << 8; };
-    if (b == kEsc) {
-        switch (f) {
-        case '@':
-            line_.clear();
-            penX_ = 0;
-            modes_ = Modes{};
-            return true;
-        case '!':
-            modes_.fontB = n(2) & 0x01;
-            modes_.bold = n(2) & 0x08;
-            modes_.heightMul = n(2) & 0x10 ? 2 : 1;
-            modes_.widthMul = n(2) & 0x20 ? 2 : 1;
-            modes_.underline = n(2) & 0x80 ? 1 : 0;
-            return true;
-        case 'E': case 'G': modes_.bold = n(2) & 1; return true;
-        case '-': modes_.underline = std::min(selector(p[2]), 2); return true;
-        case 'a': modes_.align = std::min(selector(p[2]), 2); return true;
-        case 'M': modes_.fontB = selector(p[2]) == 1; return true;
-        case ' ': modes_.charSpacing = n(2); return true;
-        case '2': modes_.lineSpacing = kDefaultLineSpacing; return true;
-        case '3': modes_.lineSpacing = n(2); return true;
-        case 'd': printLine(n(2) * modes_.lineSpacing); return true;
-        case 'J': printLine(n(2)); return true;
-        case '$':
-            if (line_.empty()) add(Block(0, 0));
-            penX_ = std::min(word(2), lineWidth_);
-            return true;
-        case '\\':
-            if (line_.empty()) add(Block(0, 0));
-            penX_ = std::clamp(penX_ + static_cast<std::int16_t>(word(2)), 0, lineWidth_);
-            return true;
-        case 'D':
-            modes_.tabs.clear();
-            for (std::size_t k = 2; k < len && p[k] != 0; ++k) modes_.tabs.push_back(p[k] * (modes_.fontB ? 9 : 12));
-            return true;
-        case 't': modes_.codePage = n(2); return true;
-        case 'R': case '=': case 'c': case 'U': return true;  // nothing on paper
-        case '*': columnImage(p, len); return true;
-        case 'p': {
-            const int pin = selector(p[2]) == 1 ? 5 : 2;
-            mark(ReceiptMark::Kind::Drawer, "DRAWER pin " + std::to_string(pin) + " " + std::to_string(n(3) * 2) + " ms");
-            return true;
-        }
-        case 'i': if (!line_.empty()) printLine(0); mark(ReceiptMark::Kind::FullCut, "CUT"); return true;
-        case 'm': if (!line_.empty()) printLine(0); mark(ReceiptMark::Kind::PartialCut, "PARTIAL CUT"); return true;
-        default: return false;
-        }
-    }
-    if (b == kGs) {
-        switch (f) {
-        case '!':
-            modes_.widthMul = std::min((n(2) >> 4) + 1, 8);
-            modes_.heightMul = std::min((n(2) & 0x0F) + 1, 8);
-            return true;
-        case 'B': modes_.reverse = n(2) & 1; return true;
-        case 'L': modes_.leftMargin = word(2); return true;
-        case 'W': modes_.areaWidth = word(2); return true;
-        case 'h': if (n(2) >= 1) modes_.barHeight = n(2); return true;
-        case 'w': if (n(2) >= 1 && n(2) <= 6) modes_.barWidth = n(2); return true;
-        case 'H': modes_.hri = selector(p[2]) & 3; return true;
-        case 'f': modes_.hriFontB = selector(p[2]) == 1; return true;
-        case 'a': case 'r': case 'I': return true;  // status, answered to the host
-        case 'k': return barcodeCommand(p, len);
-        case 'v': {
-            if (len < 8 || p[2] != '0') return false;
-            const int mode = selector(p[3]);
-            image(p + 8, word(4), word(6), mode & 1 ? 2 : 1, mode & 2 ? 2 : 1);
-            return true;
-        }
-        case '(': return len >= 6 && p[2] == 'k' && qrCommand(p, len);
-        case 'V': {
-            if (!line_.empty()) printLine(0);
-            const int m = selector(p[2]);
-            // Function B (65, 66): feed n dots past the cutting position first.
-            if (len >= 4 && (p[2] == 65 || p[2] == 66 || p[2] == 97 || p[2] == 98 || p[2] == 103 || p[2] == 104))
-                y_ += n(3);
-            const bool full = m == 0 || p[2] == 65 || p[2] == 97 || p[2] == 103;
-            mark(full ? ReceiptMark::Kind::FullCut : ReceiptMark::Kind::PartialCut, full ? "CUT" : "PARTIAL CUT");
-            return true;
-        }
-        default: return false;
-        }
-    }
-    if (b == kFs && (f == '&' || f == '.')) {
-        modes_.chinese = f == '&';
+    switch (c->op) {
+    case Op::NotDrawn: return false;
+    case Op::Quiet: return true;
+    case Op::Init:
+        line_.clear();
+        penX_ = 0;
+        modes_ = Modes{};
+        return true;
+    case Op::PrintMode:
+        modes_.fontB = n(2) & 0x01;
+        modes_.bold = n(2) & 0x08;
+        modes_.heightMul = n(2) & 0x10 ? 2 : 1;
+        modes_.widthMul = n(2) & 0x20 ? 2 : 1;
+        modes_.underline = n(2) & 0x80 ? 1 : 0;
+        return true;
+    case Op::Bold: modes_.bold = n(2) & 1; return true;
+    case Op::Underline: modes_.underline = std::min(selector(p[2]), 2); return true;
+    case Op::Align: modes_.align = std::min(selector(p[2]), 2); return true;
+    case Op::Font: modes_.fontB = selector(p[2]) == 1; return true;
+    case Op::CharSpacing: modes_.charSpacing = n(2); return true;
+    case Op::DefaultLineSpacing: modes_.lineSpacing = kDefaultLineSpacing; return true;
+    case Op::LineSpacing: modes_.lineSpacing = n(2); return true;
+    case Op::FeedLines: printLine(n(2) * modes_.lineSpacing); return true;
+    case Op::FeedDots: printLine(n(2)); return true;
+    case Op::Position:
+        if (line_.empty()) add(Block(0, 0));
+        penX_ = std::min(word(2), lineWidth_);
+        return true;
+    case Op::RelativePosition:
+        if (line_.empty()) add(Block(0, 0));
+        penX_ = std::clamp(penX_ + static_cast<std::int16_t>(word(2)), 0, lineWidth_);
+        return true;
+    case Op::TabStops:
+        modes_.tabs.clear();
+        for (std::size_t k = 2; k < len && p[k] != 0; ++k) modes_.tabs.push_back(p[k] * (modes_.fontB ? 9 : 12));
+        return true;
+    case Op::CodePage: modes_.codePage = n(2); return true;
+    case Op::BitImage: columnImage(p, len); return true;
+    case Op::Drawer:
+        mark(ReceiptMark::Kind::Drawer,
+             "DRAWER pin " + std::to_string(drawerPin(p[2])) + " " + std::to_string(n(3) * 2) + " ms");
+        return true;
+    case Op::RealTime:
+        if (len != 5 || p[2] != 1) return false;
+        mark(ReceiptMark::Kind::Drawer,
+             "DRAWER pin " + std::to_string(drawerPin(p[3])) + " " + std::to_string(n(4) * 100) + " ms");
+        return true;
+    case Op::FullCut: case Op::PartialCut: {
+        if (!line_.empty()) printLine(0);
+        const bool full = c->op == Op::FullCut;
+        mark(full ? ReceiptMark::Kind::FullCut : ReceiptMark::Kind::PartialCut, full ? "CUT" : "PARTIAL CUT");
         return true;
     }
-    if (b == kDle) {
-        if (f == 0x04 || f == 0x05) return true;  // status
-        if (f == 0x14 && len == 5 && p[2] == 1) {
-            const int pin = selector(p[3]) == 1 ? 5 : 2;
-            mark(ReceiptMark::Kind::Drawer, "DRAWER pin " + std::to_string(pin) + " " + std::to_string(n(4) * 100) + " ms");
-            return true;
-        }
+    case Op::Cut: {
+        if (!line_.empty()) printLine(0);
+        const CutKind cut = cutOf(p[2]);
+        // Feed n dots past the cutting position first.
+        if (cut.feeds && len >= 4) y_ += n(3);
+        mark(cut.full ? ReceiptMark::Kind::FullCut : ReceiptMark::Kind::PartialCut, cut.full ? "CUT" : "PARTIAL CUT");
+        return true;
+    }
+    case Op::Size:
+        modes_.widthMul = std::min((n(2) >> 4) + 1, 8);
+        modes_.heightMul = std::min((n(2) & 0x0F) + 1, 8);
+        return true;
+    case Op::Reverse: modes_.reverse = n(2) & 1; return true;
+    case Op::LeftMargin: modes_.leftMargin = word(2); return true;
+    case Op::PrintWidth: modes_.areaWidth = word(2); return true;
+    case Op::BarHeight: if (n(2) >= 1) modes_.barHeight = n(2); return true;
+    case Op::BarWidth: if (n(2) >= 1 && n(2) <= 6) modes_.barWidth = n(2); return true;
+    case Op::BarText: modes_.hri = selector(p[2]) & 3; return true;
+    case Op::BarFont: modes_.hriFontB = selector(p[2]) == 1; return true;
+    case Op::Barcode: return barcodeCommand(p, len);
+    case Op::RasterImage: {
+        if (len < 8 || p[2] != '0') return false;
+        const int mode = selector(p[3]);
+        image(p + 8, word(4), word(6), mode & 1 ? 2 : 1, mode & 2 ? 2 : 1);
+        return true;
+    }
+    case Op::Symbol: return len >= 6 && p[2] == 'k' && qrCommand(p, len);
+    case Op::ChineseOn: modes_.chinese = true; return true;
+    case Op::ChineseOff: modes_.chinese = false; return true;
     }
     return false;
 }

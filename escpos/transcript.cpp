@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "common/text.h"
+#include "escpos/commands.h"
 #include "escpos/framing.h"
 
 namespace tovi::escpos {
@@ -46,15 +47,15 @@ std::string qrTag(const unsigned char* p, std::size_t len) {
     const unsigned char fn = p[6];
     const auto arg = [&](std::size_t k) -> unsigned { return k < len ? p[k] : 0; };
     switch (fn) {
-    case 65: return std::string("[QR MODEL ") + (arg(7) == 49 ? "1" : arg(7) == 50 ? "2" : arg(7) == 51 ? "MICRO" : "?") + "]";
-    case 67: return "[QR MODULE " + std::to_string(arg(7)) + " DOTS]";
-    case 69: {
+    case kQrModel: return std::string("[QR MODEL ") + (arg(7) == 49 ? "1" : arg(7) == 50 ? "2" : arg(7) == 51 ? "MICRO" : "?") + "]";
+    case kQrModule: return "[QR MODULE " + std::to_string(arg(7)) + " DOTS]";
+    case kQrErrorLevel: {
         static constexpr const char* kLevels[] = {"L", "M", "Q", "H"};
         const unsigned n = arg(7);
         return std::string("[QR ERROR ") + (n >= 48 && n <= 51 ? kLevels[n - 48] : "?") + "]";
     }
-    case 80: return "[QR DATA " + quoted(p + 8, len > 8 ? len - 8 : 0) + "]";
-    case 81: return "[QR PRINT]";
+    case kQrStore: return "[QR DATA " + quoted(p + 8, len > 8 ? len - 8 : 0) + "]";
+    case kQrPrint: return "[QR PRINT]";
     default: return {};
     }
 }
@@ -73,98 +74,70 @@ std::string num(unsigned v) { return std::to_string(v); }
 
 std::string onOff(unsigned char n) { return (n & 1) ? "ON" : "OFF"; }
 
-// ESC/POS selectors accept both 0/1/2 and '0'/'1'/'2'.
-int selector(unsigned char n) { return n >= '0' && n <= '9' ? n - '0' : n; }
+// The word of blank-separated `words` at `index`; empty when there are fewer.
+std::string_view wordAt(std::string_view words, int index) {
+    for (int i = 0; i < index && !words.empty(); ++i) {
+        const auto blank = words.find(' ');
+        words = blank == std::string_view::npos ? std::string_view{} : words.substr(blank + 1);
+    }
+    return words.substr(0, words.find(' '));
+}
 
-std::string tagOf(const unsigned char* p, std::size_t len) {
-    const unsigned char b = p[0];
-    const unsigned char f = p[1];
+// The tags that the parameters build, by the command's own rule; empty for the bytes in hex.
+std::string ownTag(const Command& c, const unsigned char* p, std::size_t len) {
     const auto n = [&](std::size_t k) -> unsigned { return p[k]; };
     const auto word = [&](std::size_t k) -> unsigned { return p[k] | (static_cast<unsigned>(p[k + 1]) << 8); };
-    if (b == kEsc) {
-        switch (f) {
-        case '@': return "[INIT]";
-        case 'p': {
-            const int pin = selector(p[2]) == 1 ? 5 : 2;
-            return "[DRAWER pin " + num(static_cast<unsigned>(pin)) + " " + num(n(3) * 2) + "/" + num(n(4) * 2) + " ms]";
-        }
-        case 'E': return "[BOLD " + onOff(p[2]) + "]";
-        case 'G': return "[DOUBLE STRIKE " + onOff(p[2]) + "]";
-        case '{': return "[UPSIDE DOWN " + onOff(p[2]) + "]";
-        case '-': {
-            const int m = selector(p[2]);
-            return m == 0 ? "[UNDERLINE OFF]" : "[UNDERLINE " + num(static_cast<unsigned>(m)) + "]";
-        }
-        case 'a': {
-            const int m = selector(p[2]);
-            if (m == 0) return "[ALIGN LEFT]";
-            if (m == 1) return "[ALIGN CENTER]";
-            if (m == 2) return "[ALIGN RIGHT]";
-            return "[ALIGN " + num(n(2)) + "]";
-        }
-        case '!': return "[MODE " + hexBytes(p + 2, 1) + "]";
-        case 'd': return "[FEED " + num(n(2)) + " LINES]";
-        case 'J': return "[FEED " + num(n(2)) + " DOTS]";
-        case 't': return "[CODE PAGE " + num(n(2)) + "]";
-        case 'R': return "[CHARSET " + num(n(2)) + "]";
-        case 'M': {
-            const int m = selector(p[2]);
-            if (m >= 0 && m <= 2) return std::string("[FONT ") + static_cast<char>('A' + m) + "]";
-            return "[FONT " + num(n(2)) + "]";
-        }
-        case '2': return "[LINE SPACING DEFAULT]";
-        case '3': return "[LINE SPACING " + num(n(2)) + "]";
-        case '$': return "[POSITION " + num(word(2)) + "]";
-        case 'i': return "[CUT FULL]";
-        case 'm': return "[CUT PARTIAL]";
-        case '*': return "[BIT IMAGE " + num(n(2)) + " " + num(word(3)) + " COLUMNS]";
-        default: break;
-        }
-    } else if (b == kGs) {
-        switch (f) {
-        case 'V': {
-            const int m = selector(p[2]);
-            std::string tag = (m == 0 || p[2] == 65 || p[2] == 97 || p[2] == 103) ? "[CUT FULL" : "[CUT PARTIAL";
-            if (len >= 4 && n(3) != 0) tag += " +" + num(n(3));
-            return tag + "]";
-        }
-        case '!': return "[SIZE " + num((n(2) >> 4) + 1) + "x" + num((n(2) & 0x0F) + 1) + "]";
-        case 'B': return "[REVERSE " + onOff(p[2]) + "]";
-        case 'L': return "[LEFT MARGIN " + num(word(2)) + "]";
-        case 'W': return "[PRINT WIDTH " + num(word(2)) + "]";
-        case 'h': return "[BARCODE HEIGHT " + num(n(2)) + "]";
-        case 'w': return "[BARCODE WIDTH " + num(n(2)) + "]";
-        case 'H': return "[BARCODE TEXT " + num(n(2)) + "]";
-        case 'f': return "[BARCODE FONT " + num(n(2)) + "]";
-        case 'k': {
-            const std::size_t start = p[2] <= 6 ? 3 : 4;
-            std::size_t end = len;
-            if (p[2] <= 6 && end > start && p[end - 1] == 0) --end;
-            std::string data;
-            for (std::size_t k = start; k < end; ++k) data += static_cast<char>(p[k]);
-            return "[BARCODE " + num(n(2)) + " \"" + data + "\"]";
-        }
-        case 'v':
-            if (len >= 8) return "[RASTER IMAGE " + num(word(4) * 8) + "x" + num(word(6)) + " MODE " + num(n(3)) + "]";
-            break;
-        case '(':
-            if (len >= 6 && p[2] == 'k' && p[5] == 49) {
-                if (std::string tag = qrTag(p, len); !tag.empty()) return tag;
-            }
-            break;
-        default: break;
-        }
-    } else if (b == kFs) {
-        if (f == '&') return "[CHINESE ON]";
-        if (f == '.') return "[CHINESE OFF]";
-    } else if (b == kDle) {
-        if (f == 0x04) return "[STATUS " + num(n(2)) + "]";
-        if (f == 0x14 && len == 5 && p[2] == 1) {
-            const int pin = selector(p[3]) == 1 ? 5 : 2;
-            return "[DRAWER pin " + num(static_cast<unsigned>(pin)) + " " + num(n(4) * 100) + " ms]";
-        }
+    switch (c.op) {
+    case Op::Drawer:
+        return "[DRAWER pin " + num(static_cast<unsigned>(drawerPin(p[2]))) + " " + num(n(3) * 2) + "/" + num(n(4) * 2) + " ms]";
+    case Op::RealTime:
+        if (len == 5 && p[2] == 1) return "[DRAWER pin " + num(static_cast<unsigned>(drawerPin(p[3]))) + " " + num(n(4) * 100) + " ms]";
+        return {};
+    case Op::BitImage: return "[BIT IMAGE " + num(n(2)) + " " + num(word(3)) + " COLUMNS]";
+    case Op::Cut: {
+        std::string tag = cutOf(p[2]).full ? "[CUT FULL" : "[CUT PARTIAL";
+        if (len >= 4 && n(3) != 0) tag += " +" + num(n(3));
+        return tag + "]";
     }
-    return bracket(hexBytes(p, len));
+    case Op::Size: return "[SIZE " + num((n(2) >> 4) + 1) + "x" + num((n(2) & 0x0F) + 1) + "]";
+    case Op::Barcode: return "[BARCODE " + num(n(2)) + " \"" + std::string(barcodeData(p, len)) + "\"]";
+    case Op::RasterImage:
+        if (len >= 8) return "[RASTER IMAGE " + num(word(4) * 8) + "x" + num(word(6)) + " MODE " + num(n(3)) + "]";
+        return {};
+    case Op::Symbol:
+        if (len >= 6 && p[2] == 'k' && p[5] == kQrSymbol) return qrTag(p, len);
+        return {};
+    default:
+        return {};
+    }
+}
+
+std::string tagOf(const unsigned char* p, std::size_t len) {
+    const Command* c = findCommand(p[0], p[1]);
+    if (!c) return bracket(hexBytes(p, len));
+    std::string param;
+    switch (c->show) {
+    case Show::Bytes: return bracket(hexBytes(p, len));
+    case Show::Name: break;
+    case Show::OnOff: param = onOff(p[2]); break;
+    case Show::Number:
+        param = num(p[2]);
+        if (!c->words.empty()) (param += ' ') += c->words;
+        break;
+    case Show::Word: param = num(p[2] | static_cast<unsigned>(p[3]) << 8); break;
+    case Show::Hex: param = hexBytes(p + 2, 1); break;
+    case Show::Choice: {
+        const std::string_view choice = wordAt(c->words, selector(p[2]));
+        param = choice.empty() ? num(p[2]) : std::string(choice);
+        break;
+    }
+    case Show::Own:
+        if (std::string own = ownTag(*c, p, len); !own.empty()) return own;
+        return bracket(hexBytes(p, len));
+    }
+    std::string tag(c->name);
+    if (!param.empty()) (tag += ' ') += param;
+    return bracket(tag);
 }
 
 }  // namespace
