@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <optional>
 
@@ -46,12 +47,30 @@ struct Block {
     }
 };
 
-// Printers enlarge characters and images dot by dot.
+// out[0, n) |= in[0, n): dots are bytes of 0 or 1, so eight of them go at a time.
+void orDots(unsigned char* out, const unsigned char* in, int n) {
+    int k = 0;
+    for (; k + 8 <= n; k += 8) {
+        std::uint64_t a, b;
+        std::memcpy(&a, out + k, 8);
+        std::memcpy(&b, in + k, 8);
+        a |= b;
+        std::memcpy(out + k, &a, 8);
+    }
+    for (; k < n; ++k) out[k] |= in[k];
+}
+
+// Printers enlarge characters and images dot by dot: each dot sx times across, each row sy times.
 Block scaled(const Block& b, int sx, int sy) {
     if (sx == 1 && sy == 1) return b;
     Block out(b.width * sx, b.height * sy);
-    for (int y = 0; y < out.height; ++y)
-        for (int x = 0; x < out.width; ++x) out.at(x, y) = b.on(x / sx, y / sy);
+    const auto outWidth = std::size_t(out.width);
+    for (int y = 0; y < b.height; ++y) {
+        const unsigned char* in = b.dots.data() + std::size_t(y) * std::size_t(b.width);
+        unsigned char* row = out.dots.data() + std::size_t(y * sy) * outWidth;
+        for (int x = 0; x < b.width; ++x) std::fill_n(row + x * sx, sx, in[x]);
+        for (int k = 1; k < sy; ++k) std::copy_n(row, outWidth, row + std::size_t(k) * outWidth);
+    }
     return out;
 }
 
@@ -125,24 +144,23 @@ struct Modes {
 
 class Printer {
 public:
-    Printer(int paperWidth, ReceiptFont& font) : font_(font) {
+    Printer(int paperWidth, ReceiptFont& font)
+        : font_(font), line_(std::size_t(paperWidth) * std::size_t(kLineRows)) {
         picture_.width = paperWidth;
     }
 
     void run(std::string_view job);
 
     ReceiptPicture finish() {
-        if (!line_.empty()) printLine(0);
+        if (lineOpen_) printLine(0);
         picture_.height = std::min(std::max({paperEnd_, y_, 1}), kMaxPaperDots);
         picture_.dots.resize(std::size_t(picture_.width) * std::size_t(picture_.height));
         return std::move(picture_);
     }
 
 private:
-    struct Placed {
-        int x;
-        Block block;
-    };
+    // The tallest piece of a line: a character at 8 times its height.
+    static constexpr int kLineRows = 24 * 8;
 
     int areaLeft() const { return std::clamp(modes_.leftMargin, 0, picture_.width - 1); }
     int areaWidth() const {
@@ -150,17 +168,19 @@ private:
         return modes_.areaWidth < 0 ? room : std::clamp(modes_.areaWidth, 1, room);
     }
 
-    // Prints `b` on the paper at (x, y), as far as the paper goes.
-    void paint(const Block& b, int x, int y) {
-        const int bottom = y + b.height;
+    // Prints `height` rows of `width` dots, `stride` apart in `dots`, on the paper at (x, y), as
+    // far as the paper goes.
+    void paint(const unsigned char* dots, std::size_t stride, int width, int height, int x, int y) {
+        const int bottom = y + height;
         if (bottom > kMaxPaperDots) picture_.cutShort = true;
         const int rows = std::min(bottom, kMaxPaperDots);
-        if (rows > 0 && std::size_t(rows) * std::size_t(picture_.width) > picture_.dots.size())
-            picture_.dots.resize(std::size_t(rows) * std::size_t(picture_.width));
-        for (int row = 0; row < b.height && y + row < rows; ++row)
-            for (int col = 0; col < b.width; ++col)
-                if (b.on(col, row) && x + col >= 0 && x + col < picture_.width && y + row >= 0)
-                    picture_.dots[std::size_t(y + row) * std::size_t(picture_.width) + std::size_t(x + col)] = 1;
+        const auto paperWidth = std::size_t(picture_.width);
+        if (rows > 0 && std::size_t(rows) * paperWidth > picture_.dots.size())
+            picture_.dots.resize(std::size_t(rows) * paperWidth);
+        const int from = std::max(-x, 0), to = std::min(width, picture_.width - x);
+        for (int row = std::max(-y, 0); row < height && y + row < rows && from < to; ++row)
+            orDots(picture_.dots.data() + std::size_t(y + row) * paperWidth + std::size_t(x + from),
+                   dots + std::size_t(row) * stride + std::size_t(from), to - from);
         paperEnd_ = std::max(paperEnd_, rows);
     }
 
@@ -170,56 +190,69 @@ private:
         return left + (align == 1 ? free / 2 : align == 2 ? free : 0);
     }
 
-    // Adds a piece to the line; a piece that does not fit on the line starts the next one.
-    void add(Block b, int after = 0) {
-        if (!line_.empty() && penX_ + b.width > lineWidth_) printLine(modes_.lineSpacing);
-        if (line_.empty()) {
+    // Room on the line for a piece `width` x `height` at the print position, `after` dots before
+    // the next one; a piece that does not fit on the line starts the next one. Pieces go onto the
+    // line's canvas at once, on the baseline (their bottom row on the canvas's), so a line whose
+    // position is moved back again and again keeps no more than its dots.
+    struct Room {
+        int x;     // where the piece starts on the canvas
+        int cols;  // its columns that print: nothing prints beyond the print area's right edge
+    };
+    Room place(int width, int height, int after) {
+        if (lineOpen_ && penX_ + width > lineWidth_) printLine(modes_.lineSpacing);
+        if (!lineOpen_) {
+            lineOpen_ = true;
             lineAlign_ = modes_.align;
             lineLeft_ = areaLeft();
             lineWidth_ = areaWidth();
         }
-        line_.push_back({penX_, std::move(b)});
-        penX_ += line_.back().block.width + after;
+        const Room room{penX_, std::clamp(lineWidth_ - penX_, 0, width)};
+        lineHeight_ = std::max(lineHeight_, std::min(height, kLineRows));
+        lineUsed_ = std::max(lineUsed_, penX_ + width);
+        penX_ += width + after;
+        return room;
+    }
+
+    void add(const Block& b, int after = 0) {
+        const Room room = place(b.width, b.height, after);
+        const int rows = std::min(b.height, kLineRows);
+        for (int row = 0; row < rows; ++row)
+            orDots(lineRow(kLineRows - rows + row) + room.x,
+                   b.dots.data() + std::size_t(b.height - rows + row) * std::size_t(b.width), room.cols);
+    }
+
+    unsigned char* lineRow(int row) { return line_.data() + std::size_t(row) * std::size_t(picture_.width); }
+
+    // Forgets the line: its dots are cleared where pieces went.
+    void dropLine() {
+        const int used = std::min(lineUsed_, lineWidth_);
+        for (int row = kLineRows - lineHeight_; row < kLineRows; ++row) std::fill_n(lineRow(row), used, 0);
+        lineOpen_ = false;
+        lineHeight_ = lineUsed_ = penX_ = 0;
     }
 
     // Prints the line (its pieces on one baseline, the alignment of its start) and feeds `feed`
     // dots, or the line's height if that is more.
     void printLine(int feed) {
-        int height = 0, used = 0;
-        for (const Placed& p : line_) {
-            height = std::max(height, p.block.height);
-            used = std::max(used, p.x + p.block.width);
+        if (lineOpen_) {
+            const int used = std::min(lineUsed_, lineWidth_);
+            const int x0 = aligned(lineAlign_, lineLeft_, lineWidth_, used);
+            paint(lineRow(kLineRows - lineHeight_), std::size_t(picture_.width), used, lineHeight_, x0, y_);
+            y_ += std::max(feed, lineHeight_);
+            dropLine();
+        } else {
+            y_ += feed;
         }
-        const int x0 = aligned(lineAlign_, lineLeft_, lineWidth_, std::min(used, lineWidth_));
-        for (const Placed& p : line_) {
-            Block clipped = p.block;
-            // Nothing prints beyond the print area's right edge.
-            const int room = lineWidth_ - p.x;
-            if (room <= 0) continue;
-            if (clipped.width > room) {
-                Block c(room, clipped.height);
-                c.draw(clipped, 0, 0);
-                clipped = std::move(c);
-            }
-            paint(clipped, x0 + p.x, y_ + height - clipped.height);
-        }
-        y_ += line_.empty() ? feed : std::max(feed, height);
         paperEnd_ = std::max(paperEnd_, std::min(y_, kMaxPaperDots));
-        line_.clear();
         penX_ = 0;
     }
 
     // A block that is a line of its own (raster image, symbol), after what the line holds.
     void printBlock(const Block& b) {
-        if (!line_.empty()) printLine(modes_.lineSpacing);
-        Block clipped = b;
-        if (b.width > areaWidth()) {
-            Block c(areaWidth(), b.height);
-            c.draw(b, 0, 0);
-            clipped = std::move(c);
-        }
-        paint(clipped, aligned(modes_.align, areaLeft(), areaWidth(), clipped.width), y_);
-        y_ += clipped.height;
+        if (lineOpen_) printLine(modes_.lineSpacing);
+        const int width = std::min(b.width, areaWidth());
+        paint(b.dots.data(), std::size_t(b.width), width, b.height, aligned(modes_.align, areaLeft(), areaWidth(), width), y_);
+        y_ += b.height;
     }
 
     void mark(ReceiptMark::Kind kind, std::string label) {
@@ -246,28 +279,49 @@ private:
     Modes modes_;
     int y_ = 0;         // where the next line prints
     int paperEnd_ = 0;  // the lowest dot of paper used
-    std::vector<Placed> line_;
+    std::vector<unsigned char> line_;  // the line's canvas: the paper's width x kLineRows
+    bool lineOpen_ = false;
+    int lineHeight_ = 0;  // rows of the tallest piece
+    int lineUsed_ = 0;    // the right edge of the rightmost piece
     int penX_ = 0;
     int lineAlign_ = 0, lineLeft_ = 0, lineWidth_ = 0;
     std::map<int, std::array<char32_t, 128>> codePages_;
+    Block cell_{0, 0};                // the last character drawn, as the font has it
+    std::vector<unsigned char> row_;  // one row of it enlarged
 };
 
 void Printer::character(char32_t code, bool wide) {
     const int w = wide ? 24 : modes_.fontB ? 9 : 12;
     const int h = wide ? 24 : modes_.fontB ? 17 : 24;
-    Block cell(w, h);
+    // The cell is kept from one character to the next, and of its enlargement only one row is ever
+    // made: a character costs no memory of its own.
+    Block& cell = cell_;
+    cell.width = w;
+    cell.height = h;
     cell.dots = font_.glyph(code, w, h);
     if (modes_.bold) {
         // Emphasis prints every dot twice, the second one dot to the right.
-        const Block plain = cell;
-        cell.draw(plain, 1, 0);
+        for (int y = 0; y < h; ++y)
+            for (int x = w - 1; x > 0; --x) cell.at(x, y) |= cell.at(x - 1, y);
     }
-    Block big = scaled(cell, modes_.widthMul, modes_.heightMul);
-    const int spacing = modes_.charSpacing * modes_.widthMul;
-    if (modes_.underline) big.fill(0, big.height - modes_.underline, big.width, modes_.underline);
-    if (modes_.reverse)
-        for (auto& d : big.dots) d = !d;
-    add(std::move(big), spacing);
+    const int sx = modes_.widthMul, sy = modes_.heightMul;
+    const int width = w * sx, height = h * sy;
+    const Room room = place(width, height, modes_.charSpacing * sx);
+    // Underlined rows are printed through, and a reversed cell prints where the font does not.
+    const bool reverse = modes_.reverse;
+    row_.resize(std::size_t(width));
+    for (int y = std::max(height - kLineRows, 0); y < height; ++y) {
+        unsigned char* out = lineRow(kLineRows - height + y) + room.x;
+        if (y >= height - modes_.underline) {
+            if (!reverse) std::fill_n(out, room.cols, 1);
+            continue;
+        }
+        if (y % sy == 0 || y == std::max(height - kLineRows, 0)) {
+            const unsigned char* in = cell.dots.data() + std::size_t(y / sy) * std::size_t(w);
+            for (int x = 0; x < width; ++x) row_[std::size_t(x)] = in[x / sx] ^ reverse;
+        }
+        orDots(out, row_.data(), room.cols);
+    }
 }
 
 void Printer::tab() {
@@ -283,8 +337,8 @@ void Printer::tab() {
             }
     }
     // Past the last tab stop, or past the line: HT does nothing.
-    if (next < 0 || next >= (line_.empty() ? areaWidth() : lineWidth_)) return;
-    if (line_.empty()) add(Block(0, 0));
+    if (next < 0 || next >= (lineOpen_ ? lineWidth_ : areaWidth())) return;
+    if (!lineOpen_) add(Block(0, 0));
     penX_ = next;
 }
 
@@ -394,8 +448,7 @@ bool Printer::command(const unsigned char* p, std::size_t len) {
     case Op::NotDrawn: return false;
     case Op::Quiet: return true;
     case Op::Init:
-        line_.clear();
-        penX_ = 0;
+        dropLine();
         modes_ = Modes{};
         return true;
     case Op::PrintMode:
@@ -415,11 +468,11 @@ bool Printer::command(const unsigned char* p, std::size_t len) {
     case Op::FeedLines: printLine(n(2) * modes_.lineSpacing); return true;
     case Op::FeedDots: printLine(n(2)); return true;
     case Op::Position:
-        if (line_.empty()) add(Block(0, 0));
+        if (!lineOpen_) add(Block(0, 0));
         penX_ = std::min(word(2), lineWidth_);
         return true;
     case Op::RelativePosition:
-        if (line_.empty()) add(Block(0, 0));
+        if (!lineOpen_) add(Block(0, 0));
         penX_ = std::clamp(penX_ + static_cast<std::int16_t>(word(2)), 0, lineWidth_);
         return true;
     case Op::TabStops:
@@ -438,13 +491,13 @@ bool Printer::command(const unsigned char* p, std::size_t len) {
              "DRAWER pin " + std::to_string(drawerPin(p[3])) + " " + std::to_string(n(4) * 100) + " ms");
         return true;
     case Op::FullCut: case Op::PartialCut: {
-        if (!line_.empty()) printLine(0);
+        if (lineOpen_) printLine(0);
         const bool full = c->op == Op::FullCut;
         mark(full ? ReceiptMark::Kind::FullCut : ReceiptMark::Kind::PartialCut, full ? "CUT" : "PARTIAL CUT");
         return true;
     }
     case Op::Cut: {
-        if (!line_.empty()) printLine(0);
+        if (lineOpen_) printLine(0);
         const CutKind cut = cutOf(p[2]);
         // Feed n dots past the cutting position first.
         if (cut.feeds && len >= 4) y_ += n(3);

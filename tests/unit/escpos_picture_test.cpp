@@ -92,6 +92,8 @@ const PictureCase kCases[] = {
     {"ESC - 1 underlines", {0x1B, 0x2D, 0x01, ' ', 0x0A}, 30, {0, 23, 11, 23}, 12},
     {"ESC - 2 two dots thick", {0x1B, 0x2D, 0x02, ' ', ' ', 0x0A}, 30, {0, 22, 23, 23}, 48},
     {"HT to the 8th column", {0x09, 0x1D, 0x42, 0x01, ' ', 0x0A}, 30, {96, 0, 107, 23}, 12 * 24},
+    {"ESC $ and ESC \\ go back: characters print over each other",
+     reversed({' ', 0x1B, 0x24, 0x00, 0x00, ' ', ' ', 0x1B, 0x5C, 0xE8, 0xFF, ' ', 0x0A}), 30, {0, 0, 23, 23}, 24 * 24},
     {"GS L margin", reversed({0x1D, 0x4C, 0x64, 0x00, ' ', 0x0A}), 30, {100, 0, 111, 23}, 12 * 24},
     {"a full line wraps", reversed(Bytes(49, ' ')), 54, {0, 0, 575, 53}, 49 * 12 * 24},
     {"QR code, module 4, level L: 21 modules", qr({'H', 'E', 'L', 'L', 'O'}, 4, 0x30), 84, {0, 0, 83, 83}, -1},
