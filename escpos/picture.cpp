@@ -131,7 +131,7 @@ struct Modes {
     int areaWidth = -1;  // -1: to the right edge
     bool chinese = true;  // Chinese printers start in Chinese mode (FS &)
     int codePage = 0;
-    std::vector<int> tabs;  // dots; empty: every 8 characters of font A
+    std::vector<int> tabs;  // dots, at most kMaxTabStops; empty: every 8 characters of font A
     int barHeight = kDefaultBarHeight;
     int barWidth = kDefaultBarWidth;
     int hri = 0;  // 0 none, 1 above, 2 below, 3 both
@@ -141,6 +141,9 @@ struct Modes {
     int qrLevel = 0;
     std::string qrData;
 };
+
+// ESC D sets at most this many tab stops; a printer ignores the ones after them.
+constexpr std::size_t kMaxTabStops = 32;
 
 class Printer {
 public:
@@ -260,6 +263,16 @@ private:
         picture_.marks.push_back({kind, std::min(y_, kMaxPaperDots), std::move(label)});
     }
 
+    // The QR code of the stored data, encoded once for each model and error level: a job may print
+    // the symbol (or fail to) any number of times, and encoding costs far more than the print
+    // command's 8 bytes.
+    const CodeResult& storedQr() {
+        const auto key = std::make_pair(modes_.qrModel, modes_.qrLevel);
+        auto it = qrCodes_.find(key);
+        if (it == qrCodes_.end()) it = qrCodes_.emplace(key, qrCode(modes_.qrData, key.first, key.second)).first;
+        return it->second;
+    }
+
     char32_t codePageChar(unsigned char b) {
         auto it = codePages_.find(modes_.codePage);
         if (it == codePages_.end()) it = codePages_.emplace(modes_.codePage, codePageTable(modes_.codePage)).first;
@@ -286,6 +299,7 @@ private:
     int penX_ = 0;
     int lineAlign_ = 0, lineLeft_ = 0, lineWidth_ = 0;
     std::map<int, std::array<char32_t, 128>> codePages_;
+    std::map<std::pair<QrModel, int>, CodeResult> qrCodes_;  // of modes_.qrData
     Block cell_{0, 0};                // the last character drawn, as the font has it
     std::vector<unsigned char> row_;  // one row of it enlarged
 };
@@ -391,9 +405,10 @@ bool Printer::qrCommand(const unsigned char* p, std::size_t len) {
         return true;
     case kQrStore:
         modes_.qrData.assign(reinterpret_cast<const char*>(p) + 8, len > 8 ? len - 8 : 0);
+        qrCodes_.clear();
         return true;
     case kQrPrint: {
-        const CodeResult qr = qrCode(modes_.qrData, modes_.qrModel, modes_.qrLevel);
+        const CodeResult& qr = storedQr();
         if (!qr.modules) return false;
         printBlock(fromModules(*qr.modules, modes_.qrModule, modes_.qrModule));
         return true;
@@ -450,6 +465,7 @@ bool Printer::command(const unsigned char* p, std::size_t len) {
     case Op::Init:
         dropLine();
         modes_ = Modes{};
+        qrCodes_.clear();
         return true;
     case Op::PrintMode:
         modes_.fontB = n(2) & 0x01;
@@ -477,7 +493,8 @@ bool Printer::command(const unsigned char* p, std::size_t len) {
         return true;
     case Op::TabStops:
         modes_.tabs.clear();
-        for (std::size_t k = 2; k < len && p[k] != 0; ++k) modes_.tabs.push_back(p[k] * (modes_.fontB ? 9 : 12));
+        for (std::size_t k = 2; k < len && p[k] != 0 && modes_.tabs.size() < kMaxTabStops; ++k)
+            modes_.tabs.push_back(p[k] * (modes_.fontB ? 9 : 12));
         return true;
     case Op::CodePage: modes_.codePage = n(2); return true;
     case Op::BitImage: columnImage(p, len); return true;
