@@ -33,10 +33,11 @@ std::vector<CompanionFile> describeJob(std::string_view job, [[maybe_unused]] co
 #ifdef TOVI_RECEIPT_PICTURES
     try {
         const ReceiptPicture picture = renderReceipt(job, paperDots(settings.paperMm));
-        std::vector<CompanionFile> files = {{"txt", escposTranscript(job, picture.skipped)}};
+        std::vector<CompanionFile> files = {{"txt", escposTranscript(job, picture.skipped, picture.cutShort)}};
         files.push_back({"png", receiptPng(picture)});
         if (picture.cutShort)
-            std::fprintf(stderr, "winprint: the picture stops after %d dots of paper\n", kMaxPaperDots);
+            std::fprintf(stderr, "winprint: the picture stops at byte %zu: %s\n", picture.cutShort->at,
+                         picture.cutShort->why.c_str());
         return files;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "winprint: no picture: %s\n", e.what());

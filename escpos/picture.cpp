@@ -145,6 +145,17 @@ struct Modes {
 // ESC D sets at most this many tab stops; a printer ignores the ones after them.
 constexpr std::size_t kMaxTabStops = 32;
 
+// Why a picture ends before its job does.
+enum class Bound { Paper, Marks, Skipped };
+std::string boundText(Bound bound) {
+    switch (bound) {
+    case Bound::Paper: return "more than " + std::to_string(kMaxPaperDots / 8) + " mm of paper";
+    case Bound::Marks: return "more than " + std::to_string(kMaxMarks) + " cuts and drawer pulses";
+    case Bound::Skipped: return "more than " + std::to_string(kMaxSkipped) + " commands not drawn";
+    }
+    return {};
+}
+
 class Printer {
 public:
     Printer(int paperWidth, ReceiptFont& font)
@@ -171,11 +182,16 @@ private:
         return modes_.areaWidth < 0 ? room : std::clamp(modes_.areaWidth, 1, room);
     }
 
+    // Ends the picture at the command being drawn; the first reason counts.
+    void stop(Bound bound) {
+        if (!picture_.cutShort) picture_.cutShort = PictureStop{at_, boundText(bound)};
+    }
+
     // Prints `height` rows of `width` dots, `stride` apart in `dots`, on the paper at (x, y), as
     // far as the paper goes.
     void paint(const unsigned char* dots, std::size_t stride, int width, int height, int x, int y) {
         const int bottom = y + height;
-        if (bottom > kMaxPaperDots) picture_.cutShort = true;
+        if (bottom > kMaxPaperDots) stop(Bound::Paper);
         const int rows = std::min(bottom, kMaxPaperDots);
         const auto paperWidth = std::size_t(picture_.width);
         if (rows > 0 && std::size_t(rows) * paperWidth > picture_.dots.size())
@@ -259,6 +275,7 @@ private:
     }
 
     void mark(ReceiptMark::Kind kind, std::string label) {
+        if (picture_.marks.size() >= kMaxMarks) return stop(Bound::Marks);
         paperEnd_ = std::max(paperEnd_, std::min(y_, kMaxPaperDots));
         picture_.marks.push_back({kind, std::min(y_, kMaxPaperDots), std::move(label)});
     }
@@ -290,8 +307,9 @@ private:
     ReceiptFont& font_;
     ReceiptPicture picture_;
     Modes modes_;
-    int y_ = 0;         // where the next line prints
-    int paperEnd_ = 0;  // the lowest dot of paper used
+    std::size_t at_ = 0;  // the job's byte where the command being drawn starts
+    int y_ = 0;           // where the next line prints
+    int paperEnd_ = 0;    // the lowest dot of paper used
     std::vector<unsigned char> line_;  // the line's canvas: the paper's width x kLineRows
     bool lineOpen_ = false;
     int lineHeight_ = 0;  // rows of the tallest piece
@@ -551,14 +569,18 @@ void Printer::run(std::string_view job) {
     const std::size_t size = job.size();
     std::size_t i = 0;
     while (i < size && !picture_.cutShort) {
+        at_ = i;
         if (y_ > kMaxPaperDots) {
-            picture_.cutShort = true;
+            stop(Bound::Paper);
             break;
         }
         const unsigned char b = p[i];
         if (isEscposIntroducer(b)) {
             const EscposElement e = escposElement(p + i, size - i);
-            if (!e.complete || !command(p + i, e.length)) picture_.skipped.push_back(i);
+            if (!e.complete || !command(p + i, e.length)) {
+                if (picture_.skipped.size() < kMaxSkipped) picture_.skipped.push_back(i);
+                else stop(Bound::Skipped);
+            }
             i += e.length;
             continue;
         }
@@ -581,6 +603,7 @@ void Printer::run(std::string_view job) {
         }
         // Other control bytes (CR, NUL, FF ...) put nothing on paper in standard mode.
     }
+    at_ = size;
 }
 
 }  // namespace

@@ -142,16 +142,27 @@ std::string tagOf(const unsigned char* p, std::size_t len) {
 
 }  // namespace
 
-std::string escposTranscript(std::string_view job, const std::vector<std::size_t>& skipped) {
+std::string escposTranscript(std::string_view job, const std::vector<std::size_t>& skipped,
+                             const std::optional<PictureStop>& stop) {
     const auto* p = reinterpret_cast<const unsigned char*>(job.data());
     const std::size_t size = job.size();
     std::string out;
+    // The note of the picture's end goes before the element that starts there.
+    const std::size_t stopAt = stop ? stop->at : std::string_view::npos;
+    bool stopNoted = !stop;
+    const auto noteStop = [&] {
+        out += "[PICTURE STOPS: ";
+        out += stop->why;
+        out += ']';
+        stopNoted = true;
+    };
     std::size_t i = 0;
     while (i < size) {
+        if (!stopNoted && i >= stopAt) noteStop();
         const unsigned char b = p[i];
         if (b >= 0x20) {
             std::size_t j = i;
-            while (j < size && p[j] >= 0x20) ++j;
+            while (j < size && p[j] >= 0x20 && (stopNoted || j < stopAt)) ++j;
             out += gb2312ToUtf8(job.substr(i, j - i));
             i = j;
             continue;
@@ -177,6 +188,7 @@ std::string escposTranscript(std::string_view job, const std::vector<std::size_t
         }
         i += e.length;
     }
+    if (!stopNoted) noteStop();
     return out;
 }
 

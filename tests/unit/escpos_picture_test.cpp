@@ -169,12 +169,29 @@ TEST(ReceiptPicture, BoldPrintsMoreAndSymbolsFillTheirSize) {
     EXPECT_FALSE(q.dot(4, 4));  // the white ring inside a finder pattern
 }
 
-TEST(ReceiptPicture, PaperStopsAtItsLimit) {
-    std::string job;
-    for (int i = 0; i < 400; ++i) job += "\x1B\x64\xFF";
-    const ReceiptPicture p = renderReceipt(job, 576);
-    EXPECT_TRUE(p.cutShort);
-    EXPECT_EQ(p.height, kMaxPaperDots);
+// Whatever a job holds, the picture ends at a bound, at the command that would pass it.
+TEST(ReceiptPicture, StopsAtItsBounds) {
+    const auto times = [](int n, std::string_view s) {
+        std::string out;
+        for (int i = 0; i < n; ++i) out += s;
+        return out;
+    };
+    const struct {
+        const char* name;
+        std::string job;
+        std::size_t at;
+        int height;
+    } cases[] = {
+        {"paper: 3 feeds of 255 lines", times(400, "\x1B\x64\xFF"), 9, kMaxPaperDots},
+        {"marks", times(int(kMaxMarks) + 5, "\x1B\x69"), 2 * kMaxMarks, 1},
+        {"commands not drawn", times(int(kMaxSkipped) + 5, "\x1B\x3C"), 2 * kMaxSkipped, 1},
+    };
+    for (const auto& c : cases) {
+        const ReceiptPicture p = renderReceipt(c.job, 576);
+        ASSERT_TRUE(p.cutShort) << c.name;
+        EXPECT_EQ(p.cutShort->at, c.at) << c.name;
+        EXPECT_EQ(p.height, c.height) << c.name;
+    }
 }
 
 TEST(ReceiptPicture, PngHasThePaperAndTheStrip) {

@@ -202,6 +202,10 @@ TEST(EscposTranscript, Tags) {
 TEST(EscposTranscript, NamesTheCommandsThePictureSkipped) {
     const Bytes job = {0x1B, 0x7B, 0x01, 'A', 0x1D, 0x28, 0x4C, 0x01, 0x00, 0x30};
     EXPECT_EQ(escposTranscript(str(job), {0, 4}), "[SKIPPED UPSIDE DOWN ON]A[SKIPPED 1D 28 4C 01 00 30]");
+    // Where the picture stops: before the command, inside a text run, or at the end.
+    EXPECT_EQ(escposTranscript("AB\x1B\x45\x01", {}, tovi::escpos::PictureStop{2, "why"}), "AB[PICTURE STOPS: why][BOLD ON]");
+    EXPECT_EQ(escposTranscript("AB", {}, tovi::escpos::PictureStop{1, "why"}), "A[PICTURE STOPS: why]B");
+    EXPECT_EQ(escposTranscript("AB", {}, tovi::escpos::PictureStop{2, "why"}), "AB[PICTURE STOPS: why]");
 }
 
 }  // namespace

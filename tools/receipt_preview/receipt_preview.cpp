@@ -59,7 +59,7 @@ int preview(const std::vector<std::string>& args) {
                      escpos::escposTranscript(std::string_view(job).substr(at, length), {0}).c_str());
     }
     if (picture.cutShort)
-        std::fprintf(stderr, "the picture stops after %d dots of paper\n", escpos::kMaxPaperDots);
+        std::fprintf(stderr, "the picture stops at byte %zu: %s\n", picture.cutShort->at, picture.cutShort->why.c_str());
     writePicture(escpos::receiptPng(picture), files[1]);
     return 0;
 }
