@@ -67,7 +67,7 @@ constexpr Command kCommands[] = {
     block(kGs, 'V', Cut, Op::Cut, Own, "CUT"),
     block(kGs, 'k', Barcode, Op::Barcode, Own, "BARCODE"),
     block(kGs, 'v', RasterImage, Op::RasterImage, Own, "RASTER IMAGE"),
-    block(kGs, '(', Parameters, Op::Symbol, Own),
+    block(kGs, '(', Parameters, Op::Symbol, Own, "QR"),
     block(kGs, '8', LongParameters),
     block(kGs, '*', Downloaded),
 

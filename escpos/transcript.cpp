@@ -42,20 +42,20 @@ std::string quoted(const unsigned char* p, std::size_t n) {
 }
 
 // GS ( k for QR codes (cn 49): pL pH cn fn parameters.
-std::string qrTag(const unsigned char* p, std::size_t len) {
+std::string qrParam(const unsigned char* p, std::size_t len) {
     if (len < 7) return {};
     const unsigned char fn = p[6];
     const auto arg = [&](std::size_t k) -> unsigned { return k < len ? p[k] : 0; };
     switch (fn) {
-    case kQrModel: return std::string("[QR MODEL ") + (arg(7) == 49 ? "1" : arg(7) == 50 ? "2" : arg(7) == 51 ? "MICRO" : "?") + "]";
-    case kQrModule: return "[QR MODULE " + std::to_string(arg(7)) + " DOTS]";
+    case kQrModel: return std::string("MODEL ") + (arg(7) == 49 ? "1" : arg(7) == 50 ? "2" : arg(7) == 51 ? "MICRO" : "?");
+    case kQrModule: return "MODULE " + std::to_string(arg(7)) + " DOTS";
     case kQrErrorLevel: {
         static constexpr const char* kLevels[] = {"L", "M", "Q", "H"};
         const unsigned n = arg(7);
-        return std::string("[QR ERROR ") + (n >= 48 && n <= 51 ? kLevels[n - 48] : "?") + "]";
+        return std::string("ERROR ") + (n >= 48 && n <= 51 ? kLevels[n - 48] : "?");
     }
-    case kQrStore: return "[QR DATA " + quoted(p + 8, len > 8 ? len - 8 : 0) + "]";
-    case kQrPrint: return "[QR PRINT]";
+    case kQrStore: return "DATA " + quoted(p + 8, len > 8 ? len - 8 : 0);
+    case kQrPrint: return "PRINT";
     default: return {};
     }
 }
@@ -83,29 +83,30 @@ std::string_view wordAt(std::string_view words, int index) {
     return words.substr(0, words.find(' '));
 }
 
-// The tags that the parameters build, by the command's own rule; empty for the bytes in hex.
-std::string ownTag(const Command& c, const unsigned char* p, std::size_t len) {
+// The parameters of a command that the transcript shows by its own rule, after the name; empty for
+// the command's bytes in hex.
+std::string ownParam(const Command& c, const unsigned char* p, std::size_t len) {
     const auto n = [&](std::size_t k) -> unsigned { return p[k]; };
     const auto word = [&](std::size_t k) -> unsigned { return p[k] | (static_cast<unsigned>(p[k + 1]) << 8); };
+    const auto pin = [](unsigned char m) { return "pin " + num(static_cast<unsigned>(drawerPin(m))) + " "; };
     switch (c.op) {
-    case Op::Drawer:
-        return "[DRAWER pin " + num(static_cast<unsigned>(drawerPin(p[2]))) + " " + num(n(3) * 2) + "/" + num(n(4) * 2) + " ms]";
+    case Op::Drawer: return pin(p[2]) + num(n(3) * 2) + "/" + num(n(4) * 2) + " ms";
     case Op::RealTime:
-        if (len == 5 && p[2] == 1) return "[DRAWER pin " + num(static_cast<unsigned>(drawerPin(p[3]))) + " " + num(n(4) * 100) + " ms]";
+        if (len == 5 && p[2] == 1) return pin(p[3]) + num(n(4) * 100) + " ms";
         return {};
-    case Op::BitImage: return "[BIT IMAGE " + num(n(2)) + " " + num(word(3)) + " COLUMNS]";
+    case Op::BitImage: return num(n(2)) + " " + num(word(3)) + " COLUMNS";
     case Op::Cut: {
-        std::string tag = cutOf(p[2]).full ? "[CUT FULL" : "[CUT PARTIAL";
-        if (len >= 4 && n(3) != 0) tag += " +" + num(n(3));
-        return tag + "]";
+        std::string param = cutOf(p[2]).full ? "FULL" : "PARTIAL";
+        if (len >= 4 && n(3) != 0) param += " +" + num(n(3));
+        return param;
     }
-    case Op::Size: return "[SIZE " + num((n(2) >> 4) + 1) + "x" + num((n(2) & 0x0F) + 1) + "]";
-    case Op::Barcode: return "[BARCODE " + num(n(2)) + " \"" + std::string(barcodeData(p, len)) + "\"]";
+    case Op::Size: return num((n(2) >> 4) + 1) + "x" + num((n(2) & 0x0F) + 1);
+    case Op::Barcode: return num(n(2)) + " \"" + std::string(barcodeData(p, len)) + "\"";
     case Op::RasterImage:
-        if (len >= 8) return "[RASTER IMAGE " + num(word(4) * 8) + "x" + num(word(6)) + " MODE " + num(n(3)) + "]";
+        if (len >= 8) return num(word(4) * 8) + "x" + num(word(6)) + " MODE " + num(n(3));
         return {};
     case Op::Symbol:
-        if (len >= 6 && p[2] == 'k' && p[5] == kQrSymbol) return qrTag(p, len);
+        if (len >= 6 && p[2] == 'k' && p[5] == kQrSymbol) return qrParam(p, len);
         return {};
     default:
         return {};
@@ -132,8 +133,9 @@ std::string tagOf(const unsigned char* p, std::size_t len) {
         break;
     }
     case Show::Own:
-        if (std::string own = ownTag(*c, p, len); !own.empty()) return own;
-        return bracket(hexBytes(p, len));
+        param = ownParam(*c, p, len);
+        if (param.empty()) return bracket(hexBytes(p, len));
+        break;
     }
     std::string tag(c->name);
     if (!param.empty()) (tag += ' ') += param;
