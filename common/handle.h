@@ -129,8 +129,8 @@ using UniqueFd = UniqueHandle<FdTraits>;
 #endif
 
 // The receipt picture's objects, each closed beside the code that uses the library (native builds
-// only): a zint symbol (devices/receipt_codes.cpp); a FreeType library and face, and a fontconfig
-// pattern (devices/receipt_text.cpp).
+// only): a zint symbol (escpos/picture_codes.cpp); a FreeType library and face, and a fontconfig
+// pattern (escpos/picture_font.cpp).
 template <typename T>
 struct PointerNone {
     using type = T*;

@@ -148,7 +148,8 @@ std::string utf8ToGb2312(std::string_view utf8) {
 }
 
 std::string gb2312ToUtf8(std::string_view gb) {
-    Iconv cv("UTF-8", "CP936");
+    // Opened once a thread: a receipt's transcript and picture convert it a few bytes at a time.
+    thread_local Iconv cv("UTF-8", "CP936");
     std::string out;
     std::size_t i = 0;
     while (i < gb.size()) {

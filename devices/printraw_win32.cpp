@@ -13,6 +13,8 @@ namespace tovi::devices {
 
 namespace {
 
+// Windows' text of an error. GetLastError is read right after the call that failed, before anything
+// else: building a message (narrow, the string's allocations) calls Windows too and may change it.
 std::string errorText(DWORD e) { return systemErrorText(e); }
 
 }  // namespace
@@ -24,8 +26,10 @@ IoResult printRaw(const std::string& printer, std::string_view bytes) {
         GetDefaultPrinterW(nullptr, &size);
         if (size == 0) return {WINPRINT_NO_PRINTER, "no printer named in devices.ini and no default printer"};
         name.assign(size, L'\0');
-        if (!GetDefaultPrinterW(name.data(), &size))
-            return {WINPRINT_NO_PRINTER, "no default printer: " + errorText(GetLastError())};
+        if (!GetDefaultPrinterW(name.data(), &size)) {
+            const DWORD e = GetLastError();
+            return {WINPRINT_NO_PRINTER, "no default printer: " + errorText(e)};
+        }
         name.resize(wcslen(name.c_str()));
     }
     HANDLE raw = nullptr;
@@ -38,9 +42,19 @@ IoResult printRaw(const std::string& printer, std::string_view bytes) {
     wchar_t docName[] = L"tovipos receipt";
     wchar_t dataType[] = L"RAW";
     DOC_INFO_1W doc{docName, nullptr, dataType};
-    if (StartDocPrinterW(handle.get(), 1, reinterpret_cast<LPBYTE>(&doc)) == 0)
-        return {WINPRINT_CANNOT_OPEN, "printer " + narrow(name) + " refused a raw job: " + errorText(GetLastError())};
-    StartPagePrinter(handle.get());
+    if (StartDocPrinterW(handle.get(), 1, reinterpret_cast<LPBYTE>(&doc)) == 0) {
+        const DWORD e = GetLastError();
+        return {WINPRINT_CANNOT_OPEN, "printer " + narrow(name) + " refused a raw job: " + errorText(e)};
+    }
+    // The job is in the spooler now: one that fails is taken back rather than printed half.
+    const auto takeBack = [&](int code, const std::string& what, DWORD e) -> IoResult {
+        AbortPrinter(handle.get());
+        return {code, "printer " + narrow(name) + " " + what + ": " + errorText(e)};
+    };
+    if (!StartPagePrinter(handle.get())) {
+        const DWORD e = GetLastError();
+        return takeBack(WINPRINT_CANNOT_OPEN, "refused a page", e);
+    }
     std::size_t done = 0;
     DWORD error = 0;
     while (done < bytes.size()) {
@@ -53,15 +67,17 @@ IoResult printRaw(const std::string& printer, std::string_view bytes) {
         }
         done += written;
     }
-    if (done < bytes.size()) {
-        // An incomplete job is taken back rather than printed half.
-        AbortPrinter(handle.get());
-        return {WINPRINT_SHORT_WRITE, "printer " + narrow(name) + " took " + std::to_string(done) + " of " +
-                                          std::to_string(bytes.size()) + " bytes: " + errorText(error)};
+    if (done < bytes.size())
+        return takeBack(WINPRINT_SHORT_WRITE, "took " + std::to_string(done) + " of " + std::to_string(bytes.size()) + " bytes",
+                        error);
+    if (!EndPagePrinter(handle.get())) {
+        const DWORD e = GetLastError();
+        return takeBack(WINPRINT_SHORT_WRITE, "did not end the page", e);
     }
-    EndPagePrinter(handle.get());
-    if (!EndDocPrinter(handle.get()))
-        return {WINPRINT_SHORT_WRITE, "printer " + narrow(name) + " did not finish the job: " + errorText(GetLastError())};
+    if (!EndDocPrinter(handle.get())) {
+        const DWORD e = GetLastError();
+        return {WINPRINT_SHORT_WRITE, "printer " + narrow(name) + " did not finish the job: " + errorText(e)};
+    }
     return {};
 }
 

@@ -4,7 +4,7 @@
 #include <exception>
 
 #include "common/paths.h"
-#include "devices/escpos_transcript.h"
+#include "escpos/transcript.h"
 
 namespace tovi::devices {
 
@@ -57,7 +57,7 @@ unsigned long nextJobNumber(const std::vector<std::string>& names) {
     return highest + 1;
 }
 
-std::vector<CompanionFile> transcriptOnly(std::string_view job) { return {{"txt", escposTranscript(job)}}; }
+std::vector<CompanionFile> transcriptOnly(std::string_view job) { return {{"txt", escpos::escposTranscript(job)}}; }
 
 StoredJob storeVirtualJob(const std::string& folder, std::string_view bytes, const Companions& companions) {
     StoredJob out;

@@ -1,7 +1,7 @@
 // The virtual printer: a folder that keeps every job as a new numbered file.
 //   job-000001.bin  the exact bytes of the job
 //   job-000001.txt  a readable UTF-8 transcript of it (escposTranscript)
-//   job-000001.png  native builds: the picture of the paper (receipt_picture.h)
+//   job-000001.png  native builds: the picture of the paper (escpos/picture.h)
 // Numbers are never reused: a job takes the number after the highest one in the folder and is
 // created exclusively, so parallel runs of the support program never overwrite each other.
 #pragma once

@@ -6,20 +6,21 @@
 
 #include "common/boundary.h"
 #include "devices/devio.h"
-#include "devices/escpos.h"
-#include "devices/escpos_transcript.h"
 #include "devices/network_printer.h"
 #include "devices/virtual_printer.h"
 #include "devices/winprint.h"
+#include "escpos/framing.h"
+#include "escpos/transcript.h"
 #ifdef TOVI_RECEIPT_PICTURES
-#include "devices/receipt_picture.h"
+#include "escpos/picture.h"
 #endif
 
-static_assert(tovi::devices::kMaxNulParameters == WINPRINT_MAX_NUL_PARAMETERS);
+static_assert(tovi::escpos::kMaxNulParameters == WINPRINT_MAX_NUL_PARAMETERS);
 
 namespace {
 
 using namespace tovi::devices;
+using namespace tovi::escpos;
 
 int report(const IoResult& r) {
     if (!r.ok()) std::fprintf(stderr, "winprint: %s\n", r.reason.c_str());
@@ -32,10 +33,11 @@ std::vector<CompanionFile> describeJob(std::string_view job, [[maybe_unused]] co
 #ifdef TOVI_RECEIPT_PICTURES
     try {
         const ReceiptPicture picture = renderReceipt(job, paperDots(settings.paperMm));
-        std::vector<CompanionFile> files = {{"txt", escposTranscript(job, picture.skipped)}};
+        std::vector<CompanionFile> files = {{"txt", escposTranscript(job, picture.skipped, picture.cutShort)}};
         files.push_back({"png", receiptPng(picture)});
         if (picture.cutShort)
-            std::fprintf(stderr, "winprint: the picture stops after %d dots of paper\n", kMaxPaperDots);
+            std::fprintf(stderr, "winprint: the picture stops at byte %zu: %s\n", picture.cutShort->at,
+                         picture.cutShort->why.c_str());
         return files;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "winprint: no picture: %s\n", e.what());

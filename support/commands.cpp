@@ -9,9 +9,9 @@
 #include "common/integer.h"
 #include "common/messages.h"
 #include "common/text.h"
-#include "devices/escpos.h"
 #include "devices/winprint.h"
-#include "support/escpos.h"
+#include "escpos/framing.h"
+#include "escpos/writer.h"
 #include "support/update.h"
 
 namespace tovi::support {
@@ -57,7 +57,7 @@ int sendToPrinter(DeviceLibraries& devices, const std::string& printer, const st
         // would run over the end mark; with this many NULs after the buffer nothing beyond our own
         // memory is ever read.
         std::string terminated = buffer;
-        terminated.append(tovi::devices::kMaxNulParameters + 1, '\0');
+        terminated.append(escpos::kMaxNulParameters + 1, '\0');
         return devices.winPrint(terminated.c_str());
     }
     // c_str(): the NUL that std::string keeps after its bytes ends the port name's text.
@@ -76,7 +76,7 @@ Outcome printReceipt(DeviceLibraries& devices, SupportSystem& system, const std:
     // A missing job file prints nothing and opens no drawer either.
     if (kind == EntryKind::Missing || kind == EntryKind::Folder) return failure(protocol::kOutcomeFailed, kPrintFailed);
     const std::string content = system.readFile(words.jobFile);
-    return printerOutcome(sendToPrinter(devices, port, buildPrintBuffer(content, drawer, cutPaper, feed)), kPrintFailed);
+    return printerOutcome(sendToPrinter(devices, port, escpos::buildPrintBuffer(content, drawer, cutPaper, feed)), kPrintFailed);
 }
 
 Outcome printRawJob(DeviceLibraries& devices, SupportSystem& system, const protocol::PrintRawWords& words) {
@@ -92,7 +92,7 @@ Outcome printRawJob(DeviceLibraries& devices, SupportSystem& system, const proto
 }
 
 Outcome openCashDrawer(DeviceLibraries& devices, const std::string& printer) {
-    return printerOutcome(sendToPrinter(devices, ascii::uppered(printer), drawerBuffer()), kDrawerFailed);
+    return printerOutcome(sendToPrinter(devices, ascii::uppered(printer), escpos::drawerBuffer()), kDrawerFailed);
 }
 
 Outcome showOnDisplay(DeviceLibraries& devices, const std::string& mode, const std::string& amount,
@@ -104,7 +104,7 @@ Outcome showOnDisplay(DeviceLibraries& devices, const std::string& mode, const s
     if ((devices.comInit(portNumber, baudRate) & 0xFF) == 0) {
         return failure(protocol::kOutcomeDisplayFailed, displayOpenFailedText(port));
     }
-    const std::string message = displayMessage(mode, amount);
+    const std::string message = escpos::displayMessage(mode, amount);
     if ((devices.comSend(message.data(), static_cast<int>(message.size())) & 0xFF) == 0) {
         return failure(protocol::kOutcomeDisplayFailed, kDisplaySendFailed);
     }

@@ -2,7 +2,7 @@
 #include <string>
 
 #include "devices/device_api.h"
-#include "devices/escpos.h"
+#include "escpos/framing.h"
 #include "tests/fakes/fake_record.h"
 
 using tovi::fakes::hex;
@@ -12,7 +12,7 @@ using tovi::fakes::shouldFail;
 extern "C" int winPrint(const char* data) {
     try {
         // Where the real library ends a job handed over without a length.
-        const std::size_t n = data ? tovi::devices::escposJobLength(reinterpret_cast<const unsigned char*>(data)) : 0;
+        const std::size_t n = data ? tovi::escpos::escposJobLength(reinterpret_cast<const unsigned char*>(data)) : 0;
         record("winPrint " + hex(std::string_view(data ? data : "", n)));
         return shouldFail("winPrint") ? 1 : 0;
     } catch (...) {

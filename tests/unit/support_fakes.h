@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "devices/escpos.h"
+#include "escpos/framing.h"
 #include "support/devices.h"
 #include "support/system.h"
 
@@ -34,7 +34,7 @@ struct FakeDevices final : DeviceLibraries {
     int winPrint(const char* data) override {
         // No length: the data ends where the real library ends it.
         const auto* bytes = reinterpret_cast<const unsigned char*>(data);
-        calls.push_back({"winPrint", {}, std::string(data, tovi::devices::escposJobLength(bytes)), 0, 0});
+        calls.push_back({"winPrint", {}, std::string(data, tovi::escpos::escposJobLength(bytes)), 0, 0});
         return printResult;
     }
     bool hasWinPrintBytes() const override { return printBytes; }

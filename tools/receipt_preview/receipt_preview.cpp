@@ -13,9 +13,9 @@
 #include "common/files.h"
 #include "common/paths.h"
 #include "devices/device_settings.h"
-#include "devices/escpos.h"
-#include "devices/escpos_transcript.h"
-#include "devices/receipt_picture.h"
+#include "escpos/framing.h"
+#include "escpos/picture.h"
+#include "escpos/transcript.h"
 
 namespace {
 
@@ -51,16 +51,16 @@ int preview(const std::vector<std::string>& args) {
         return 2;
     }
     const std::string job = readFile(files[0]);
-    const devices::ReceiptPicture picture = devices::renderReceipt(job, devices::paperDots(paperMm));
+    const escpos::ReceiptPicture picture = escpos::renderReceipt(job, devices::paperDots(paperMm));
     for (const std::size_t at : picture.skipped) {
         const auto* p = reinterpret_cast<const unsigned char*>(job.data()) + at;
-        const std::size_t length = devices::escposElement(p, job.size() - at).length;
+        const std::size_t length = escpos::escposElement(p, job.size() - at).length;
         std::fprintf(stderr, "not drawn, at byte %zu: %s\n", at,
-                     devices::escposTranscript(std::string_view(job).substr(at, length), {0}).c_str());
+                     escpos::escposTranscript(std::string_view(job).substr(at, length), {0}).c_str());
     }
     if (picture.cutShort)
-        std::fprintf(stderr, "the picture stops after %d dots of paper\n", devices::kMaxPaperDots);
-    writePicture(devices::receiptPng(picture), files[1]);
+        std::fprintf(stderr, "the picture stops at byte %zu: %s\n", picture.cutShort->at, picture.cutShort->why.c_str());
+    writePicture(escpos::receiptPng(picture), files[1]);
     return 0;
 }
 

@@ -1,4 +1,4 @@
-#include "devices/receipt_codes.h"
+#include "escpos/picture_codes.h"
 
 #include <zint.h>
 
@@ -8,7 +8,7 @@
 
 void tovi::ZintSymbolTraits::close(type s) noexcept { ZBarcode_Delete(s); }
 
-namespace tovi::devices {
+namespace tovi::escpos {
 
 namespace {
 
@@ -118,4 +118,4 @@ CodeResult barCode(int system, std::string_view data) {
     return {std::nullopt, "bar code data the system does not take"};
 }
 
-}  // namespace tovi::devices
+}  // namespace tovi::escpos

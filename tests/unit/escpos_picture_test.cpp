@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "devices/receipt_picture.h"
+#include "escpos/picture.h"
 
 namespace {
 
@@ -18,7 +18,7 @@ struct FontconfigEnd : ::testing::Environment {
 };
 const auto* const kFontconfigEnd = ::testing::AddGlobalTestEnvironment(new FontconfigEnd);
 
-using namespace tovi::devices;
+using namespace tovi::escpos;
 using Bytes = std::vector<unsigned char>;
 using MarkKind = ReceiptMark::Kind;
 
@@ -92,6 +92,16 @@ const PictureCase kCases[] = {
     {"ESC - 1 underlines", {0x1B, 0x2D, 0x01, ' ', 0x0A}, 30, {0, 23, 11, 23}, 12},
     {"ESC - 2 two dots thick", {0x1B, 0x2D, 0x02, ' ', ' ', 0x0A}, 30, {0, 22, 23, 23}, 48},
     {"HT to the 8th column", {0x09, 0x1D, 0x42, 0x01, ' ', 0x0A}, 30, {96, 0, 107, 23}, 12 * 24},
+    {"ESC D keeps 32 tab stops", [] {
+         Bytes b = {0x1B, 0x44};
+         for (unsigned char n = 1; n <= 33; ++n) b.push_back(n);
+         b.push_back(0x00);
+         b.resize(b.size() + 33, 0x09);
+         b.insert(b.end(), {' ', 0x0A});
+         return reversed(b);
+     }(), 30, {384, 0, 395, 23}, 12 * 24},
+    {"ESC $ and ESC \\ go back: characters print over each other",
+     reversed({' ', 0x1B, 0x24, 0x00, 0x00, ' ', ' ', 0x1B, 0x5C, 0xE8, 0xFF, ' ', 0x0A}), 30, {0, 0, 23, 23}, 24 * 24},
     {"GS L margin", reversed({0x1D, 0x4C, 0x64, 0x00, ' ', 0x0A}), 30, {100, 0, 111, 23}, 12 * 24},
     {"a full line wraps", reversed(Bytes(49, ' ')), 54, {0, 0, 575, 53}, 49 * 12 * 24},
     {"QR code, module 4, level L: 21 modules", qr({'H', 'E', 'L', 'L', 'O'}, 4, 0x30), 84, {0, 0, 83, 83}, -1},
@@ -100,6 +110,16 @@ const PictureCase kCases[] = {
          for (const unsigned char c : qr({'1'}, 3, 0x33)) b.push_back(c);
          return b;
      }(), 63, {256, 0, 318, 62}, -1},
+    {"QR code printed again after its level and its data change", [] {
+         Bytes b = qr({'H', 'E', 'L', 'L', 'O', ' ', 'W', 'O', 'R', 'L', 'D', '!'}, 1, 0x30);  // 21 modules
+         const Bytes print = {0x1D, 0x28, 0x6B, 0x03, 0x00, 0x31, 0x51, 0x30};
+         b.insert(b.end(), {0x1D, 0x28, 0x6B, 0x03, 0x00, 0x31, 0x45, 0x33});  // level H: 25
+         b.insert(b.end(), print.begin(), print.end());
+         b.insert(b.end(), {0x1D, 0x28, 0x6B, 33, 0x00, 0x31, 0x50, 0x30});  // 30 bytes more: 33
+         b.resize(b.size() + 30, 'x');
+         b.insert(b.end(), print.begin(), print.end());
+         return b;
+     }(), 21 + 25 + 33, kAny, -1},
     {"EAN-13: 95 modules", {0x1D, 0x68, 0x32, 0x1D, 0x77, 0x02, 0x1D, 0x6B, 0x02, '6', '9', '0', '1', '2', '3', '4', '5',
                             '6', '7', '8', '9', 0x00}, 50, {0, 0, 189, 49}, -1},
     {"CODE128 of code set C: 68 modules", {0x1D, 0x68, 0x28, 0x1D, 0x77, 0x01, 0x1D, 0x6B, 0x49, 0x05, '{', 'C', 12, 34,
@@ -149,12 +169,29 @@ TEST(ReceiptPicture, BoldPrintsMoreAndSymbolsFillTheirSize) {
     EXPECT_FALSE(q.dot(4, 4));  // the white ring inside a finder pattern
 }
 
-TEST(ReceiptPicture, PaperStopsAtItsLimit) {
-    std::string job;
-    for (int i = 0; i < 400; ++i) job += "\x1B\x64\xFF";
-    const ReceiptPicture p = renderReceipt(job, 576);
-    EXPECT_TRUE(p.cutShort);
-    EXPECT_EQ(p.height, kMaxPaperDots);
+// Whatever a job holds, the picture ends at a bound, at the command that would pass it.
+TEST(ReceiptPicture, StopsAtItsBounds) {
+    const auto times = [](int n, std::string_view s) {
+        std::string out;
+        for (int i = 0; i < n; ++i) out += s;
+        return out;
+    };
+    const struct {
+        const char* name;
+        std::string job;
+        std::size_t at;
+        int height;
+    } cases[] = {
+        {"paper: 3 feeds of 255 lines", times(400, "\x1B\x64\xFF"), 9, kMaxPaperDots},
+        {"marks", times(int(kMaxMarks) + 5, "\x1B\x69"), 2 * kMaxMarks, 1},
+        {"commands not drawn", times(int(kMaxSkipped) + 5, "\x1B\x3C"), 2 * kMaxSkipped, 1},
+    };
+    for (const auto& c : cases) {
+        const ReceiptPicture p = renderReceipt(c.job, 576);
+        ASSERT_TRUE(p.cutShort) << c.name;
+        EXPECT_EQ(p.cutShort->at, c.at) << c.name;
+        EXPECT_EQ(p.height, c.height) << c.name;
+    }
 }
 
 TEST(ReceiptPicture, PngHasThePaperAndTheStrip) {

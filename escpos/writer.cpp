@@ -1,6 +1,6 @@
-#include "support/escpos.h"
+#include "escpos/writer.h"
 
-namespace tovi::support {
+namespace tovi::escpos {
 
 std::vector<std::string_view> splitLines(std::string_view content) {
     std::vector<std::string_view> lines;
@@ -53,4 +53,4 @@ std::string displayMessage(std::string_view mode, std::string_view amount) {
     return message;
 }
 
-}  // namespace tovi::support
+}  // namespace tovi::escpos

@@ -5,16 +5,16 @@
 #include <string>
 #include <vector>
 
-#include "devices/escpos.h"
-#include "devices/escpos_transcript.h"
 #include "devices/winprint.h"
+#include "escpos/framing.h"
+#include "escpos/transcript.h"
 
 namespace {
 
-using tovi::devices::escposElementLength;
-using tovi::devices::escposJobLength;
-using tovi::devices::escposTranscript;
-using tovi::devices::kMaxNulParameters;
+using tovi::escpos::escposElementLength;
+using tovi::escpos::escposJobLength;
+using tovi::escpos::escposTranscript;
+using tovi::escpos::kMaxNulParameters;
 
 using Bytes = std::vector<unsigned char>;
 
@@ -147,14 +147,14 @@ TEST(EscposElement, CountedBlocksWhenTheLengthIsKnown) {
         {"ESC ( A", {0x1B, 0x28, 0x41, 0x01, 0x00, 0x61, 'A'}, 6},
     };
     for (const auto& c : cases) {
-        const auto e = tovi::devices::escposElement(c.data.data(), c.data.size());
+        const auto e = tovi::escpos::escposElement(c.data.data(), c.data.size());
         EXPECT_EQ(e.length, c.end) << c.name;
         EXPECT_TRUE(e.complete) << c.name;
     }
     // A count beyond the data: the rest of the data, and incomplete.
     const Bytes cut = {0x1D, 0x28, 0x6B, 0xFF, 0xFF, 0x31};
     for (std::size_t avail = 0; avail <= cut.size(); ++avail) {
-        const auto e = tovi::devices::escposElement(cut.data(), avail);
+        const auto e = tovi::escpos::escposElement(cut.data(), avail);
         EXPECT_EQ(e.length, avail);
         EXPECT_FALSE(e.complete && avail > 0);
     }
@@ -202,6 +202,10 @@ TEST(EscposTranscript, Tags) {
 TEST(EscposTranscript, NamesTheCommandsThePictureSkipped) {
     const Bytes job = {0x1B, 0x7B, 0x01, 'A', 0x1D, 0x28, 0x4C, 0x01, 0x00, 0x30};
     EXPECT_EQ(escposTranscript(str(job), {0, 4}), "[SKIPPED UPSIDE DOWN ON]A[SKIPPED 1D 28 4C 01 00 30]");
+    // Where the picture stops: before the command, inside a text run, or at the end.
+    EXPECT_EQ(escposTranscript("AB\x1B\x45\x01", {}, tovi::escpos::PictureStop{2, "why"}), "AB[PICTURE STOPS: why][BOLD ON]");
+    EXPECT_EQ(escposTranscript("AB", {}, tovi::escpos::PictureStop{1, "why"}), "A[PICTURE STOPS: why]B");
+    EXPECT_EQ(escposTranscript("AB", {}, tovi::escpos::PictureStop{2, "why"}), "AB[PICTURE STOPS: why]");
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace tovi::devices {
+namespace tovi::escpos {
 
 struct CodeModules {
     int width = 0;   // modules across
@@ -35,4 +35,4 @@ CodeResult qrCode(std::string_view data, QrModel model, int errorLevel);
 // and {{ for a "{"); code set C takes each byte as a pair of digits.
 CodeResult barCode(int system, std::string_view data);
 
-}  // namespace tovi::devices
+}  // namespace tovi::escpos

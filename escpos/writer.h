@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace tovi::support {
+namespace tovi::escpos {
 
 // ESC @: reset the printer.
 inline constexpr std::string_view kPrinterReset{"\x1B\x40", 2};
@@ -33,4 +33,4 @@ std::string drawerBuffer();
 // ESC s + mode + ESC Q A + amount + CR, both texts unchanged.
 std::string displayMessage(std::string_view mode, std::string_view amount);
 
-}  // namespace tovi::support
+}  // namespace tovi::escpos

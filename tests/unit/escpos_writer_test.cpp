@@ -1,12 +1,12 @@
-#include "support/escpos.h"
+#include "escpos/writer.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-using tovi::support::buildPrintBuffer;
-using tovi::support::displayMessage;
-using tovi::support::splitLines;
+using tovi::escpos::buildPrintBuffer;
+using tovi::escpos::displayMessage;
+using tovi::escpos::splitLines;
 
 std::string bytes(std::initializer_list<int> list) {
     std::string s;
@@ -77,7 +77,7 @@ INSTANTIATE_TEST_SUITE_P(Table, PrintBufferTest, ::testing::ValuesIn(kBufferCase
                          [](const auto& p) { return std::string(p.param.name); });
 
 TEST(DrawerBuffer, SevenBytes) {
-    EXPECT_EQ(tovi::support::drawerBuffer(), bytes({0x1B, 0x40, 0x1B, 0x70, 0x30, 0x3C, 0x78}));
+    EXPECT_EQ(tovi::escpos::drawerBuffer(), bytes({0x1B, 0x40, 0x1B, 0x70, 0x30, 0x3C, 0x78}));
 }
 
 TEST(DisplayMessage, ClearOrLabelledAmount) {

@@ -5,10 +5,10 @@
 #include <algorithm>
 
 #include "common/error.h"
-#include "devices/receipt_picture.h"
-#include "devices/receipt_text.h"
+#include "escpos/picture.h"
+#include "escpos/picture_font.h"
 
-namespace tovi::devices {
+namespace tovi::escpos {
 
 namespace {
 
@@ -85,4 +85,4 @@ std::string receiptPng(const ReceiptPicture& picture) {
     return out;
 }
 
-}  // namespace tovi::devices
+}  // namespace tovi::escpos

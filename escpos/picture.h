@@ -10,17 +10,28 @@
 // ITF, CODABAR, CODE93, CODE128) with GS h / GS w / GS H / GS f; GS V, ESC i and ESC m cuts and
 // ESC p / DLE DC4 drawer pulses as marks. Commands without a mark on paper (ESC @, ESC t, FS &,
 // status requests ...) are followed. Every other command is skipped by its length and listed.
+//
+// Whatever the job holds, the picture's memory stays below a fixed size (2.5 m of paper, one line,
+// at most kMaxMarks marks and kMaxSkipped listed commands, the characters and symbols it has drawn)
+// and its time grows with the job's length: where a bound is reached the picture ends, and says
+// where and why (cutShort).
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace tovi::devices {
+#include "escpos/transcript.h"
+
+namespace tovi::escpos {
 
 // At most this much paper (2.5 m) is drawn; a job that feeds further is cut short there.
 inline constexpr int kMaxPaperDots = 20000;
+// At most this many cuts and drawer pulses are marked, and this many commands not drawn listed.
+inline constexpr std::size_t kMaxMarks = 1000;
+inline constexpr std::size_t kMaxSkipped = 10000;
 
 struct ReceiptMark {
     enum class Kind { FullCut, PartialCut, Drawer } kind;
@@ -34,7 +45,7 @@ struct ReceiptPicture {
     std::vector<unsigned char> dots;  // width * height, row by row; 1 is a printed dot
     std::vector<ReceiptMark> marks;
     std::vector<std::size_t> skipped;  // offsets in the job of the commands not drawn, in order
-    bool cutShort = false;             // the job went on past kMaxPaperDots
+    std::optional<PictureStop> cutShort;  // where the picture ends before the job does
     bool dot(int x, int y) const {
         return x >= 0 && y >= 0 && x < width && y < height &&
                dots[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)];
@@ -48,4 +59,4 @@ ReceiptPicture renderReceipt(std::string_view job, int paperWidth);
 // in red. Throws Error when the image cannot be made.
 std::string receiptPng(const ReceiptPicture& picture);
 
-}  // namespace tovi::devices
+}  // namespace tovi::escpos

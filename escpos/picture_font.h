@@ -11,7 +11,7 @@
 
 #include "common/handle.h"
 
-namespace tovi::devices {
+namespace tovi::escpos {
 
 class ReceiptFont {
 public:
@@ -36,4 +36,4 @@ private:
     std::map<std::tuple<char32_t, int, int>, std::vector<unsigned char>> cache_;
 };
 
-}  // namespace tovi::devices
+}  // namespace tovi::escpos

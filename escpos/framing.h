@@ -1,13 +1,15 @@
 // ESC/POS framing as the printing library sees it: how long each command is, and where a job
 // handed over without a length ends (winPrint's end-of-job rule). The virtual printer's readable
-// transcript is built on it in escpos_transcript.h.
+// transcript is built on it in transcript.h.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <limits>
 
-namespace tovi::devices {
+#include "escpos/commands.h"
+
+namespace tovi::escpos {
 
 // "No limit": the data is read up to the NUL that ends it (see escposJobLength).
 inline constexpr std::size_t kUnbounded = std::numeric_limits<std::size_t>::max();
@@ -16,13 +18,6 @@ inline constexpr std::size_t kUnbounded = std::numeric_limits<std::size_t>::max(
 // three parameters 0). A caller that puts this many NULs plus one after its data can never have
 // bytes after them read, whatever the data holds.
 inline constexpr std::size_t kMaxNulParameters = 3;
-
-// The bytes that start a command.
-inline constexpr unsigned char kDle = 0x10;
-inline constexpr unsigned char kEsc = 0x1B;
-inline constexpr unsigned char kFs = 0x1C;
-inline constexpr unsigned char kGs = 0x1D;
-inline constexpr bool isEscposIntroducer(unsigned char b) { return b == kEsc || b == kGs || b == kFs || b == kDle; }
 
 // One element: its length, and whether it is whole (false when `available` cut it short, or for
 // a lone introducer, whose length is 1).
@@ -58,4 +53,4 @@ std::size_t escposElementLength(const unsigned char* p, std::size_t available);
 // kMaxNulParameters + 1 NULs after the data; then no byte after them is read.
 std::size_t escposJobLength(const unsigned char* data);
 
-}  // namespace tovi::devices
+}  // namespace tovi::escpos

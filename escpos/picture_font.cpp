@@ -1,4 +1,4 @@
-#include "devices/receipt_text.h"
+#include "escpos/picture_font.h"
 
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
@@ -12,7 +12,7 @@ void tovi::FreeTypeLibraryTraits::close(type l) noexcept { FT_Done_FreeType(l); 
 void tovi::FreeTypeFaceTraits::close(type f) noexcept { FT_Done_Face(f); }
 void tovi::FontPatternTraits::close(type p) noexcept { FcPatternDestroy(p); }
 
-namespace tovi::devices {
+namespace tovi::escpos {
 
 namespace {
 
@@ -98,4 +98,4 @@ const std::vector<unsigned char>& ReceiptFont::glyph(char32_t code, int width, i
     return cell;
 }
 
-}  // namespace tovi::devices
+}  // namespace tovi::escpos

@@ -1,20 +1,22 @@
 // The receipt picture: an ESC/POS interpreter that prints onto a bitmap instead of paper.
-#include "devices/receipt_picture.h"
+#include "escpos/picture.h"
 
 #include <iconv.h>
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <optional>
 
 #include "common/text.h"
-#include "devices/escpos.h"
-#include "devices/receipt_codes.h"
-#include "devices/receipt_text.h"
+#include "escpos/commands.h"
+#include "escpos/framing.h"
+#include "escpos/picture_codes.h"
+#include "escpos/picture_font.h"
 
-namespace tovi::devices {
+namespace tovi::escpos {
 
 namespace {
 
@@ -45,12 +47,30 @@ struct Block {
     }
 };
 
-// Printers enlarge characters and images dot by dot.
+// out[0, n) |= in[0, n): dots are bytes of 0 or 1, so eight of them go at a time.
+void orDots(unsigned char* out, const unsigned char* in, int n) {
+    int k = 0;
+    for (; k + 8 <= n; k += 8) {
+        std::uint64_t a, b;
+        std::memcpy(&a, out + k, 8);
+        std::memcpy(&b, in + k, 8);
+        a |= b;
+        std::memcpy(out + k, &a, 8);
+    }
+    for (; k < n; ++k) out[k] |= in[k];
+}
+
+// Printers enlarge characters and images dot by dot: each dot sx times across, each row sy times.
 Block scaled(const Block& b, int sx, int sy) {
     if (sx == 1 && sy == 1) return b;
     Block out(b.width * sx, b.height * sy);
-    for (int y = 0; y < out.height; ++y)
-        for (int x = 0; x < out.width; ++x) out.at(x, y) = b.on(x / sx, y / sy);
+    const auto outWidth = std::size_t(out.width);
+    for (int y = 0; y < b.height; ++y) {
+        const unsigned char* in = b.dots.data() + std::size_t(y) * std::size_t(b.width);
+        unsigned char* row = out.dots.data() + std::size_t(y * sy) * outWidth;
+        for (int x = 0; x < b.width; ++x) std::fill_n(row + x * sx, sx, in[x]);
+        for (int k = 1; k < sy; ++k) std::copy_n(row, outWidth, row + std::size_t(k) * outWidth);
+    }
     return out;
 }
 
@@ -111,7 +131,7 @@ struct Modes {
     int areaWidth = -1;  // -1: to the right edge
     bool chinese = true;  // Chinese printers start in Chinese mode (FS &)
     int codePage = 0;
-    std::vector<int> tabs;  // dots; empty: every 8 characters of font A
+    std::vector<int> tabs;  // dots, at most kMaxTabStops; empty: every 8 characters of font A
     int barHeight = kDefaultBarHeight;
     int barWidth = kDefaultBarWidth;
     int hri = 0;  // 0 none, 1 above, 2 below, 3 both
@@ -122,29 +142,39 @@ struct Modes {
     std::string qrData;
 };
 
-// ESC/POS selectors take 0/1/2 and '0'/'1'/'2' alike.
-int selector(unsigned char n) { return n >= '0' && n <= '9' ? n - '0' : n; }
+// ESC D sets at most this many tab stops; a printer ignores the ones after them.
+constexpr std::size_t kMaxTabStops = 32;
+
+// Why a picture ends before its job does.
+enum class Bound { Paper, Marks, Skipped };
+std::string boundText(Bound bound) {
+    switch (bound) {
+    case Bound::Paper: return "more than " + std::to_string(kMaxPaperDots / 8) + " mm of paper";
+    case Bound::Marks: return "more than " + std::to_string(kMaxMarks) + " cuts and drawer pulses";
+    case Bound::Skipped: return "more than " + std::to_string(kMaxSkipped) + " commands not drawn";
+    }
+    return {};
+}
 
 class Printer {
 public:
-    Printer(int paperWidth, ReceiptFont& font) : font_(font) {
+    Printer(int paperWidth, ReceiptFont& font)
+        : font_(font), line_(std::size_t(paperWidth) * std::size_t(kLineRows)) {
         picture_.width = paperWidth;
     }
 
     void run(std::string_view job);
 
     ReceiptPicture finish() {
-        if (!line_.empty()) printLine(0);
+        if (lineOpen_) printLine(0);
         picture_.height = std::min(std::max({paperEnd_, y_, 1}), kMaxPaperDots);
         picture_.dots.resize(std::size_t(picture_.width) * std::size_t(picture_.height));
         return std::move(picture_);
     }
 
 private:
-    struct Placed {
-        int x;
-        Block block;
-    };
+    // The tallest piece of a line: a character at 8 times its height.
+    static constexpr int kLineRows = 24 * 8;
 
     int areaLeft() const { return std::clamp(modes_.leftMargin, 0, picture_.width - 1); }
     int areaWidth() const {
@@ -152,17 +182,24 @@ private:
         return modes_.areaWidth < 0 ? room : std::clamp(modes_.areaWidth, 1, room);
     }
 
-    // Prints `b` on the paper at (x, y), as far as the paper goes.
-    void paint(const Block& b, int x, int y) {
-        const int bottom = y + b.height;
-        if (bottom > kMaxPaperDots) picture_.cutShort = true;
+    // Ends the picture at the command being drawn; the first reason counts.
+    void stop(Bound bound) {
+        if (!picture_.cutShort) picture_.cutShort = PictureStop{at_, boundText(bound)};
+    }
+
+    // Prints `height` rows of `width` dots, `stride` apart in `dots`, on the paper at (x, y), as
+    // far as the paper goes.
+    void paint(const unsigned char* dots, std::size_t stride, int width, int height, int x, int y) {
+        const int bottom = y + height;
+        if (bottom > kMaxPaperDots) stop(Bound::Paper);
         const int rows = std::min(bottom, kMaxPaperDots);
-        if (rows > 0 && std::size_t(rows) * std::size_t(picture_.width) > picture_.dots.size())
-            picture_.dots.resize(std::size_t(rows) * std::size_t(picture_.width));
-        for (int row = 0; row < b.height && y + row < rows; ++row)
-            for (int col = 0; col < b.width; ++col)
-                if (b.on(col, row) && x + col >= 0 && x + col < picture_.width && y + row >= 0)
-                    picture_.dots[std::size_t(y + row) * std::size_t(picture_.width) + std::size_t(x + col)] = 1;
+        const auto paperWidth = std::size_t(picture_.width);
+        if (rows > 0 && std::size_t(rows) * paperWidth > picture_.dots.size())
+            picture_.dots.resize(std::size_t(rows) * paperWidth);
+        const int from = std::max(-x, 0), to = std::min(width, picture_.width - x);
+        for (int row = std::max(-y, 0); row < height && y + row < rows && from < to; ++row)
+            orDots(picture_.dots.data() + std::size_t(y + row) * paperWidth + std::size_t(x + from),
+                   dots + std::size_t(row) * stride + std::size_t(from), to - from);
         paperEnd_ = std::max(paperEnd_, rows);
     }
 
@@ -172,61 +209,85 @@ private:
         return left + (align == 1 ? free / 2 : align == 2 ? free : 0);
     }
 
-    // Adds a piece to the line; a piece that does not fit on the line starts the next one.
-    void add(Block b, int after = 0) {
-        if (!line_.empty() && penX_ + b.width > lineWidth_) printLine(modes_.lineSpacing);
-        if (line_.empty()) {
+    // Room on the line for a piece `width` x `height` at the print position, `after` dots before
+    // the next one; a piece that does not fit on the line starts the next one. Pieces go onto the
+    // line's canvas at once, on the baseline (their bottom row on the canvas's), so a line whose
+    // position is moved back again and again keeps no more than its dots.
+    struct Room {
+        int x;     // where the piece starts on the canvas
+        int cols;  // its columns that print: nothing prints beyond the print area's right edge
+    };
+    Room place(int width, int height, int after) {
+        if (lineOpen_ && penX_ + width > lineWidth_) printLine(modes_.lineSpacing);
+        if (!lineOpen_) {
+            lineOpen_ = true;
             lineAlign_ = modes_.align;
             lineLeft_ = areaLeft();
             lineWidth_ = areaWidth();
         }
-        line_.push_back({penX_, std::move(b)});
-        penX_ += line_.back().block.width + after;
+        const Room room{penX_, std::clamp(lineWidth_ - penX_, 0, width)};
+        lineHeight_ = std::max(lineHeight_, std::min(height, kLineRows));
+        lineUsed_ = std::max(lineUsed_, penX_ + width);
+        penX_ += width + after;
+        return room;
+    }
+
+    void add(const Block& b, int after = 0) {
+        const Room room = place(b.width, b.height, after);
+        const int rows = std::min(b.height, kLineRows);
+        for (int row = 0; row < rows; ++row)
+            orDots(lineRow(kLineRows - rows + row) + room.x,
+                   b.dots.data() + std::size_t(b.height - rows + row) * std::size_t(b.width), room.cols);
+    }
+
+    unsigned char* lineRow(int row) { return line_.data() + std::size_t(row) * std::size_t(picture_.width); }
+
+    // Forgets the line: its dots are cleared where pieces went.
+    void dropLine() {
+        const int used = std::min(lineUsed_, lineWidth_);
+        for (int row = kLineRows - lineHeight_; row < kLineRows; ++row) std::fill_n(lineRow(row), used, 0);
+        lineOpen_ = false;
+        lineHeight_ = lineUsed_ = penX_ = 0;
     }
 
     // Prints the line (its pieces on one baseline, the alignment of its start) and feeds `feed`
     // dots, or the line's height if that is more.
     void printLine(int feed) {
-        int height = 0, used = 0;
-        for (const Placed& p : line_) {
-            height = std::max(height, p.block.height);
-            used = std::max(used, p.x + p.block.width);
+        if (lineOpen_) {
+            const int used = std::min(lineUsed_, lineWidth_);
+            const int x0 = aligned(lineAlign_, lineLeft_, lineWidth_, used);
+            paint(lineRow(kLineRows - lineHeight_), std::size_t(picture_.width), used, lineHeight_, x0, y_);
+            y_ += std::max(feed, lineHeight_);
+            dropLine();
+        } else {
+            y_ += feed;
         }
-        const int x0 = aligned(lineAlign_, lineLeft_, lineWidth_, std::min(used, lineWidth_));
-        for (const Placed& p : line_) {
-            Block clipped = p.block;
-            // Nothing prints beyond the print area's right edge.
-            const int room = lineWidth_ - p.x;
-            if (room <= 0) continue;
-            if (clipped.width > room) {
-                Block c(room, clipped.height);
-                c.draw(clipped, 0, 0);
-                clipped = std::move(c);
-            }
-            paint(clipped, x0 + p.x, y_ + height - clipped.height);
-        }
-        y_ += line_.empty() ? feed : std::max(feed, height);
         paperEnd_ = std::max(paperEnd_, std::min(y_, kMaxPaperDots));
-        line_.clear();
         penX_ = 0;
     }
 
     // A block that is a line of its own (raster image, symbol), after what the line holds.
     void printBlock(const Block& b) {
-        if (!line_.empty()) printLine(modes_.lineSpacing);
-        Block clipped = b;
-        if (b.width > areaWidth()) {
-            Block c(areaWidth(), b.height);
-            c.draw(b, 0, 0);
-            clipped = std::move(c);
-        }
-        paint(clipped, aligned(modes_.align, areaLeft(), areaWidth(), clipped.width), y_);
-        y_ += clipped.height;
+        if (lineOpen_) printLine(modes_.lineSpacing);
+        const int width = std::min(b.width, areaWidth());
+        paint(b.dots.data(), std::size_t(b.width), width, b.height, aligned(modes_.align, areaLeft(), areaWidth(), width), y_);
+        y_ += b.height;
     }
 
     void mark(ReceiptMark::Kind kind, std::string label) {
+        if (picture_.marks.size() >= kMaxMarks) return stop(Bound::Marks);
         paperEnd_ = std::max(paperEnd_, std::min(y_, kMaxPaperDots));
         picture_.marks.push_back({kind, std::min(y_, kMaxPaperDots), std::move(label)});
+    }
+
+    // The QR code of the stored data, encoded once for each model and error level: a job may print
+    // the symbol (or fail to) any number of times, and encoding costs far more than the print
+    // command's 8 bytes.
+    const CodeResult& storedQr() {
+        const auto key = std::make_pair(modes_.qrModel, modes_.qrLevel);
+        auto it = qrCodes_.find(key);
+        if (it == qrCodes_.end()) it = qrCodes_.emplace(key, qrCode(modes_.qrData, key.first, key.second)).first;
+        return it->second;
     }
 
     char32_t codePageChar(unsigned char b) {
@@ -246,30 +307,53 @@ private:
     ReceiptFont& font_;
     ReceiptPicture picture_;
     Modes modes_;
-    int y_ = 0;         // where the next line prints
-    int paperEnd_ = 0;  // the lowest dot of paper used
-    std::vector<Placed> line_;
+    std::size_t at_ = 0;  // the job's byte where the command being drawn starts
+    int y_ = 0;           // where the next line prints
+    int paperEnd_ = 0;    // the lowest dot of paper used
+    std::vector<unsigned char> line_;  // the line's canvas: the paper's width x kLineRows
+    bool lineOpen_ = false;
+    int lineHeight_ = 0;  // rows of the tallest piece
+    int lineUsed_ = 0;    // the right edge of the rightmost piece
     int penX_ = 0;
     int lineAlign_ = 0, lineLeft_ = 0, lineWidth_ = 0;
     std::map<int, std::array<char32_t, 128>> codePages_;
+    std::map<std::pair<QrModel, int>, CodeResult> qrCodes_;  // of modes_.qrData
+    Block cell_{0, 0};                // the last character drawn, as the font has it
+    std::vector<unsigned char> row_;  // one row of it enlarged
 };
 
 void Printer::character(char32_t code, bool wide) {
     const int w = wide ? 24 : modes_.fontB ? 9 : 12;
     const int h = wide ? 24 : modes_.fontB ? 17 : 24;
-    Block cell(w, h);
+    // The cell is kept from one character to the next, and of its enlargement only one row is ever
+    // made: a character costs no memory of its own.
+    Block& cell = cell_;
+    cell.width = w;
+    cell.height = h;
     cell.dots = font_.glyph(code, w, h);
     if (modes_.bold) {
         // Emphasis prints every dot twice, the second one dot to the right.
-        const Block plain = cell;
-        cell.draw(plain, 1, 0);
+        for (int y = 0; y < h; ++y)
+            for (int x = w - 1; x > 0; --x) cell.at(x, y) |= cell.at(x - 1, y);
     }
-    Block big = scaled(cell, modes_.widthMul, modes_.heightMul);
-    const int spacing = modes_.charSpacing * modes_.widthMul;
-    if (modes_.underline) big.fill(0, big.height - modes_.underline, big.width, modes_.underline);
-    if (modes_.reverse)
-        for (auto& d : big.dots) d = !d;
-    add(std::move(big), spacing);
+    const int sx = modes_.widthMul, sy = modes_.heightMul;
+    const int width = w * sx, height = h * sy;
+    const Room room = place(width, height, modes_.charSpacing * sx);
+    // Underlined rows are printed through, and a reversed cell prints where the font does not.
+    const bool reverse = modes_.reverse;
+    row_.resize(std::size_t(width));
+    for (int y = std::max(height - kLineRows, 0); y < height; ++y) {
+        unsigned char* out = lineRow(kLineRows - height + y) + room.x;
+        if (y >= height - modes_.underline) {
+            if (!reverse) std::fill_n(out, room.cols, 1);
+            continue;
+        }
+        if (y % sy == 0 || y == std::max(height - kLineRows, 0)) {
+            const unsigned char* in = cell.dots.data() + std::size_t(y / sy) * std::size_t(w);
+            for (int x = 0; x < width; ++x) row_[std::size_t(x)] = in[x / sx] ^ reverse;
+        }
+        orDots(out, row_.data(), room.cols);
+    }
 }
 
 void Printer::tab() {
@@ -285,8 +369,8 @@ void Printer::tab() {
             }
     }
     // Past the last tab stop, or past the line: HT does nothing.
-    if (next < 0 || next >= (line_.empty() ? areaWidth() : lineWidth_)) return;
-    if (line_.empty()) add(Block(0, 0));
+    if (next < 0 || next >= (lineOpen_ ? lineWidth_ : areaWidth())) return;
+    if (!lineOpen_) add(Block(0, 0));
     penX_ = next;
 }
 
@@ -322,31 +406,32 @@ void Printer::columnImage(const unsigned char* p, std::size_t len) {
 
 // GS ( k for QR codes; false for any other symbol.
 bool Printer::qrCommand(const unsigned char* p, std::size_t len) {
-    if (len < 7 || p[5] != 49) return false;
+    if (len < 7 || p[5] != kQrSymbol) return false;
     const unsigned char fn = p[6];
     const auto arg = [&](std::size_t k) -> int { return k < len ? p[k] : -1; };
     switch (fn) {
-    case 65:
+    case kQrModel:
         if (arg(7) == 49) modes_.qrModel = QrModel::Model1;
         else if (arg(7) == 51) modes_.qrModel = QrModel::Micro;
         else modes_.qrModel = QrModel::Model2;
         return true;
-    case 67:
+    case kQrModule:
         if (arg(7) >= 1 && arg(7) <= 16) modes_.qrModule = arg(7);
         return true;
-    case 69:
+    case kQrErrorLevel:
         if (arg(7) >= 48 && arg(7) <= 51) modes_.qrLevel = arg(7) - 48;
         return true;
-    case 80:
+    case kQrStore:
         modes_.qrData.assign(reinterpret_cast<const char*>(p) + 8, len > 8 ? len - 8 : 0);
+        qrCodes_.clear();
         return true;
-    case 81: {
-        const CodeResult qr = qrCode(modes_.qrData, modes_.qrModel, modes_.qrLevel);
+    case kQrPrint: {
+        const CodeResult& qr = storedQr();
         if (!qr.modules) return false;
         printBlock(fromModules(*qr.modules, modes_.qrModule, modes_.qrModule));
         return true;
     }
-    case 82:  // the size of the stored symbol, sent back to the host
+    case kQrSize:  // the size of the stored symbol, sent back to the host
         return true;
     default:
         return false;
@@ -357,9 +442,7 @@ bool Printer::qrCommand(const unsigned char* p, std::size_t len) {
 bool Printer::barcodeCommand(const unsigned char* p, std::size_t len) {
     const unsigned m = p[2];
     if (m > 6 && (m < 65 || len < 4)) return false;
-    std::string_view data(reinterpret_cast<const char*>(p), len);
-    data = m <= 6 ? data.substr(3, len > 3 && p[len - 1] == 0 ? len - 4 : len - 3) : data.substr(4);
-    const CodeResult code = barCode(static_cast<int>(m), data);
+    const CodeResult code = barCode(static_cast<int>(m), barcodeData(p, len));
     if (!code.modules) return false;
     const int barsWidth = code.modules->width * modes_.barWidth;
     // A printer leaves out a bar code wider than the print area.
@@ -390,103 +473,93 @@ bool Printer::barcodeCommand(const unsigned char* p, std::size_t len) {
 
 // One command; false when the picture does not draw it.
 bool Printer::command(const unsigned char* p, std::size_t len) {
-    const unsigned char b = p[0], f = p[1];
+    const Command* c = findCommand(p[0], p[1]);
+    if (!c) return false;
     const auto n = [&](std::size_t k) -> int { return p[k]; };
     const auto word = [&](std::size_t k) -> int { return p[k] | p[k + 1] << 8; };
-    if (b == kEsc) {
-        switch (f) {
-        case '@':
-            line_.clear();
-            penX_ = 0;
-            modes_ = Modes{};
-            return true;
-        case '!':
-            modes_.fontB = n(2) & 0x01;
-            modes_.bold = n(2) & 0x08;
-            modes_.heightMul = n(2) & 0x10 ? 2 : 1;
-            modes_.widthMul = n(2) & 0x20 ? 2 : 1;
-            modes_.underline = n(2) & 0x80 ? 1 : 0;
-            return true;
-        case 'E': case 'G': modes_.bold = n(2) & 1; return true;
-        case '-': modes_.underline = std::min(selector(p[2]), 2); return true;
-        case 'a': modes_.align = std::min(selector(p[2]), 2); return true;
-        case 'M': modes_.fontB = selector(p[2]) == 1; return true;
-        case ' ': modes_.charSpacing = n(2); return true;
-        case '2': modes_.lineSpacing = kDefaultLineSpacing; return true;
-        case '3': modes_.lineSpacing = n(2); return true;
-        case 'd': printLine(n(2) * modes_.lineSpacing); return true;
-        case 'J': printLine(n(2)); return true;
-        case '$':
-            if (line_.empty()) add(Block(0, 0));
-            penX_ = std::min(word(2), lineWidth_);
-            return true;
-        case '\\':
-            if (line_.empty()) add(Block(0, 0));
-            penX_ = std::clamp(penX_ + static_cast<std::int16_t>(word(2)), 0, lineWidth_);
-            return true;
-        case 'D':
-            modes_.tabs.clear();
-            for (std::size_t k = 2; k < len && p[k] != 0; ++k) modes_.tabs.push_back(p[k] * (modes_.fontB ? 9 : 12));
-            return true;
-        case 't': modes_.codePage = n(2); return true;
-        case 'R': case '=': case 'c': case 'U': return true;  // nothing on paper
-        case '*': columnImage(p, len); return true;
-        case 'p': {
-            const int pin = selector(p[2]) == 1 ? 5 : 2;
-            mark(ReceiptMark::Kind::Drawer, "DRAWER pin " + std::to_string(pin) + " " + std::to_string(n(3) * 2) + " ms");
-            return true;
-        }
-        case 'i': if (!line_.empty()) printLine(0); mark(ReceiptMark::Kind::FullCut, "CUT"); return true;
-        case 'm': if (!line_.empty()) printLine(0); mark(ReceiptMark::Kind::PartialCut, "PARTIAL CUT"); return true;
-        default: return false;
-        }
-    }
-    if (b == kGs) {
-        switch (f) {
-        case '!':
-            modes_.widthMul = std::min((n(2) >> 4) + 1, 8);
-            modes_.heightMul = std::min((n(2) & 0x0F) + 1, 8);
-            return true;
-        case 'B': modes_.reverse = n(2) & 1; return true;
-        case 'L': modes_.leftMargin = word(2); return true;
-        case 'W': modes_.areaWidth = word(2); return true;
-        case 'h': if (n(2) >= 1) modes_.barHeight = n(2); return true;
-        case 'w': if (n(2) >= 1 && n(2) <= 6) modes_.barWidth = n(2); return true;
-        case 'H': modes_.hri = selector(p[2]) & 3; return true;
-        case 'f': modes_.hriFontB = selector(p[2]) == 1; return true;
-        case 'a': case 'r': case 'I': return true;  // status, answered to the host
-        case 'k': return barcodeCommand(p, len);
-        case 'v': {
-            if (len < 8 || p[2] != '0') return false;
-            const int mode = selector(p[3]);
-            image(p + 8, word(4), word(6), mode & 1 ? 2 : 1, mode & 2 ? 2 : 1);
-            return true;
-        }
-        case '(': return len >= 6 && p[2] == 'k' && qrCommand(p, len);
-        case 'V': {
-            if (!line_.empty()) printLine(0);
-            const int m = selector(p[2]);
-            // Function B (65, 66): feed n dots past the cutting position first.
-            if (len >= 4 && (p[2] == 65 || p[2] == 66 || p[2] == 97 || p[2] == 98 || p[2] == 103 || p[2] == 104))
-                y_ += n(3);
-            const bool full = m == 0 || p[2] == 65 || p[2] == 97 || p[2] == 103;
-            mark(full ? ReceiptMark::Kind::FullCut : ReceiptMark::Kind::PartialCut, full ? "CUT" : "PARTIAL CUT");
-            return true;
-        }
-        default: return false;
-        }
-    }
-    if (b == kFs && (f == '&' || f == '.')) {
-        modes_.chinese = f == '&';
+    switch (c->op) {
+    case Op::NotDrawn: return false;
+    case Op::Quiet: return true;
+    case Op::Init:
+        dropLine();
+        modes_ = Modes{};
+        qrCodes_.clear();
+        return true;
+    case Op::PrintMode:
+        modes_.fontB = n(2) & 0x01;
+        modes_.bold = n(2) & 0x08;
+        modes_.heightMul = n(2) & 0x10 ? 2 : 1;
+        modes_.widthMul = n(2) & 0x20 ? 2 : 1;
+        modes_.underline = n(2) & 0x80 ? 1 : 0;
+        return true;
+    case Op::Bold: modes_.bold = n(2) & 1; return true;
+    case Op::Underline: modes_.underline = std::min(selector(p[2]), 2); return true;
+    case Op::Align: modes_.align = std::min(selector(p[2]), 2); return true;
+    case Op::Font: modes_.fontB = selector(p[2]) == 1; return true;
+    case Op::CharSpacing: modes_.charSpacing = n(2); return true;
+    case Op::DefaultLineSpacing: modes_.lineSpacing = kDefaultLineSpacing; return true;
+    case Op::LineSpacing: modes_.lineSpacing = n(2); return true;
+    case Op::FeedLines: printLine(n(2) * modes_.lineSpacing); return true;
+    case Op::FeedDots: printLine(n(2)); return true;
+    case Op::Position:
+        if (!lineOpen_) add(Block(0, 0));
+        penX_ = std::min(word(2), lineWidth_);
+        return true;
+    case Op::RelativePosition:
+        if (!lineOpen_) add(Block(0, 0));
+        penX_ = std::clamp(penX_ + static_cast<std::int16_t>(word(2)), 0, lineWidth_);
+        return true;
+    case Op::TabStops:
+        modes_.tabs.clear();
+        for (std::size_t k = 2; k < len && p[k] != 0 && modes_.tabs.size() < kMaxTabStops; ++k)
+            modes_.tabs.push_back(p[k] * (modes_.fontB ? 9 : 12));
+        return true;
+    case Op::CodePage: modes_.codePage = n(2); return true;
+    case Op::BitImage: columnImage(p, len); return true;
+    case Op::Drawer:
+        mark(ReceiptMark::Kind::Drawer,
+             "DRAWER pin " + std::to_string(drawerPin(p[2])) + " " + std::to_string(n(3) * 2) + " ms");
+        return true;
+    case Op::RealTime:
+        if (len != 5 || p[2] != 1) return false;
+        mark(ReceiptMark::Kind::Drawer,
+             "DRAWER pin " + std::to_string(drawerPin(p[3])) + " " + std::to_string(n(4) * 100) + " ms");
+        return true;
+    case Op::FullCut: case Op::PartialCut: {
+        if (lineOpen_) printLine(0);
+        const bool full = c->op == Op::FullCut;
+        mark(full ? ReceiptMark::Kind::FullCut : ReceiptMark::Kind::PartialCut, full ? "CUT" : "PARTIAL CUT");
         return true;
     }
-    if (b == kDle) {
-        if (f == 0x04 || f == 0x05) return true;  // status
-        if (f == 0x14 && len == 5 && p[2] == 1) {
-            const int pin = selector(p[3]) == 1 ? 5 : 2;
-            mark(ReceiptMark::Kind::Drawer, "DRAWER pin " + std::to_string(pin) + " " + std::to_string(n(4) * 100) + " ms");
-            return true;
-        }
+    case Op::Cut: {
+        if (lineOpen_) printLine(0);
+        const CutKind cut = cutOf(p[2]);
+        // Feed n dots past the cutting position first.
+        if (cut.feeds && len >= 4) y_ += n(3);
+        mark(cut.full ? ReceiptMark::Kind::FullCut : ReceiptMark::Kind::PartialCut, cut.full ? "CUT" : "PARTIAL CUT");
+        return true;
+    }
+    case Op::Size:
+        modes_.widthMul = std::min((n(2) >> 4) + 1, 8);
+        modes_.heightMul = std::min((n(2) & 0x0F) + 1, 8);
+        return true;
+    case Op::Reverse: modes_.reverse = n(2) & 1; return true;
+    case Op::LeftMargin: modes_.leftMargin = word(2); return true;
+    case Op::PrintWidth: modes_.areaWidth = word(2); return true;
+    case Op::BarHeight: if (n(2) >= 1) modes_.barHeight = n(2); return true;
+    case Op::BarWidth: if (n(2) >= 1 && n(2) <= 6) modes_.barWidth = n(2); return true;
+    case Op::BarText: modes_.hri = selector(p[2]) & 3; return true;
+    case Op::BarFont: modes_.hriFontB = selector(p[2]) == 1; return true;
+    case Op::Barcode: return barcodeCommand(p, len);
+    case Op::RasterImage: {
+        if (len < 8 || p[2] != '0') return false;
+        const int mode = selector(p[3]);
+        image(p + 8, word(4), word(6), mode & 1 ? 2 : 1, mode & 2 ? 2 : 1);
+        return true;
+    }
+    case Op::Symbol: return len >= 6 && p[2] == 'k' && qrCommand(p, len);
+    case Op::ChineseOn: modes_.chinese = true; return true;
+    case Op::ChineseOff: modes_.chinese = false; return true;
     }
     return false;
 }
@@ -496,14 +569,18 @@ void Printer::run(std::string_view job) {
     const std::size_t size = job.size();
     std::size_t i = 0;
     while (i < size && !picture_.cutShort) {
+        at_ = i;
         if (y_ > kMaxPaperDots) {
-            picture_.cutShort = true;
+            stop(Bound::Paper);
             break;
         }
         const unsigned char b = p[i];
         if (isEscposIntroducer(b)) {
             const EscposElement e = escposElement(p + i, size - i);
-            if (!e.complete || !command(p + i, e.length)) picture_.skipped.push_back(i);
+            if (!e.complete || !command(p + i, e.length)) {
+                if (picture_.skipped.size() < kMaxSkipped) picture_.skipped.push_back(i);
+                else stop(Bound::Skipped);
+            }
             i += e.length;
             continue;
         }
@@ -526,6 +603,7 @@ void Printer::run(std::string_view job) {
         }
         // Other control bytes (CR, NUL, FF ...) put nothing on paper in standard mode.
     }
+    at_ = size;
 }
 
 }  // namespace
@@ -537,4 +615,4 @@ ReceiptPicture renderReceipt(std::string_view job, int paperWidth) {
     return printer.finish();
 }
 
-}  // namespace tovi::devices
+}  // namespace tovi::escpos
