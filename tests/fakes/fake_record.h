@@ -16,24 +16,15 @@
 #include <string>
 #include <string_view>
 
+#include "common/ascii.h"
+
 #ifdef _WIN32
 #include <wchar.h>
 #endif
 
 namespace tovi::fakes {
 
-inline std::string hex(std::string_view bytes) {
-    if (bytes.empty()) return "-";
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(bytes.size() * 2);
-    for (const char ch : bytes) {
-        const auto c = static_cast<unsigned char>(ch);
-        out += digits[c >> 4];
-        out += digits[c & 0xF];
-    }
-    return out;
-}
+inline std::string hex(std::string_view bytes) { return bytes.empty() ? "-" : ascii::hex(bytes); }
 
 inline void record(const std::string& line) {
 #ifdef _WIN32
