@@ -22,7 +22,7 @@ inline constexpr std::string_view kSettlementFile = "RiJie.txt";
 // The exact bytes of a raw job (toviPrintRaw), sent to the printer as they are.
 inline constexpr std::string_view kRawJobFile = "PrintRaw1.bin";
 
-enum class Command { Print, OpenCash, Display, Update, PrintRaw };
+enum class Command { Print, OpenCash, Display, Update, PrintRaw, Status };
 
 struct CommandWord {
     Command command;
@@ -37,13 +37,15 @@ inline constexpr CommandWord kCommandWords[] = {
     {Command::Display, "display", "DISPLAY", 5},
     {Command::Update, "update", "UPDATE", 1},
     {Command::PrintRaw, "printraw", "PRINTRAW", 3},
+    {Command::Status, "status", "STATUS", 2},
 };
 // Indexed by Command.
 static_assert(kCommandWords[static_cast<std::size_t>(Command::Print)].command == Command::Print &&
               kCommandWords[static_cast<std::size_t>(Command::OpenCash)].command == Command::OpenCash &&
               kCommandWords[static_cast<std::size_t>(Command::Display)].command == Command::Display &&
               kCommandWords[static_cast<std::size_t>(Command::Update)].command == Command::Update &&
-              kCommandWords[static_cast<std::size_t>(Command::PrintRaw)].command == Command::PrintRaw);
+              kCommandWords[static_cast<std::size_t>(Command::PrintRaw)].command == Command::PrintRaw &&
+              kCommandWords[static_cast<std::size_t>(Command::Status)].command == Command::Status);
 
 // The words after "print", in order.
 struct PrintWords {
@@ -68,6 +70,12 @@ struct OpenCashWords {
     bool operator==(const OpenCashWords&) const = default;
 };
 
+// The word after "status": the printer whose status is read, as for "print".
+struct StatusWords {
+    std::string printer;
+    bool operator==(const StatusWords&) const = default;
+};
+
 // The words after "display", in order (the page names the port first, the line has it third).
 struct DisplayWords {
     std::string mode;
@@ -82,6 +90,7 @@ std::string commandLine(const PrintWords& words);
 std::string commandLine(const PrintRawWords& words);
 std::string commandLine(const OpenCashWords& words);
 std::string commandLine(const DisplayWords& words);
+std::string commandLine(const StatusWords& words);
 std::string updateCommandLine();
 
 // The words back from a split argument list (element 0 the program, element 1 the command word)
@@ -90,6 +99,7 @@ PrintWords printWords(const std::vector<std::string>& args);
 PrintRawWords printRawWords(const std::vector<std::string>& args);
 OpenCashWords openCashWords(const std::vector<std::string>& args);
 DisplayWords displayWords(const std::vector<std::string>& args);
+StatusWords statusWords(const std::vector<std::string>& args);
 
 // The outcome of a device command, told to the client without changing the command line or the
 // exit code: the client names the way it wants to hear it in this environment variable, and the
@@ -107,17 +117,42 @@ inline constexpr std::string_view kOutcomeNoPrinter = "NO_PRINTER";
 inline constexpr std::string_view kOutcomeWriteFailed = "WRITE_FAILED";
 inline constexpr std::string_view kOutcomeDisplayFailed = "DISPLAY_FAILED";
 inline constexpr std::string_view kOutcomeFailed = "FAILED";
+// A job refused before any byte was sent, because the printer said so (first that holds, in this
+// order): its cover is open, it is out of paper, it is offline.
+inline constexpr std::string_view kOutcomeCoverOpen = "COVER_OPEN";
+inline constexpr std::string_view kOutcomePaperOut = "PAPER_OUT";
+inline constexpr std::string_view kOutcomeOffline = "OFFLINE";
+
+// What a printer tells of itself. Each fact is nothing where the link cannot know it.
+struct DeviceStatus {
+    std::optional<bool> connected;
+    std::optional<bool> online;
+    std::optional<bool> paperLow;  // true whenever paperOut is
+    std::optional<bool> paperOut;
+    std::optional<bool> coverOpen;
+    std::optional<bool> drawerOpen;  // only with the till's drawer polarity known
+    std::optional<bool> error;
+    std::string source{"none"};  // one of kStatusSources
+    bool operator==(const DeviceStatus&) const = default;
+};
+// Where a status came from: the printer answered (ESC/POS real-time status), the Windows print
+// queue's state only, the virtual printer's settings, or nowhere.
+inline constexpr std::string_view kStatusSources[] = {"escpos", "spooler", "virtual", "none"};
 
 struct Outcome {
     std::string code{kOutcomeOk};  // one of the words above
     std::string message;           // the operator's text of the box; empty for OK
+    std::optional<DeviceStatus> status;  // the printer's status, where the command read it
     bool operator==(const Outcome&) const = default;
 };
 
-// "tovipos-outcome " code " " message LF, the message's backslashes and line breaks escaped.
+// The outcome's lines: first, when it has a status,
+//   "tovipos-status connected=V online=V paperLow=V paperOut=V coverOpen=V drawerOpen=V error=V source=S" LF
+// with V one of 1, 0, - (unknown), then "tovipos-outcome " code " " message LF, the message's
+// backslashes and line breaks escaped.
 std::string outcomeLine(const Outcome& outcome);
-// The last outcome line in a program's standard output (other lines are someone else's); none when
-// there is no well-formed one.
+// The last outcome line in a program's standard output (other lines are someone else's), with the
+// status line right before it, if that is well-formed; none when there is no well-formed outcome line.
 std::optional<Outcome> readOutcome(std::string_view output);
 
 }  // namespace tovi::protocol

@@ -32,7 +32,7 @@ Decision decideCommand(const std::vector<std::string>& args) {
 
 std::string wrongCallText(const std::string& word) { return std::string(kYourCommandWas) + word + "\n" + kWrongParameters; }
 
-Outcome failure(std::string_view code, std::string message) { return {std::string(code), std::move(message)}; }
+Outcome failure(std::string_view code, std::string message) { return {std::string(code), std::move(message), std::nullopt}; }
 
 Outcome printerOutcome(int libraryResult, const std::string& failureText) {
     switch (libraryResult) {
@@ -127,6 +127,8 @@ Outcome runCommand(const std::vector<std::string>& args, DeviceLibraries& device
             return showOnDisplay(devices, w.mode, w.amount, w.port, w.baud);
         }
         case Command::Update: finishUpdate(system); return {};
+        // The printer status is read by the device library; until it is bound here, say so.
+        case Command::Status: return failure(protocol::kOutcomeFailed, "STATUS is not available");
     }
     return {};
 }

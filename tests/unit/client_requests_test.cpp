@@ -282,7 +282,7 @@ TEST(InterfaceNames, DeviceNamesPassAndAnythingLikeAPathIsRefused) {
 // page's result.
 TEST(Results, OfEachEndOfARequest) {
     const auto told = [](std::string code, std::string message) {
-        return "winprint: no device\n" + protocol::outcomeLine({std::move(code), std::move(message)});
+        return "winprint: no device\n" + protocol::outcomeLine({std::move(code), std::move(message), std::nullopt});
     };
     struct Case {
         FinishedRequest f;

@@ -83,5 +83,49 @@ TEST(Protocol, TheUpdateHandOffIsTheBareWord) {
               protocol::Command::Update);
 }
 
+// The outcome (and the status) a support program tells, read back by the client from its output.
+TEST(Protocol, OutcomeLinesReadBackAsTold) {
+    protocol::DeviceStatus paperOut{true, false, true, true, false, std::nullopt, false, "escpos"};
+    const protocol::Outcome told[] = {
+        {},
+        {"NO_PRINTER", "打印小票出错\n第二行\\", std::nullopt},
+        {"PAPER_OUT", "缺纸", paperOut},
+        {"OK", "", protocol::DeviceStatus{}},
+    };
+    for (const protocol::Outcome& o : told) {
+        // Other lines around it are someone else's (the libraries' reports on standard error may share the pipe).
+        EXPECT_EQ(protocol::readOutcome("winprint: x\n" + protocol::outcomeLine(o) + "more\n"), o) << protocol::outcomeLine(o);
+    }
+    const std::string status = "tovipos-status connected=1 online=0 paperLow=1 paperOut=1 coverOpen=0 drawerOpen=- "
+                               "error=0 source=escpos\n";
+    struct Case {
+        std::string output;
+        std::optional<protocol::DeviceStatus> status;
+    } cases[] = {
+        {status + "tovipos-outcome OK \n", paperOut},
+        // A status counts only for the outcome line right after it.
+        {status + "winprint: x\ntovipos-outcome OK \n", std::nullopt},
+        {status + "tovipos-outcome OK \ntovipos-outcome OK \n", std::nullopt},
+        // Anything but the exact words is no status; the outcome still counts.
+        {"tovipos-status connected=1\ntovipos-outcome OK \n", std::nullopt},
+        {"tovipos-status connected=2 online=0 paperLow=1 paperOut=1 coverOpen=0 drawerOpen=- error=0 source=escpos\n"
+         "tovipos-outcome OK \n", std::nullopt},
+        {status.substr(0, status.size() - 1) + " x\ntovipos-outcome OK \n", std::nullopt},
+        {"tovipos-status connected=1 online=0 paperLow=1 paperOut=1 coverOpen=0 drawerOpen=- error=0 source=web\n"
+         "tovipos-outcome OK \n", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        const std::optional<protocol::Outcome> o = protocol::readOutcome(c.output);
+        ASSERT_TRUE(o.has_value()) << c.output;
+        EXPECT_EQ(o->status, c.status) << c.output;
+    }
+}
+
+TEST(Protocol, TheStatusRequestNamesThePrinter) {
+    const auto args = splitCommandLine("tovipos_print.exe " + protocol::commandLine(protocol::StatusWords{"lpt1"}));
+    EXPECT_EQ(support::decideCommand(args).command, protocol::Command::Status);
+    EXPECT_EQ(protocol::statusWords(args).printer, "lpt1");
+}
+
 }  // namespace
 }  // namespace tovi
