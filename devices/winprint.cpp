@@ -51,6 +51,8 @@ int printJob(std::string_view job) {
     const PrinterTarget target = choosePrinter(settings, libraryFolder(), kNativePathStyle);
     switch (target.kind) {
     case PrinterTarget::Kind::VirtualFolder:
+        // A printer that is open, out of paper or offline stores nothing, a drawer pulse neither.
+        if (const IoResult refused = virtualRefusal(settings.virtualState); !refused.ok()) return report(refused);
         return report(storeVirtualJob(target.where, job, [&](std::string_view j) { return describeJob(j, settings); }).result);
     case PrinterTarget::Kind::Network:
         return report(printOverNetwork(target.where, job, kConnectTimeoutMs, settings.printerWriteTimeoutMs));
