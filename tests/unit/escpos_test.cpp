@@ -1,4 +1,5 @@
-// The end of a job handed over without a length, and the virtual printer's transcript.
+// The end of a job handed over without a length, the virtual printer's transcript, and the reader of
+// the printer's status replies.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -7,6 +8,7 @@
 
 #include "devices/winprint.h"
 #include "escpos/framing.h"
+#include "escpos/status.h"
 #include "escpos/transcript.h"
 
 namespace {
@@ -206,6 +208,77 @@ TEST(EscposTranscript, NamesTheCommandsThePictureSkipped) {
     EXPECT_EQ(escposTranscript("AB\x1B\x45\x01", {}, tovi::escpos::PictureStop{2, "why"}), "AB[PICTURE STOPS: why][BOLD ON]");
     EXPECT_EQ(escposTranscript("AB", {}, tovi::escpos::PictureStop{1, "why"}), "A[PICTURE STOPS: why]B");
     EXPECT_EQ(escposTranscript("AB", {}, tovi::escpos::PictureStop{2, "why"}), "AB[PICTURE STOPS: why]");
+}
+
+using tovi::escpos::DrawerSense;
+
+// One reading: each request is answered with the next of `answers` (the request goes unanswered
+// once they run out). Returns the n of each request sent, the status line and the error causes.
+std::string readStatus(DrawerSense sense, const std::vector<std::string>& answers, bool bytewise) {
+    tovi::escpos::StatusReplies replies(sense);
+    std::string sent;
+    for (std::size_t i = 0; !replies.nextRequest().empty(); ++i) {
+        const std::string_view request = replies.nextRequest();
+        EXPECT_EQ(request.substr(0, 2), "\x10\x04");
+        sent += static_cast<char>('0' + request[2]);
+        replies.sent();
+        if (i == answers.size()) break;
+        if (!bytewise) replies.take(answers[i]);
+        for (const char c : bytewise ? answers[i] : "") replies.take(std::string_view(&c, 1));
+    }
+    tovi::protocol::Outcome outcome;
+    outcome.status = replies.status();
+    const std::string line = tovi::protocol::outcomeLine(outcome);
+    return sent + " " + line.substr(15, line.find('\n') - 15) + (replies.errorCauses().empty() ? "" : " / ") +
+           replies.errorCauses();
+}
+
+TEST(EscposStatus, RepliesMakeTheStatus) {
+    struct Case {
+        const char* name;
+        DrawerSense sense;
+        std::vector<std::string> answers;
+        const char* expected;  // requests sent, then the status line's facts
+    };
+    const Case cases[] = {
+        {"all well", DrawerSense::Unknown, {"\x12", "\x12", "\x12"},
+         "124 connected=1 online=1 paperLow=0 paperOut=0 coverOpen=0 drawerOpen=- error=0 source=escpos"},
+        {"paper near its end", DrawerSense::Unknown, {"\x12", "\x12", "\x1E"},
+         "124 connected=1 online=1 paperLow=1 paperOut=0 coverOpen=0 drawerOpen=- error=0 source=escpos"},
+        {"out of paper", DrawerSense::Unknown, {"\x1A", "\x32", "\x72"},
+         "124 connected=1 online=0 paperLow=1 paperOut=1 coverOpen=0 drawerOpen=- error=0 source=escpos"},
+        {"stopped at the paper end, no sensor byte", DrawerSense::Unknown, {"\x1A", "\x32"},
+         "124 connected=1 online=0 paperLow=1 paperOut=1 coverOpen=0 drawerOpen=- error=0 source=escpos"},
+        {"cover open", DrawerSense::Unknown, {"\x1A", "\x16", "\x12"},
+         "124 connected=1 online=0 paperLow=0 paperOut=0 coverOpen=1 drawerOpen=- error=0 source=escpos"},
+        {"an error, its causes asked", DrawerSense::Unknown, {"\x1A", "\x52", "\x3A", "\x12"},
+         "1234 connected=1 online=0 paperLow=0 paperOut=0 coverOpen=0 drawerOpen=- error=1 source=escpos"
+         " / autocutter error, unrecoverable error"},
+        {"pin 3 high, open when high", DrawerSense::OpenHigh, {"\x16", "\x12", "\x12"},
+         "124 connected=1 online=1 paperLow=0 paperOut=0 coverOpen=0 drawerOpen=1 error=0 source=escpos"},
+        {"pin 3 high, open when low", DrawerSense::OpenLow, {"\x16", "\x12", "\x12"},
+         "124 connected=1 online=1 paperLow=0 paperOut=0 coverOpen=0 drawerOpen=0 error=0 source=escpos"},
+        {"pin 3 low, open when low", DrawerSense::OpenLow, {"\x12", "\x12", "\x12"},
+         "124 connected=1 online=1 paperLow=0 paperOut=0 coverOpen=0 drawerOpen=1 error=0 source=escpos"},
+        // Bytes of no reply's form are skipped: garbage, XON/XOFF, an automatic status packet.
+        {"skipped bytes", DrawerSense::Unknown, {std::string("\xFF\x00\x13\x11\x10\x00\x0F\x12", 8), "A\x12", "\x12\x80"},
+         "124 connected=1 online=1 paperLow=0 paperOut=0 coverOpen=0 drawerOpen=- error=0 source=escpos"},
+        {"the sensor byte never came", DrawerSense::Unknown, {"\x12", "\x12"},
+         "124 connected=1 online=1 paperLow=- paperOut=- coverOpen=0 drawerOpen=- error=0 source=escpos"},
+        {"no answer at all", DrawerSense::OpenHigh, {},
+         "1 connected=1 online=- paperLow=- paperOut=- coverOpen=- drawerOpen=- error=- source=none"},
+        {"garbage only", DrawerSense::Unknown, {"\xFF\x00 HTTP/1.1"},
+         "1 connected=1 online=- paperLow=- paperOut=- coverOpen=- drawerOpen=- error=- source=none"},
+        // Two replies to one request: which is which cannot be known, so nothing is.
+        {"answers twice", DrawerSense::Unknown, {"\x12", "\x12\x12", "\x12"},
+         "12 connected=1 online=- paperLow=- paperOut=- coverOpen=- drawerOpen=- error=- source=none"},
+        {"text with reply-like bytes", DrawerSense::Unknown, {"Server: 2.0 ready"},
+         "1 connected=1 online=- paperLow=- paperOut=- coverOpen=- drawerOpen=- error=- source=none"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(readStatus(c.sense, c.answers, false), c.expected) << c.name;
+        EXPECT_EQ(readStatus(c.sense, c.answers, true), c.expected) << c.name << ", a byte at a time";
+    }
 }
 
 }  // namespace
