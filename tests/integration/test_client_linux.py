@@ -448,6 +448,8 @@ def page_results(till, done, timeout=30):
     def read():
         for w in visible_windows("tovi-results"):
             name = subprocess.run(["xdotool", "getwindowname", w], capture_output=True, text=True).stdout.strip()
+            if " " not in name:
+                continue  # the page's own title, before its script has run
             last[0] = json.loads(name.split(" ", 1)[1])
             if done(last[0]):
                 return last[0]
