@@ -53,7 +53,9 @@ void anchor() {}
 
 // A COM port, its line as the system has it set up. Each wait sets the port's read time-outs: with
 // ReadIntervalTimeout and ReadTotalTimeoutMultiplier at MAXDWORD, ReadFile returns at once with
-// what has arrived, else with the first byte to come, else after ReadTotalTimeoutConstant.
+// what has arrived, else with the first byte to come, else after ReadTotalTimeoutConstant. Not
+// every serial driver keeps that promise (Wine waits for the whole count or the time-out), so a
+// read asks for one byte: a reply is one byte, and a full buffer ends any read.
 class ComLink final : public StatusLink {
 public:
     explicit ComLink(UniqueWin32File file) : file_(std::move(file)) {}
@@ -78,7 +80,7 @@ public:
             t.ReadTotalTimeoutConstant = static_cast<DWORD>(timeoutMs);
         }
         DWORD got = 0;
-        if (!SetCommTimeouts(file_.get(), &t) || !ReadFile(file_.get(), buffer, static_cast<DWORD>(size), &got, nullptr)) {
+        if (!SetCommTimeouts(file_.get(), &t) || !ReadFile(file_.get(), buffer, size > 0 ? 1 : 0, &got, nullptr)) {
             const DWORD e = GetLastError();
             return {0, true, errorText(e)};
         }
