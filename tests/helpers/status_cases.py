@@ -39,7 +39,7 @@ class StatusCases:
     def test_status_of_each_state_and_answer(self):
         cases = [
             ("well", "answer", facts("1100000", "escpos")), ("paper-low", "answer", facts("1110000", "escpos")),
-            ("paper-out", "answer", facts("1011000", "escpos")), ("cover-open", "answer", facts("1000100", "escpos")),
+            ("paper-out", "answer", facts("1011000", "escpos")), ("cover-open", "answer", facts("1011100", "escpos")),
             ("offline", "answer", facts("1000000", "escpos")), ("drawer-high", "answer", facts("1100010", "escpos")),
             ("error", "answer", facts("1000001", "escpos")), ("paper-low", "split", facts("1110000", "escpos")),
             # As no printer answers: nothing known, and never more than the reading's 500 ms.
@@ -65,7 +65,7 @@ class StatusCases:
         write(os.path.join(self.dir, "job.txt"), b"A")
         receipt, drawer = ["print", "job.txt", "USB", "F", "F", "0"], ["opencash", "USB"]
         cases = [
-            ("cover-open", "answer", "true", drawer, "COVER_OPEN", "打开钱箱出错\n打印机上盖打开", facts("1000100", "escpos")),
+            ("cover-open", "answer", "true", drawer, "COVER_OPEN", "打开钱箱出错\n打印机上盖打开", facts("1011100", "escpos")),
             ("paper-out", "answer", "true", receipt, "PAPER_OUT", "打印小票出错\n打印机缺纸", facts("1011000", "escpos")),
             ("offline", "answer", "true", receipt, "OFFLINE", "打印小票出错\n打印机离线", facts("1000000", "escpos")),
             # Printed, and the status after the job comes with it.
