@@ -9,18 +9,18 @@ import threading
 import time
 import tty
 
-STATES = {
+STATES = {  # "cover-open": opened to change an empty roll
     "well": b"\x12\x12\x12\x12", "paper-low": b"\x12\x12\x12\x1e", "paper-out": b"\x1a\x32\x12\x72",
-    "cover-open": b"\x1a\x16\x12\x12", "offline": b"\x1a\x12\x12\x12", "drawer-high": b"\x16\x12\x12\x12",
+    "cover-open": b"\x1a\x36\x12\x72", "offline": b"\x1a\x12\x12\x12", "drawer-high": b"\x16\x12\x12\x12",
     "error": b"\x1a\x52\x3a\x12",
 }
 REQUEST = re.compile(rb"\x10\x04([\x01-\x04])")
 
 
 class EscposPrinter:
-    """mode: "answer"; "silent"; "garbage" (bytes of no reply's form); "split" (a junk byte, then
-    the reply in a write of its own); "flood" (bytes without end, a reply-like pair among thousands of others); "drip" (the
-    reply a second late); "close" (answers the first request, then hangs up)."""
+    """mode: "answer"; "silent"; "garbage" (bytes of no reply's form); "split" (those, then the
+    reply in a write of its own); "flood" (bytes without end, reply-like ones among them); "drip"
+    (the reply a second late); "close" (answers the first request, then hangs up)."""
 
     def __init__(self, test, state="well", mode="answer", pty=False):
         self.replies, self.mode = STATES[state], mode
@@ -70,23 +70,14 @@ class EscposPrinter:
                 self.jobs.append(job + data)
 
     def _answer(self, write, reply):
-        if self.mode == "answer":
-            write(bytes([reply]))
-        elif self.mode == "split":
-            write(b"\xff")
-            time.sleep(0.05)
-            write(bytes([reply]))
-        elif self.mode == "garbage":
+        if self.mode == "close" and self.requests > 1:
+            raise OSError("hung up")
+        while self.mode == "flood":
+            write(b"\xff" * 4096 + b"\x12\x16")
+        if self.mode in ("split", "garbage"):
             write(b"\xff\x00\x41\xaa\x13")
-        elif self.mode == "drip":
-            time.sleep(1.0)
-            write(bytes([reply]))
-        elif self.mode == "flood":
-            while True:
-                write(b"\xff" * 4096 + b"\x12\x16")
-        elif self.mode == "close":
-            if self.requests > 1:
-                raise OSError("hung up")
+        time.sleep({"split": 0.05, "drip": 1.0}.get(self.mode, 0))
+        if self.mode in ("answer", "split", "drip", "close"):
             write(bytes([reply]))
 
     def wait_jobs(self, n, timeout=10.0):

@@ -1,11 +1,8 @@
-"""The printer-status cases, written once and run natively (tests/integration/test_devices.py) and
-under Wine (tests/e2e/test_devices.py): the real support program and winprint library against the
-fake ESC/POS printer over TCP and a pty, and the virtual printer's states. A run supplies:
-
-    run_support(args) -> (stdout, stderr) of the support program run with TOVIPOS_REPORT=page in
-        self.dir, which holds it, both device libraries and the devices.ini the case writes
-    serial(device) -> (devices.ini [ports] lines, printer name) that reach a pty as a port
-"""
+"""The printer-status cases, run natively (tests/integration) and under Wine (tests/e2e): the real
+support program and winprint library against the fake ESC/POS printer over TCP and a pty, and the
+virtual printer's states. A run supplies run_support(args) -> (stdout, stderr) of the program run
+with TOVIPOS_REPORT=page in self.dir (beside both libraries and the devices.ini a case writes), and
+serial(device) -> (devices.ini [ports] lines, printer name) reaching a pty as a port."""
 
 import os
 import time
@@ -21,7 +18,6 @@ def facts(known, source):
 
 
 NOTHING = facts("1------", "none")
-UNREACHABLE = facts("0------", "none")
 
 
 class StatusCases:
@@ -39,7 +35,7 @@ class StatusCases:
     def test_status_of_each_state_and_answer(self):
         cases = [
             ("well", "answer", facts("1100000", "escpos")), ("paper-low", "answer", facts("1110000", "escpos")),
-            ("paper-out", "answer", facts("1011000", "escpos")), ("cover-open", "answer", facts("1000100", "escpos")),
+            ("paper-out", "answer", facts("1011000", "escpos")), ("cover-open", "answer", facts("1011100", "escpos")),
             ("offline", "answer", facts("1000000", "escpos")), ("drawer-high", "answer", facts("1100010", "escpos")),
             ("error", "answer", facts("1000001", "escpos")), ("paper-low", "split", facts("1110000", "escpos")),
             # As no printer answers: nothing known, and never more than the reading's 500 ms.
@@ -59,13 +55,13 @@ class StatusCases:
                     self.assertLess(seconds, 5)
         for name in ("config.ini", "REFUSING"):  # no port; a printer that refuses the connection
             self.assertEqual(self.status("[ports]\nREFUSING = tcp://127.0.0.1:1\n", "status", name)[:3],
-                             ("NO_PRINTER", "读取打印机状态出错", UNREACHABLE))
+                             ("NO_PRINTER", "读取打印机状态出错", facts("0------", "none")))
 
     def test_check_status_before_and_after_a_job(self):
         write(os.path.join(self.dir, "job.txt"), b"A")
         receipt, drawer = ["print", "job.txt", "USB", "F", "F", "0"], ["opencash", "USB"]
         cases = [
-            ("cover-open", "answer", "true", drawer, "COVER_OPEN", "打开钱箱出错\n打印机上盖打开", facts("1000100", "escpos")),
+            ("cover-open", "answer", "true", drawer, "COVER_OPEN", "打开钱箱出错\n打印机上盖打开", facts("1011100", "escpos")),
             ("paper-out", "answer", "true", receipt, "PAPER_OUT", "打印小票出错\n打印机缺纸", facts("1011000", "escpos")),
             ("offline", "answer", "true", receipt, "OFFLINE", "打印小票出错\n打印机离线", facts("1000000", "escpos")),
             # Printed, and the status after the job comes with it.
