@@ -172,6 +172,9 @@ void PageResults::scriptDone(bool ran, const char* origin) {
     if (ran) {
         entries_.pop_front();
         --held_;
+    } else if (document_ != sentTo_) {
+        // A document became ready while the script was out (its ready overtook the answer): the
+        // result goes to it, as late as it is for that document.
     } else if (origin && origin_ != origin && engine_.trusts(origin)) {
         // Another trusted origin's document is there: the result goes to it.
         origin_ = origin;
@@ -186,6 +189,7 @@ void PageResults::deliver() {
     if (running_ || !documentTakes_ || entries_.empty() || !entries_.front().result) return;
     const Entry& e = entries_.front();
     running_ = true;
+    sentTo_ = document_;
     engine_.run(origin_, resultScript(e.id, e.function, *e.result, e.document != document_));
 }
 

@@ -97,6 +97,7 @@ private:
     std::uint64_t document_ = 0;   // counts ready documents
     bool documentTakes_ = false;   // the current document may take results (as far as known)
     bool running_ = false;         // the first entry's script is with the engine
+    std::uint64_t sentTo_ = 0;     // the document that script was meant for
 };
 
 }  // namespace tovi::client

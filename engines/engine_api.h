@@ -85,14 +85,15 @@ TOVI_ENGINE_EXPORT const char* TOVI_ENGINE_CALL wkeGetStartOrigin(wkeWebView vie
 // client binds them together (with only one of them it runs none).
 //
 // wkeRunScript runs script (UTF-8) in the view's main frame, later on the message-loop thread, if
-// and only if the main frame's document then has that origin and is ready (past its document-ready,
-// so its scripts can listen): a document that navigated meanwhile, or is still loading, gets
-// nothing. Both texts are copied at once. Each call is answered exactly once, in the order of the
-// calls, on the message-loop thread, through the handler that wkeOnScriptDone set for the view:
-// ran is 1 when the script ran (one that threw included), 0 when it was dropped; origin is the
-// origin of the main frame's ready document at that moment, null while none is ready, so that a
-// dropped script can be given again to the document that is there. Owned by the engine, valid
-// until the handler returns.
+// and only if the main frame's document then has that origin and is the document whose
+// document-ready the engine reported last (so its scripts can listen, and the client knows which
+// document it is): a document that navigated meanwhile, is still loading, or is ready but not yet
+// reported gets nothing. Both texts are copied at once. Each call is answered exactly once, in the
+// order of the calls, on the message-loop thread, through the handler that wkeOnScriptDone set for
+// the view: ran is 1 when the script ran (one that threw included), 0 when it was dropped; origin
+// is the origin of the main frame's ready document at that moment, null while none is ready or the
+// ready one is not reported yet, so that a dropped script can be given again to the document that
+// is there. Owned by the engine, valid until the handler returns.
 //
 // For the client to know which document made a call: calls that a main-frame document's scripts
 // make before its document-ready reach the client after it.

@@ -83,10 +83,15 @@ std::string callListenerScript() {
            "})();\n";
 }
 
-std::string runScriptIn(std::string_view origin, std::string_view script) {
-    // location and its origin are unforgeable: a page cannot pass for another origin here.
+std::string runScriptIn(std::string_view origin, std::string_view document, std::string_view script) {
+    // location and its origin are unforgeable: a page cannot pass for another origin here. A page
+    // of the trusted origin that replaces its own performance object only keeps its own results
+    // from itself.
     return "(function () {\n"
            "  if (document.readyState === 'loading') return null;\n"
+           "  if (String(performance.timeOrigin) !== " +
+           jsStringLiteral(document) +
+           ") return null;\n"
            "  var origin = location.origin;\n"
            "  if (origin !== " +
            jsStringLiteral(origin) +
@@ -103,7 +108,7 @@ std::string readyScript() {
            "  var handler = window.webkit.messageHandlers." +
            std::string(kBridgeHandler) +
            ";\n"
-           "  function ready() { handler.postMessage({kind: 'ready'}); }\n"
+           "  function ready() { handler.postMessage({kind: 'ready', document: String(performance.timeOrigin)}); }\n"
            "  if (document.readyState === 'loading') {\n"
            "    document.addEventListener('DOMContentLoaded', ready, {once: true});\n"
            "  } else {\n"

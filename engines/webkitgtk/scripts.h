@@ -34,13 +34,16 @@ std::string bindingScript(std::string_view name, unsigned argumentCount);
 // document goes before it is ready, as it goes).
 std::string callListenerScript();
 
-// Main world: runs script if the document is ready (DOMContentLoaded has fired) and its origin is
-// origin. The value: true when it ran (one that threw included), else the document's origin, or
-// null while it is loading.
-std::string runScriptIn(std::string_view origin, std::string_view script);
+// Main world: runs script if the document is the one whose ready message carried document (see
+// readyScript) and its origin is origin. The value: true when it ran (one that threw included);
+// null while the document is loading or is another one (a reload whose ready message is still on
+// its way); else the document's origin.
+std::string runScriptIn(std::string_view origin, std::string_view document, std::string_view script);
 
-// Isolated world, top frame: posts {kind: "ready"} when the document's DOMContentLoaded event fires
-// (at once when the document is past loading already).
+// Isolated world, top frame: posts {kind: "ready", document} when the document's DOMContentLoaded
+// event fires (at once when the document is past loading already). document tells this document
+// from the frame's others: the time its navigation started (performance.timeOrigin, in ms with
+// fractions), which no two documents of a frame share.
 std::string readyScript();
 
 }  // namespace tovi::webengine

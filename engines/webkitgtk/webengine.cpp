@@ -24,7 +24,9 @@
 //   that is after the HTTP redirects of that load.
 // - Document ready is the document's DOMContentLoaded, posted by another isolated-world script.
 // - A script of wkeRunScript is evaluated in the main world of the main frame, wrapped so that it
-//   runs only in a ready document of the given origin (scripts.h); the wrapper's value says what
+//   runs only in the document whose ready the client was told last, if it has the given origin
+//   (scripts.h): the web process may have a newer document ready before its ready message reaches
+//   us, and that one must not take a result meant for the old one as its own. The wrapper's value says what
 //   became of it. One script is evaluated at a time, so the answers keep the order of the calls.
 // - New windows are never opened (each attempt is a line on standard error), and the engine's own
 //   context menu (Back, Reload, Inspect) is off.
@@ -74,6 +76,9 @@ struct toviEngineView {
     bool watchFirstCommit = false;  // and has not committed yet
     std::string startOrigin;        // of its document; empty while not known
     std::deque<std::pair<std::string, std::string>> scripts;  // (origin, script) of wkeRunScript, in order
+    // The document of the main frame whose ready the client was told last (readyScript's token):
+    // scripts run in it alone, so that a reload whose ready is still on its way gets none.
+    std::string readyDocument;
     bool scriptRunning = false;     // the first of scripts is being evaluated
     wkeScriptDoneCallback scriptDone = nullptr;
     void* scriptContext = nullptr;
@@ -176,6 +181,7 @@ std::vector<std::string> stringArray(JSCValue* object, const char* name) {
 struct PageMessage {
     toviEngineView* view;
     bool ready;
+    std::string document;  // of a ready message
     std::string function;
     std::vector<std::string> args;
     std::string origin;
@@ -210,7 +216,9 @@ gboolean runPageMessage(gpointer data) {
         if (m->ready) {
             toviEngineView* v = m->view;
             // A document of a destroyed view is not reported.
-            if (v->web && v->ready) v->ready(v, v->readyContext);
+            if (!v->web) return;
+            v->readyDocument = m->document;
+            if (v->ready) v->ready(v, v->readyContext);
         } else {
             callBound(*m);
         }
@@ -227,6 +235,7 @@ void onScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result, 
         const std::string kind = stringProperty(value, "kind");
         if (kind == "ready") {
             m->ready = true;
+            m->document = stringProperty(value, "document");
         } else if (kind == "call") {
             m->ready = false;
             m->function = stringProperty(value, "fn");
@@ -364,7 +373,7 @@ void onScriptEvaluated(GObject* object, GAsyncResult* result, gpointer data) {
 void runNextScript(toviEngineView* v) {
     if (v->scriptRunning || v->scripts.empty() || !v->web) return;
     v->scriptRunning = true;
-    const std::string source = runScriptIn(v->scripts.front().first, v->scripts.front().second);
+    const std::string source = runScriptIn(v->scripts.front().first, v->readyDocument, v->scripts.front().second);
     webkit_web_view_evaluate_javascript(v->web, source.c_str(), static_cast<gssize>(source.size()), nullptr, nullptr,
                                         nullptr, onScriptEvaluated, v);
 }

@@ -354,5 +354,25 @@ TEST(Results, HeldAtMostSixtyFourOldestDroppedFirst) {
     EXPECT_EQ(scripts.size(), 64u);
 }
 
+// A reload whose ready overtakes the engine's answer: the dropped result goes to the new document,
+// late, instead of waiting for a ready that already came.
+TEST(Results, AReadyThatOvertakesTheAnswerTakesTheResult) {
+    std::vector<std::string> scripts;
+    PageResults results({[&](const std::string&, const std::string& s) { scripts.push_back(s); },
+                         [](const std::string&) { return true; }, [](const std::string&) {}},
+                        "file://");
+    results.documentReady();
+    results.close(results.open("r1", "toviPrint"), Result{});
+    ASSERT_EQ(scripts.size(), 1u);
+    EXPECT_NE(scripts[0].find(R"("late":false)"), std::string::npos);
+    results.documentReady();
+    results.scriptDone(false, nullptr);
+    ASSERT_EQ(scripts.size(), 2u);
+    EXPECT_NE(scripts[1].find(R"("late":true)"), std::string::npos);
+    results.scriptDone(true, "file://");
+    results.documentReady();
+    EXPECT_EQ(scripts.size(), 2u);
+}
+
 }  // namespace
 }  // namespace tovi::client
