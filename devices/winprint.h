@@ -46,16 +46,18 @@
  * before anything is opened or created. Unlisted COMn / LPTn are \\.\COMn / \\.\LPTn on Windows,
  * the [serial] device of port n and /dev/lp(n-1) on Linux.
  *
- * winPrinterStatus fills *status with what the printer tells of itself: "USB" (exactly) is the
- * printer winPrint prints on, any other name a port as winWriteFile takes it. Where the link answers
- * (a network printer, a serial port, a Linux printer device) the printer is asked with DLE EOT,
- * within WINPRINT_STATUS_TIME_MS after the link is open (opening keeps its own time-out); a Windows
- * print queue tells its own state only; the virtual printer tells the state devices.ini gives it.
- * Results: WINPRINT_OK when the status was read, whatever it says (a printer that does not answer in
- * time: source NONE, connected 1, the rest unknown); WINPRINT_NO_PRINTER or WINPRINT_CANNOT_OPEN
- * when the printer cannot be opened (connected 0, the rest unknown). With checkOnly non-zero,
- * nothing is asked of a printer whose devices.ini lacks "check_status = true": the result is then
- * WINPRINT_NOT_ASKED, and *status holds nothing known.
+ * winPrinterStatus fills *status (its size set by the caller, at least sizeof(WinPrinterStatus))
+ * with what the printer tells of itself: "USB" (exactly) is the printer winPrint prints on, any
+ * other name a port as winWriteFile takes it. Where the link answers (a network printer, a serial
+ * port, a Linux printer device) the printer is asked with DLE EOT, within WINPRINT_STATUS_TIME_MS
+ * after the link is open (opening keeps its own time-out); a Windows print queue tells its own
+ * state only; the virtual printer tells the state devices.ini gives it. Results: WINPRINT_OK when
+ * the status was read, whatever it says (a printer that does not answer in time: source NONE,
+ * connected 1, the rest unknown); WINPRINT_NO_PRINTER or WINPRINT_CANNOT_OPEN when the printer
+ * cannot be opened (connected 0, the rest unknown). With checkOnly non-zero, nothing is asked of a
+ * printer whose devices.ini lacks "check_status = true": the result is then WINPRINT_NOT_ASKED, and
+ * *status holds nothing known. Besides failures, a printer that tells an error, or nothing that can
+ * be trusted, gets its line "winprint: status of NAME: ..." too.
  */
 #pragma once
 

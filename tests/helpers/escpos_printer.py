@@ -9,6 +9,8 @@ import threading
 import time
 import tty
 
+from network_printer import Printer
+
 STATES = {  # "cover-open": opened to change an empty roll
     "well": b"\x12\x12\x12\x12", "paper-low": b"\x12\x12\x12\x1e", "paper-out": b"\x1a\x32\x12\x72",
     "cover-open": b"\x1a\x36\x12\x72", "offline": b"\x1a\x12\x12\x12", "drawer-high": b"\x16\x12\x12\x12",
@@ -80,8 +82,4 @@ class EscposPrinter:
         if self.mode in ("answer", "split", "drip", "close"):
             write(bytes([reply]))
 
-    def wait_jobs(self, n, timeout=10.0):
-        deadline = time.time() + timeout
-        while len(self.jobs) < n and time.time() < deadline:
-            time.sleep(0.02)
-        return self.jobs
+    wait_jobs = Printer.wait_jobs

@@ -159,8 +159,6 @@ class WinPrintTest(unittest.TestCase):
 
 @unittest.skipUnless(BIN, "TOVI_BIN not set")
 class StatusTest(StatusCases, unittest.TestCase):
-    """The support program with both real libraries, its outcome told on standard output."""
-
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="tovi_status_")
         self.addCleanup(shutil.rmtree, self.dir, True)
