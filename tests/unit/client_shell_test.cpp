@@ -301,8 +301,6 @@ INSTANTIATE_TEST_SUITE_P(
                    {"display 2 12.50 COM3 9600"}, false},
         BridgeCase{"PrintRaw", "toviPrintRaw", {R"({"interface":"USB","data":"G0AA"})"}, {"PrintRaw1.bin"},
                    {"printraw PrintRaw1.bin USB"}, false},
-        BridgeCase{"DeviceStatus", "toviDeviceStatus", {R"({"interface":"COM2","id":"s1"})"}, {}, {"status COM2"},
-                   false},
         BridgeCase{"PrintRawNotBase64", "toviPrintRaw", {R"({"interface":"USB","data":"G0A"})"}, {}, {}, true},
         BridgeCase{"NotJson", "toviPrint", {"hello"}, {}, {}, true},
         BridgeCase{"NoArgument", "toviOpencash", {}, {}, {}, true},  // "undefined" is no JSON
