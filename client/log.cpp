@@ -36,7 +36,9 @@ std::string finishedRequestText(const FinishedRequest& f) {
     const Result r = resultOf(f);
     text += std::string("; result ") + outcomeWord(r.outcome);
     if (!r.code.empty()) text += " " + r.code;
-    return text + ", id " + (f.id ? *f.id : std::string("null"));
+    text.append(", id ").append(f.id ? *f.id : std::string("null"));
+    if (r.status) text.append(", status ").append(statusText(*r.status));
+    return text;
 }
 
 std::string updateOutcomeText(const std::vector<std::string>& updatedFiles) {

@@ -94,6 +94,11 @@ DeviceCommand displayRequest(std::string_view json) {
     return {std::nullopt, protocol::commandLine(protocol::DisplayWords{v[1], v[2], deviceName(v[0]), v[3]})};
 }
 
+DeviceCommand statusRequest(std::string_view json) {
+    const auto v = readKeys(json, {{"interface", true}});
+    return {std::nullopt, protocol::commandLine(protocol::StatusWords{deviceName(v[0])})};
+}
+
 namespace {
 
 Error writeError(const JobFile& job, int error) {

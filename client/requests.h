@@ -42,6 +42,9 @@ struct DeviceCommand {
 
 enum class PrintKind { Receipt, Settlement };
 
+// The page's function that reads a printer's status: its result always carries one.
+inline constexpr char kDeviceStatusFunction[] = "toviDeviceStatus";
+
 // toviPrint / toviRijie: "interface", "opencash", "cut", "blankrow", "data".
 DeviceCommand printRequest(PrintKind kind, std::string_view json);
 // toviPrintRaw: "interface", and "data", the job's exact bytes in base64 (RFC 4648: standard
@@ -52,6 +55,8 @@ DeviceCommand printRawRequest(std::string_view json);
 DeviceCommand opencashRequest(std::string_view json);
 // toviDisplay: "interface", "display_type", "ysje", "baudrate".
 DeviceCommand displayRequest(std::string_view json);
+// toviDeviceStatus: "interface", the printer whose status is read, under toviPrint's rules.
+DeviceCommand statusRequest(std::string_view json);
 
 // What carrying out a command needs of the system; replaced by a recorder in tests. Called on the
 // device queue's worker, one request at a time.

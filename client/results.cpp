@@ -4,6 +4,8 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include <utility>
+
 #include "client/requests.h"
 #include "common/support_protocol.h"
 
@@ -78,14 +80,16 @@ std::string refusalText(const std::string& message, const std::string& kind) {
     return std::string("设备请求无效，未执行：") + message + " [" + kind + "]";
 }
 
-Result resultOf(const FinishedRequest& f) {
+namespace {
+
+// How the request ended, its status aside; told is the support program's outcome, if it told one.
+Result endOf(const FinishedRequest& f, const std::optional<protocol::Outcome>& told) {
     if (!f.refusal.empty()) return {Outcome::Refused, f.refusal, refusalText(f.problem, f.problemKind)};
     if (f.expired) return {Outcome::Expired, "EXPIRED", ""};
     if (!f.problem.empty()) {
         return {f.jobFileFailed ? Outcome::Refused : Outcome::Failed, f.jobFileFailed ? "JOB_FILE" : "FAILED",
                 refusalText(f.problem, f.problemKind)};
     }
-    const std::optional<protocol::Outcome> told = protocol::readOutcome(f.output);
     if (f.timedOut) {
         return {Outcome::Failed, "TIMEOUT",
                 told && !told->message.empty()
@@ -98,11 +102,48 @@ Result resultOf(const FinishedRequest& f) {
     }
     if (told->code == protocol::kOutcomeOk) return {};
     // Only the words both programs know reach the page; anything else is a failure all the same.
-    for (const std::string_view known : {protocol::kOutcomeWrongCall, protocol::kOutcomeNoPrinter,
-                                         protocol::kOutcomeWriteFailed, protocol::kOutcomeDisplayFailed}) {
+    for (const std::string_view known :
+         {protocol::kOutcomeWrongCall, protocol::kOutcomeNoPrinter, protocol::kOutcomeWriteFailed,
+          protocol::kOutcomeDisplayFailed, protocol::kOutcomeCoverOpen, protocol::kOutcomePaperOut,
+          protocol::kOutcomeOffline}) {
         if (told->code == known) return {Outcome::Failed, told->code, told->message};
     }
     return {Outcome::Failed, std::string(protocol::kOutcomeFailed), told->message};
+}
+
+// The facts of a status as the page names them, in the order the event and the log give them.
+using Fact = std::optional<bool> protocol::DeviceStatus::*;
+constexpr std::pair<const char*, Fact> kFacts[] = {
+    {"connected", &protocol::DeviceStatus::connected}, {"online", &protocol::DeviceStatus::online},
+    {"paperLow", &protocol::DeviceStatus::paperLow},   {"paperOut", &protocol::DeviceStatus::paperOut},
+    {"coverOpen", &protocol::DeviceStatus::coverOpen}, {"drawerOpen", &protocol::DeviceStatus::drawerOpen},
+    {"error", &protocol::DeviceStatus::error},
+};
+
+}  // namespace
+
+Result resultOf(const FinishedRequest& f) {
+    const std::optional<protocol::Outcome> told = protocol::readOutcome(f.output);
+    Result result = endOf(f, told);
+    if (told && told->status) {
+        result.status = told->status;
+    } else if (f.kind == kDeviceStatusFunction) {
+        // The page asked for a status and gets one, whatever happened: a printer that could not be
+        // opened is not connected; a refusal, an expiry, a time-out or a support program that told
+        // none leaves every fact unknown.
+        result.status = protocol::DeviceStatus{};
+        if (result.code == protocol::kOutcomeNoPrinter) result.status->connected = false;
+    }
+    return result;
+}
+
+std::string statusText(const protocol::DeviceStatus& status) {
+    std::string text = status.source;
+    for (const auto& [name, fact] : kFacts) {
+        const std::optional<bool>& v = status.*fact;
+        text.append(1, ' ').append(name).append(1, '=').append(!v ? "-" : *v ? "1" : "0");
+    }
+    return text;
 }
 
 std::string resultScript(const std::optional<std::string>& id, std::string_view function, const Result& result,
@@ -127,6 +168,22 @@ std::string resultScript(const std::optional<std::string>& id, std::string_view 
     else text(result.code);
     w.Key("message");
     text(result.message);
+    // Built from the parsed facts, never from the support program's text.
+    w.Key("status");
+    if (result.status) {
+        w.StartObject();
+        for (const auto& [name, fact] : kFacts) {
+            const std::optional<bool>& v = (*result.status).*fact;
+            w.Key(name);
+            if (v) w.Bool(*v);
+            else w.Null();
+        }
+        w.Key("source");
+        text(result.status->source);
+        w.EndObject();
+    } else {
+        w.Null();
+    }
     w.Key("late");
     w.Bool(late);
     w.EndObject();

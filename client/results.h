@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "client/device_queue.h"
+#include "common/support_protocol.h"
 
 namespace tovi::client {
 
@@ -41,6 +42,9 @@ struct Result {
     Outcome outcome = Outcome::Ok;
     std::string code;     // empty for ok: BAD_REQUEST, QUEUE_FULL, JOB_FILE, WRONG_CALL, ...
     std::string message;  // the operator's text the box shows (or would have shown); "" for ok
+    // The printer's status: always for toviDeviceStatus, for other requests when the support
+    // program read one (a printer with check_status).
+    std::optional<protocol::DeviceStatus> status{};
     bool operator==(const Result&) const = default;
 };
 
@@ -53,6 +57,9 @@ std::string refusalText(const std::string& message, const std::string& kind);
 // The result of a request the queue worked off: expired, its job file or its start failed, or
 // what the support program's outcome line (kept in output), its exit code and its time-out say.
 Result resultOf(const FinishedRequest& finished);
+
+// A status in a log line: "virtual connected=1 online=0 ... error=-" (- unknown).
+std::string statusText(const protocol::DeviceStatus& status);
 
 // window.dispatchEvent(new CustomEvent("tovipos-result", {detail})), detail as JSON in ASCII.
 std::string resultScript(const std::optional<std::string>& id, std::string_view function, const Result& result,

@@ -85,6 +85,7 @@ constexpr PageFunction kPageFunctions[] = {
     {kOpencash, jsDeviceCall<kOpencash, opencashRequest>},
     {kDisplay, jsDeviceCall<kDisplay, displayRequest>},
     {kPrintRaw, jsDeviceCall<kPrintRaw, printRawRequest>},
+    {kDeviceStatusFunction, jsDeviceCall<kDeviceStatusFunction, statusRequest>},
 };
 
 // What the engine binds for entry I of the table: a call from a document of an untrusted origin

@@ -1,4 +1,4 @@
-// The client shell: the hidden main window with the engine's view, the nine functions offered to
+// The client shell: the hidden main window with the engine's view, the ten functions offered to
 // the page, and the reveal once both the page and the update check are done.
 //
 // Everything here runs on the UI thread, inside the engine's or the windowing layer's dispatch,
@@ -47,7 +47,7 @@ public:
 
     // The creation sequence: the hidden main window, the engine and its hidden view, the start
     // page (readStartUrl runs after the view exists; its failure ends start-up), the handlers and
-    // the nine functions. Only one Shell may be created per process: the functions offered to the
+    // the ten functions. Only one Shell may be created per process: the functions offered to the
     // page reach it through one process-wide pointer.
     void create(const std::function<std::string()>& readStartUrl);
 

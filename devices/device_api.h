@@ -43,6 +43,33 @@ TOVI_DEVICE_EXPORT int winPrintBytes(const char* data, int length);
 // "COM2"; upper case, NUL-terminated, possibly empty). Returns 0 on success.
 TOVI_DEVICE_EXPORT int winWriteFile(const char* port, const char* data, int length);
 
+// What winPrinterStatus tells of a printer. Only int fields (32 bits with every compiler for
+// i686 and x86_64 Windows and Linux), so the layout is one and the same wherever it is built.
+typedef struct WinPrinterStatus {
+    int size;  // set by the caller to sizeof(WinPrinterStatus): a later library may add fields
+    // Each fact: 1 true, 0 false, WINPRINT_UNKNOWN where the link cannot know it.
+    int connected;
+    int online;
+    int paperLow;  // 1 whenever paperOut is
+    int paperOut;
+    int coverOpen;
+    int drawerOpen;  // only with the drawer's sense known (devices.ini [printer] drawer_open)
+    int error;
+    int source;  // WINPRINT_SOURCE_*
+} WinPrinterStatus;
+
+#define WINPRINT_UNKNOWN (-1)
+#define WINPRINT_SOURCE_NONE 0     // nothing answered
+#define WINPRINT_SOURCE_ESCPOS 1   // the printer answered DLE EOT
+#define WINPRINT_SOURCE_SPOOLER 2  // the Windows print queue's state
+#define WINPRINT_SOURCE_VIRTUAL 3  // the virtual printer's settings
+
+// The status of the printer winPrint prints on ("USB") or of a port as winWriteFile takes it,
+// read within a bounded time. Returns 0 when the status was read, whatever it says; see
+// devices/winprint.h for the other results. Our own library has it; the caller binds it only when
+// present.
+TOVI_DEVICE_EXPORT int winPrinterStatus(const char* port, int checkOnly, WinPrinterStatus* status);
+
 // Opens serial port number `port` (COM<port>) at `baud` bits per second.
 // Low byte of the result non-zero: the port is open.
 TOVI_DEVICE_EXPORT int TOVI_STDCALL com_init(int port, int baud);

@@ -48,6 +48,49 @@ int millis(const IniFile& ini, std::string_view section, std::string_view key, i
     return fallback;
 }
 
+// Letter case does not matter; the fallback with a warning for any other value.
+template <typename T, std::size_t N>
+T choice(const IniFile& ini, std::string_view key, const std::pair<std::string_view, T> (&words)[N], T fallback,
+         std::string* warnings) {
+    const auto v = ini.find("printer", key);
+    if (!v || v->empty()) return fallback;
+    const std::string word = ascii::lowered(*v);
+    std::string known;
+    for (const auto& [name, value] : words) {
+        if (word == name) return value;
+        known.append(known.empty() ? "" : " nor ").append(name);
+    }
+    if (warnings)
+        warnings->append("devices.ini: [printer] ").append(key).append("=").append(printableName(*v)).append(" is neither ")
+            .append(known).append("; ignored\n");
+    return fallback;
+}
+
+VirtualPrinterState virtualState(const IniFile& ini, std::string* warnings) {
+    VirtualPrinterState state;
+    const std::pair<std::string_view, bool VirtualPrinterState::*> kWords[] = {
+        {"paper-low", &VirtualPrinterState::paperLow},   {"paper-out", &VirtualPrinterState::paperOut},
+        {"cover-open", &VirtualPrinterState::coverOpen}, {"offline", &VirtualPrinterState::offline},
+        {"drawer-open", &VirtualPrinterState::drawerOpen},
+    };
+    const std::string text = ascii::lowered(ini.get("printer", "status", ""));
+    std::size_t at = 0;
+    while ((at = text.find_first_not_of(" \t", at)) != std::string::npos) {
+        const std::size_t end = std::min(text.find_first_of(" \t", at), text.size());
+        const std::string_view word = std::string_view(text).substr(at, end - at);
+        at = end;
+        bool known = false;
+        for (const auto& [name, fact] : kWords) {
+            if (word != name) continue;
+            state.*fact = known = true;
+        }
+        if (!known && warnings)
+            warnings->append("devices.ini: [printer] status: \"").append(printableName(word))
+                .append("\" is none of paper-low paper-out cover-open offline drawer-open; ignored\n");
+    }
+    return state;
+}
+
 }  // namespace
 
 bool isAbsolutePath(std::string_view path, PathStyle style) {
@@ -84,6 +127,12 @@ DeviceSettings parseDeviceSettings(std::string_view iniText, std::string_view li
             *warnings += "devices.ini: [printer] paper=" + *paper + " is neither 80 nor 58; using 80\n";
         }
     }
+    using escpos::DrawerSense;
+    const std::pair<std::string_view, DrawerSense> kSenses[] = {{"high", DrawerSense::OpenHigh}, {"low", DrawerSense::OpenLow}};
+    s.drawerOpen = choice(ini, "drawer_open", kSenses, s.drawerOpen, warnings);
+    const std::pair<std::string_view, bool> kBooleans[] = {{"true", true}, {"false", false}};
+    s.checkStatus = choice(ini, "check_status", kBooleans, s.checkStatus, warnings);
+    s.virtualState = virtualState(ini, warnings);
     for (const IniFile::Entry& e : ini.entries()) {
         if (e.section == "ports" && !e.key.empty() && !e.value.empty()) {
             s.ports[ascii::uppered(e.key)] = e.value;

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "escpos/status.h"
+
 namespace tovi::devices {
 
 inline constexpr const char* kSettingsFileName = "devices.ini";
@@ -17,6 +19,17 @@ inline constexpr int kRawPrinterPort = 9100;
 inline constexpr int kConnectTimeoutMs = 5000;
 // The prefix of a [ports] target that is a network printer: tcp://HOST[:PORT].
 inline constexpr std::string_view kTcpTargetPrefix = "tcp://";
+
+// [printer] status: the state the virtual printer is in, from the blank-separated words paper-low,
+// paper-out, cover-open, offline, drawer-open.
+struct VirtualPrinterState {
+    bool paperLow = false;
+    bool paperOut = false;
+    bool coverOpen = false;
+    bool offline = false;
+    bool drawerOpen = false;
+    bool operator==(const VirtualPrinterState&) const = default;
+};
 
 struct DeviceSettings {
     bool fileFound = false;
@@ -29,6 +42,10 @@ struct DeviceSettings {
     int serialWriteTimeoutMs = 2000;           // [serial] write_timeout
     int printerWriteTimeoutMs = 10000;         // [printer] write_timeout
     int paperMm = 80;                          // [printer] paper: 80 or 58 (the virtual printer's picture)
+    // These three hold for every printer target, [ports] names included.
+    escpos::DrawerSense drawerOpen = escpos::DrawerSense::Unknown;  // [printer] drawer_open: high or low
+    bool checkStatus = false;                  // [printer] check_status: ask before and after each job
+    VirtualPrinterState virtualState;          // [printer] status
 };
 
 // Printer dots across the paper (8 dots a millimetre): 576 for 80 mm paper, 384 for 58 mm.
@@ -47,7 +64,8 @@ bool isAbsolutePath(std::string_view path, PathStyle style);
 std::string resolvePath(std::string_view base, std::string_view path, PathStyle style);
 
 // Reads the settings text; relative folders are resolved against libraryFolder. A value that is
-// not a number where one is needed is ignored (the default stays) and reported in `warnings`.
+// not a number where one is needed, or not one of the words a key takes, is ignored (the default
+// stays) and reported in `warnings`; so is an unknown word of [printer] status.
 DeviceSettings parseDeviceSettings(std::string_view iniText, std::string_view libraryFolder, PathStyle style,
                                    std::string* warnings = nullptr);
 

@@ -1,11 +1,13 @@
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -15,6 +17,7 @@
 #include "common/sigpipe.h"
 #include "common/write_all.h"
 #include "devices/devio.h"
+#include "devices/printer_status.h"
 
 extern char** environ;
 
@@ -29,7 +32,61 @@ bool isMissingDevice(int e) { return e == ENOENT || e == ENXIO || e == ENODEV ||
 
 void anchor() {}
 
+// A printer device or serial line, read and written without blocking. A terminal is put into raw
+// mode for the reading (no line editing to hold back replies, no echo to send them back) at the
+// speed it has, and given back its own settings at the end.
+class DeviceLink final : public StatusLink {
+public:
+    explicit DeviceLink(UniqueFd fd) : fd_(std::move(fd)) {
+        if (::tcgetattr(fd_.get(), &saved_) != 0) return;
+        termios raw = saved_;
+        ::cfmakeraw(&raw);
+        raw.c_cflag |= CLOCAL | CREAD;
+        terminal_ = ::tcsetattr(fd_.get(), TCSANOW, &raw) == 0;
+    }
+    ~DeviceLink() override {
+        if (terminal_) ::tcsetattr(fd_.get(), TCSANOW, &saved_);
+    }
+    DeviceLink(const DeviceLink&) = delete;
+    DeviceLink& operator=(const DeviceLink&) = delete;
+
+    bool send(std::string_view bytes, int timeoutMs, std::string* reason) override {
+        const WriteResult w = writeAll(fd_.get(), bytes, std::max(timeoutMs, 1), WriteWait::Overall);
+        if (w.stop == WriteStop::Done) return true;
+        *reason = "cannot send the status request: " + errnoText(w.error);
+        return false;
+    }
+
+    Received receive(char* buffer, std::size_t size, int timeoutMs) override {
+        pollfd p{fd_.get(), POLLIN, 0};
+        const int ready = ::poll(&p, 1, timeoutMs);
+        if (ready < 0) return {0, errno != EINTR, errnoText(errno)};
+        if (ready == 0) return {};
+        const ssize_t n = ::read(fd_.get(), buffer, size);
+        if (n > 0) return {static_cast<std::size_t>(n), false, {}};
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) return {};
+        // End of file, or EIO from a line that hung up.
+        return {0, true, n == 0 ? "the device has nothing more to read" : errnoText(errno)};
+    }
+
+private:
+    UniqueFd fd_;
+    termios saved_{};
+    bool terminal_ = false;
+};
+
 }  // namespace
+
+std::unique_ptr<StatusLink> openDeviceLink(const std::string& path, IoResult* failure) {
+    *failure = {};
+    UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd) {
+        const int e = errno;
+        *failure = {isMissingDevice(e) ? WINPRINT_NO_PRINTER : WINPRINT_CANNOT_OPEN, "cannot open " + path + ": " + errnoText(e)};
+        return nullptr;
+    }
+    return std::make_unique<DeviceLink>(std::move(fd));
+}
 
 std::string libraryFolder() {
     Dl_info info{};

@@ -1,11 +1,13 @@
 #include <windows.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "common/error.h"
 #include "common/handle.h"
 #include "common/text.h"
 #include "devices/devio.h"
+#include "devices/printer_status.h"
 
 namespace tovi::devices {
 
@@ -49,7 +51,64 @@ std::size_t writeAll(HANDLE h, std::string_view bytes, DWORD* error) {
 
 void anchor() {}
 
+// A COM port, its line as the system has it set up. Each wait sets the port's read time-outs: with
+// ReadIntervalTimeout and ReadTotalTimeoutMultiplier at MAXDWORD, ReadFile returns at once with
+// what has arrived, else with the first byte to come, else after ReadTotalTimeoutConstant. Not
+// every serial driver keeps that promise (Wine waits for the whole count or the time-out), so a
+// read asks for one byte: a reply is one byte, and a full buffer ends any read.
+class ComLink final : public StatusLink {
+public:
+    explicit ComLink(UniqueWin32File file) : file_(std::move(file)) {}
+
+    bool send(std::string_view bytes, int timeoutMs, std::string* reason) override {
+        COMMTIMEOUTS t{};
+        t.ReadIntervalTimeout = MAXDWORD;
+        t.WriteTotalTimeoutConstant = static_cast<DWORD>(std::max(timeoutMs, 1));
+        DWORD error = 0;
+        if (!SetCommTimeouts(file_.get(), &t) || writeAll(file_.get(), bytes, &error) < bytes.size()) {
+            *reason = "cannot send the status request: " + errorText(error ? error : GetLastError());
+            return false;
+        }
+        return true;
+    }
+
+    Received receive(char* buffer, std::size_t size, int timeoutMs) override {
+        COMMTIMEOUTS t{};
+        t.ReadIntervalTimeout = MAXDWORD;
+        if (timeoutMs > 0) {
+            t.ReadTotalTimeoutMultiplier = MAXDWORD;
+            t.ReadTotalTimeoutConstant = static_cast<DWORD>(timeoutMs);
+        }
+        DWORD got = 0;
+        if (!SetCommTimeouts(file_.get(), &t) || !ReadFile(file_.get(), buffer, size > 0 ? 1 : 0, &got, nullptr)) {
+            const DWORD e = GetLastError();
+            return {0, true, errorText(e)};
+        }
+        return {got, false, {}};
+    }
+
+private:
+    UniqueWin32File file_;
+};
+
 }  // namespace
+
+std::unique_ptr<StatusLink> openDeviceLink(const std::string& path, IoResult* failure) {
+    *failure = {};
+    const std::wstring wide = widen(path);
+    UniqueWin32File file(CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file) {
+        const DWORD e = GetLastError();
+        *failure = {isMissing(e) ? WINPRINT_NO_PRINTER : WINPRINT_CANNOT_OPEN, "cannot open " + path + ": " + errorText(e)};
+        return nullptr;
+    }
+    // Only a serial port waits for a reply within a time; a parallel or USB port may block a read
+    // for ever.
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (GetFileType(file.get()) != FILE_TYPE_CHAR || !GetCommState(file.get(), &dcb)) return nullptr;
+    return std::make_unique<ComLink>(std::move(file));
+}
 
 std::string libraryFolder() {
     HMODULE module = nullptr;

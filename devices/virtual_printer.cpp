@@ -59,6 +59,26 @@ unsigned long nextJobNumber(const std::vector<std::string>& names) {
 
 std::vector<CompanionFile> transcriptOnly(std::string_view job) { return {{"txt", escpos::escposTranscript(job)}}; }
 
+IoResult virtualRefusal(const VirtualPrinterState& state) {
+    if (state.coverOpen) return {WINPRINT_COVER_OPEN, "the virtual printer's cover is open ([printer] status)"};
+    if (state.paperOut) return {WINPRINT_PAPER_OUT, "the virtual printer is out of paper ([printer] status)"};
+    if (state.offline) return {WINPRINT_OFFLINE, "the virtual printer is offline ([printer] status)"};
+    return {};
+}
+
+protocol::DeviceStatus virtualStatus(const VirtualPrinterState& state) {
+    protocol::DeviceStatus s;
+    s.connected = true;
+    s.online = !state.offline && !state.paperOut && !state.coverOpen;
+    s.paperLow = state.paperLow || state.paperOut;
+    s.paperOut = state.paperOut;
+    s.coverOpen = state.coverOpen;
+    s.drawerOpen = state.drawerOpen;
+    s.error = false;
+    s.source = "virtual";
+    return s;
+}
+
 StoredJob storeVirtualJob(const std::string& folder, std::string_view bytes, const Companions& companions) {
     StoredJob out;
     if (!createFolders(folder)) {

@@ -4,6 +4,8 @@
 //   job-000001.png  native builds: the picture of the paper (escpos/picture.h)
 // Numbers are never reused: a job takes the number after the highest one in the folder and is
 // created exclusively, so parallel runs of the support program never overwrite each other.
+// The printer is in the state devices.ini gives it ([printer] status); in some states it takes no
+// job, as a real printer would not.
 #pragma once
 
 #include <functional>
@@ -12,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/support_protocol.h"
 #include "devices/devio.h"
 
 namespace tovi::devices {
@@ -40,6 +43,14 @@ using Companions = std::function<std::vector<CompanionFile>(std::string_view job
 
 // The transcript alone.
 std::vector<CompanionFile> transcriptOnly(std::string_view job);
+
+// Why a virtual printer in this state takes no job: WINPRINT_COVER_OPEN, WINPRINT_PAPER_OUT or
+// WINPRINT_OFFLINE, the first that holds; WINPRINT_OK when it takes jobs.
+IoResult virtualRefusal(const VirtualPrinterState& state);
+
+// What it tells of itself, source "virtual". As a real printer, it is offline while out of paper
+// or open; it knows its drawer and has no errors.
+protocol::DeviceStatus virtualStatus(const VirtualPrinterState& state);
 
 // Creates the folder when missing, then stores the job under the next free number, and after it
 // the companion files under the same number. The job counts as printed once its .bin is there: a

@@ -7,6 +7,8 @@
 #include "common/boundary.h"
 #include "devices/devio.h"
 #include "devices/network_printer.h"
+#include "devices/printer_status.h"
+#include "devices/status_record.h"
 #include "devices/virtual_printer.h"
 #include "devices/winprint.h"
 #include "escpos/framing.h"
@@ -51,6 +53,8 @@ int printJob(std::string_view job) {
     const PrinterTarget target = choosePrinter(settings, libraryFolder(), kNativePathStyle);
     switch (target.kind) {
     case PrinterTarget::Kind::VirtualFolder:
+        // A printer that is open, out of paper or offline stores nothing, a drawer pulse neither.
+        if (const IoResult refused = virtualRefusal(settings.virtualState); !refused.ok()) return report(refused);
         return report(storeVirtualJob(target.where, job, [&](std::string_view j) { return describeJob(j, settings); }).result);
     case PrinterTarget::Kind::Network:
         return report(printOverNetwork(target.where, job, kConnectTimeoutMs, settings.printerWriteTimeoutMs));
@@ -99,5 +103,21 @@ extern "C" int winWriteFile(const char* port, const char* data, int length) {
         if (target->network)
             return report(printOverNetwork(target->path, bytes, kConnectTimeoutMs, settings.printerWriteTimeoutMs));
         return report(writeToPath(target->path, target->mustExist, bytes, settings.printerWriteTimeoutMs));
+    });
+}
+
+extern "C" int winPrinterStatus(const char* port, int checkOnly, WinPrinterStatus* status) {
+    return tovi::guardedExport({"winprint"}, WINPRINT_FAILED, [&] {
+        // A caller built against an older, smaller record: we cannot know which fields it has room for.
+        if (!port || !status || status->size < static_cast<int>(sizeof(WinPrinterStatus)))
+            return report({WINPRINT_BAD_ARGUMENT, "winPrinterStatus: no port, or no status record of its size"});
+        *status = statusRecord({});
+        const DeviceSettings settings = loadDeviceSettings("winprint");
+        // Without check_status a job asks the printer nothing: not a byte goes to it.
+        if (checkOnly && !settings.checkStatus) return WINPRINT_NOT_ASKED;
+        const StatusResult read = printerStatus(settings, libraryFolder(), port);
+        *status = statusRecord(read.status);
+        if (!read.note.empty()) std::fprintf(stderr, "winprint: status of %s: %s\n", printableName(port).c_str(), read.note.c_str());
+        return report(read.io);
     });
 }

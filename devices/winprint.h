@@ -3,8 +3,9 @@
  *   int winPrint(const char* data);
  *   int winPrintBytes(const char* data, int length);
  *   int winWriteFile(const char* port, const char* data, int length);
+ *   int winPrinterStatus(const char* port, int checkOnly, WinPrinterStatus* status);
  *
- * All three are C functions (caller pops the arguments) declared in devices/device_api.h. They never
+ * All four are C functions (caller pops the arguments) declared in devices/device_api.h. They never
  * throw, never show a window, and on failure write one line "winprint: <reason>" to standard
  * error. Their result is 0 for success or one of the codes below.
  *
@@ -44,6 +45,19 @@
  * a file, tcp://HOST[:PORT]). Any other name, a path above all, fails with WINPRINT_NO_PRINTER
  * before anything is opened or created. Unlisted COMn / LPTn are \\.\COMn / \\.\LPTn on Windows,
  * the [serial] device of port n and /dev/lp(n-1) on Linux.
+ *
+ * winPrinterStatus fills *status (its size set by the caller, at least sizeof(WinPrinterStatus))
+ * with what the printer tells of itself: "USB" (exactly) is the printer winPrint prints on, any
+ * other name a port as winWriteFile takes it. Where the link answers (a network printer, a serial
+ * port, a Linux printer device) the printer is asked with DLE EOT, within WINPRINT_STATUS_TIME_MS
+ * after the link is open (opening keeps its own time-out); a Windows print queue tells its own
+ * state only; the virtual printer tells the state devices.ini gives it. Results: WINPRINT_OK when
+ * the status was read, whatever it says (a printer that does not answer in time: source NONE,
+ * connected 1, the rest unknown); WINPRINT_NO_PRINTER or WINPRINT_CANNOT_OPEN when the printer
+ * cannot be opened (connected 0, the rest unknown). With checkOnly non-zero, nothing is asked of a
+ * printer whose devices.ini lacks "check_status = true": the result is then WINPRINT_NOT_ASKED, and
+ * *status holds nothing known. Besides failures, a printer that tells an error, or nothing that can
+ * be trusted, gets its line "winprint: status of NAME: ..." too.
  */
 #pragma once
 
@@ -62,6 +76,16 @@
 #define WINPRINT_BAD_ARGUMENT 4
 /* Anything unexpected (out of memory). */
 #define WINPRINT_FAILED 5
+/* The printer takes no job: its cover is open, it is out of paper, it is offline (the virtual
+   printer in that state). */
+#define WINPRINT_COVER_OPEN 6
+#define WINPRINT_PAPER_OUT 7
+#define WINPRINT_OFFLINE 8
+/* winPrinterStatus with checkOnly: devices.ini asks for no check of this printer. */
+#define WINPRINT_NOT_ASKED 9
+
+/* The most milliseconds a status reading takes once the link is open. */
+#define WINPRINT_STATUS_TIME_MS 500
 
 /* The most NUL bytes in a row that one command takes as parameters (ESC p 0 0 0). */
 #define WINPRINT_MAX_NUL_PARAMETERS 3

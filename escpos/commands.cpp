@@ -79,7 +79,7 @@ constexpr Command kCommands[] = {
 
     // Real-time commands: the printer acts on them as they arrive. DLE EOT n asks for status byte n,
     // DLE ENQ n for a recovery.
-    fixed(kDle, 0x04, 1, Op::Quiet, Number, "STATUS"),
+    fixed(kDle, kEot, 1, Op::Quiet, Number, "STATUS"),
     fixed(kDle, 0x05, 1, Op::Quiet),
     block(kDle, 0x14, DleDc4, Op::RealTime, Own, "DRAWER"),
 };

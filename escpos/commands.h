@@ -15,6 +15,8 @@ inline constexpr unsigned char kDle = 0x10;
 inline constexpr unsigned char kEsc = 0x1B;
 inline constexpr unsigned char kFs = 0x1C;
 inline constexpr unsigned char kGs = 0x1D;
+// DLE EOT n: real-time status byte n (escpos/status.h reads the replies).
+inline constexpr unsigned char kEot = 0x04;
 inline constexpr bool isEscposIntroducer(unsigned char b) { return b == kEsc || b == kGs || b == kFs || b == kDle; }
 
 // How a command's length follows from its bytes (framing.cpp measures each).

@@ -9,6 +9,7 @@
 #include "common/integer.h"
 #include "common/messages.h"
 #include "common/text.h"
+#include "devices/status_record.h"
 #include "devices/winprint.h"
 #include "escpos/framing.h"
 #include "escpos/writer.h"
@@ -34,14 +35,71 @@ std::string wrongCallText(const std::string& word) { return std::string(kYourCom
 
 Outcome failure(std::string_view code, std::string message) { return {std::string(code), std::move(message), std::nullopt}; }
 
+namespace {
+
+Outcome refusal(std::string_view code, const std::string& failureText, const char* why) {
+    return failure(code, std::string(failureText).append(1, '\n').append(why));
+}
+
+// The status winPrinterStatus read; nothing when the library lacks it or was asked to check only
+// and devices.ini asks for no check.
+std::optional<protocol::DeviceStatus> askStatus(DeviceLibraries& devices, const std::string& printer, bool checkOnly,
+                                                int* result) {
+    if (!devices.hasPrinterStatus()) return std::nullopt;
+    WinPrinterStatus record{};
+    record.size = sizeof record;
+    *result = devices.printerStatus(printer.c_str(), checkOnly ? 1 : 0, &record);
+    if (*result == WINPRINT_NOT_ASKED) return std::nullopt;
+    return devices::statusOfRecord(record);
+}
+
+}  // namespace
+
 Outcome printerOutcome(int libraryResult, const std::string& failureText) {
     switch (libraryResult) {
         case WINPRINT_OK: return {};
         case WINPRINT_NO_PRINTER:
         case WINPRINT_CANNOT_OPEN: return failure(protocol::kOutcomeNoPrinter, failureText);
         case WINPRINT_SHORT_WRITE: return failure(protocol::kOutcomeWriteFailed, failureText);
+        case WINPRINT_COVER_OPEN: return refusal(protocol::kOutcomeCoverOpen, failureText, kCoverOpenText);
+        case WINPRINT_PAPER_OUT: return refusal(protocol::kOutcomePaperOut, failureText, kPaperOutText);
+        case WINPRINT_OFFLINE: return refusal(protocol::kOutcomeOffline, failureText, kOfflineText);
         default: return failure(protocol::kOutcomeFailed, failureText);
     }
+}
+
+Outcome sendJob(DeviceLibraries& devices, const std::string& printer, const std::string& buffer, Framing framing,
+                const std::string& failureText) {
+    int result = WINPRINT_OK;
+    const std::optional<protocol::DeviceStatus> before = askStatus(devices, printer, true, &result);
+    // A printer that did not answer tells nothing here, and is printed to as ever.
+    std::optional<int> refused;
+    if (before && before->coverOpen == true) refused = WINPRINT_COVER_OPEN;
+    else if (before && before->paperOut == true) refused = WINPRINT_PAPER_OUT;
+    else if (before && before->online == false) refused = WINPRINT_OFFLINE;
+    if (refused) {
+        Outcome out = printerOutcome(*refused, failureText);
+        out.status = before;
+        return out;
+    }
+    Outcome out = printerOutcome(sendToPrinter(devices, printer, buffer, framing), failureText);
+    if (before) out.status = askStatus(devices, printer, true, &result);
+    return out;
+}
+
+Outcome readPrinterStatus(DeviceLibraries& devices, const std::string& printer) {
+    int result = WINPRINT_OK;
+    std::optional<protocol::DeviceStatus> status = askStatus(devices, ascii::uppered(printer), false, &result);
+    Outcome out;
+    if (result == WINPRINT_NO_PRINTER || result == WINPRINT_CANNOT_OPEN) {
+        out = failure(protocol::kOutcomeNoPrinter, kStatusFailed);
+        status = protocol::DeviceStatus{};
+        status->connected = false;
+    } else if (result != WINPRINT_OK) {
+        out = failure(protocol::kOutcomeFailed, kStatusFailed);
+    }
+    out.status = status.value_or(protocol::DeviceStatus{});
+    return out;
 }
 
 int sendToPrinter(DeviceLibraries& devices, const std::string& printer, const std::string& buffer, Framing framing) {
@@ -76,7 +134,7 @@ Outcome printReceipt(DeviceLibraries& devices, SupportSystem& system, const std:
     // A missing job file prints nothing and opens no drawer either.
     if (kind == EntryKind::Missing || kind == EntryKind::Folder) return failure(protocol::kOutcomeFailed, kPrintFailed);
     const std::string content = system.readFile(words.jobFile);
-    return printerOutcome(sendToPrinter(devices, port, escpos::buildPrintBuffer(content, drawer, cutPaper, feed)), kPrintFailed);
+    return sendJob(devices, port, escpos::buildPrintBuffer(content, drawer, cutPaper, feed), Framing::EndRule, kPrintFailed);
 }
 
 Outcome printRawJob(DeviceLibraries& devices, SupportSystem& system, const protocol::PrintRawWords& words) {
@@ -88,11 +146,11 @@ Outcome printRawJob(DeviceLibraries& devices, SupportSystem& system, const proto
     if (content.empty() || content.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
         return failure(protocol::kOutcomeFailed, kPrintFailed);
     }
-    return printerOutcome(sendToPrinter(devices, port, content, Framing::Length), kPrintFailed);
+    return sendJob(devices, port, content, Framing::Length, kPrintFailed);
 }
 
 Outcome openCashDrawer(DeviceLibraries& devices, const std::string& printer) {
-    return printerOutcome(sendToPrinter(devices, ascii::uppered(printer), escpos::drawerBuffer()), kDrawerFailed);
+    return sendJob(devices, ascii::uppered(printer), escpos::drawerBuffer(), Framing::EndRule, kDrawerFailed);
 }
 
 Outcome showOnDisplay(DeviceLibraries& devices, const std::string& mode, const std::string& amount,
@@ -127,8 +185,7 @@ Outcome runCommand(const std::vector<std::string>& args, DeviceLibraries& device
             return showOnDisplay(devices, w.mode, w.amount, w.port, w.baud);
         }
         case Command::Update: finishUpdate(system); return {};
-        // The printer status is read by the device library; until it is bound here, say so.
-        case Command::Status: return failure(protocol::kOutcomeFailed, "STATUS is not available");
+        case Command::Status: return readPrinterStatus(devices, protocol::statusWords(args).printer);
     }
     return {};
 }

@@ -22,6 +22,11 @@ inline constexpr const char* kPrintFailed = "打印小票出错";
 inline constexpr const char* kDrawerFailed = "打开钱箱出错";
 inline constexpr const char* kBadPortName = "COM端口写法不对";
 inline constexpr const char* kDisplaySendFailed = "顾客显示屏发送失败";
+inline constexpr const char* kStatusFailed = "读取打印机状态出错";
+// The line under a job's failure text when the printer takes no job.
+inline constexpr const char* kCoverOpenText = "打印机上盖打开";
+inline constexpr const char* kPaperOutText = "打印机缺纸";
+inline constexpr const char* kOfflineText = "打印机离线";
 
 // "顾客显示屏" + port + "打开出错" LF "请检查顾客显示屏接口设置是否正确".
 std::string displayOpenFailedText(const std::string& port);
@@ -34,8 +39,8 @@ struct Decision {
 };
 
 // Which command an argument list (element 0 the program) asks for. The parameter count picks the
-// one word it allows (6 PRINT, 3 PRINTRAW, 2 OPENCASH, 5 DISPLAY, 1 UPDATE); the command word is
-// parameter 1 upper-cased in ASCII and must equal it byte for byte.
+// words it allows (6 PRINT, 3 PRINTRAW, 2 OPENCASH or STATUS, 5 DISPLAY, 1 UPDATE); the command
+// word is parameter 1 upper-cased in ASCII and must equal one of them byte for byte.
 Decision decideCommand(const std::vector<std::string>& args);
 
 // "您的调用命令是:" + word + LF + "调用参数不正确".
@@ -50,8 +55,16 @@ using protocol::Outcome;
 // What a command came to: OK, or the failure's word and the text its box shows.
 Outcome failure(std::string_view code, std::string message);
 // The outcome of a printing library's result: 0 is OK; our library's codes tell a printer that
-// cannot be opened (NO_PRINTER) from a write that failed (WRITE_FAILED); any other is FAILED.
+// cannot be opened (NO_PRINTER) from a write that failed (WRITE_FAILED) and from a printer that
+// takes no job (COVER_OPEN, PAPER_OUT, OFFLINE: failureText, LF and why); any other is FAILED.
 Outcome printerOutcome(int libraryResult, const std::string& failureText);
+
+// A job for the printer (already upper-cased): sendToPrinter's outcome. Where devices.ini asks for
+// it (check_status, told by winPrinterStatus), the printer's status is read first, and a printer
+// whose cover is open, that is out of paper or offline (the first that holds) gets nothing: the
+// outcome says so and carries that status; otherwise the status read after the job is carried.
+Outcome sendJob(DeviceLibraries& devices, const std::string& printer, const std::string& buffer, Framing framing,
+                const std::string& failureText);
 
 // Routes a buffer to the printer: "USB" to winPrint (or winPrintBytes), any other name to
 // winWriteFile. The library's result (0: success); WINPRINT_FAILED, with nothing sent, for a
@@ -78,6 +91,10 @@ Outcome printRawJob(DeviceLibraries& devices, SupportSystem& system, const proto
 
 // OPENCASH printer: sends the 7 drawer bytes.
 Outcome openCashDrawer(DeviceLibraries& devices, const std::string& printer);
+
+// STATUS printer: OK with the status the library read, whatever it says; NO_PRINTER (connected
+// false) when the printer cannot be opened. A library without winPrinterStatus: OK, nothing known.
+Outcome readPrinterStatus(DeviceLibraries& devices, const std::string& printer);
 
 // DISPLAY mode amount port baud: DISPLAY_FAILED with the text to show when the port is malformed,
 // cannot be opened or the send fails. A port digit or baud rate that is no integer throws

@@ -31,8 +31,9 @@ BoundDevices BoundDevices::bind(const std::string& printLibrary, const std::stri
     d.print_ = loadOrThrow(printLibrary);
     bindSymbol(d.table_.winPrint, findExport(d.print_, "winPrint"));
     bindSymbol(d.table_.winWriteFile, findExport(d.print_, "winWriteFile"));
-    bindSymbol(d.table_.winPrintBytes,
-               findOptionalExport([&](const char* candidate) { return d.print_.find(candidate); }, "winPrintBytes"));
+    const auto inPrint = [&](const char* candidate) { return d.print_.find(candidate); };
+    bindSymbol(d.table_.winPrintBytes, findOptionalExport(inPrint, "winPrintBytes"));
+    bindSymbol(d.table_.winPrinterStatus, findOptionalExport(inPrint, "winPrinterStatus"));
     d.serial_ = loadOrThrow(serialLibrary);
     bindSymbol(d.table_.comInit, findExport(d.serial_, "com_init"));
     bindSymbol(d.table_.comSend, findExport(d.serial_, "com_send"));

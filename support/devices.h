@@ -22,6 +22,9 @@ public:
     virtual bool hasWinPrintBytes() const = 0;
     virtual int winPrintBytes(const char* data, int length) = 0;
     virtual int winWriteFile(const char* port, const char* data, int length) = 0;
+    // winPrinterStatus is optional as well: without it nothing is known of a printer's status.
+    virtual bool hasPrinterStatus() const = 0;
+    virtual int printerStatus(const char* port, int checkOnly, WinPrinterStatus* status) = 0;
     // api_com: the low byte of the result is non-zero on success.
     virtual int comInit(int port, int baud) = 0;
     virtual int comSend(const char* data, int length) = 0;
@@ -48,10 +51,12 @@ void* findExport(const Library& library, const std::string& name);
 // The same lookup for a function a library may lack: null when none of the names is found.
 void* findOptionalExport(const std::function<void*(const char*)>& lookup, const std::string& name);
 
-// The five entry points the support program needs, and winPrintBytes when the library has it.
+// The five entry points the support program needs, and winPrintBytes and winPrinterStatus when the
+// library has them.
 struct DeviceTable {
     decltype(&::winPrint) winPrint = nullptr;
     decltype(&::winPrintBytes) winPrintBytes = nullptr;  // may stay null
+    decltype(&::winPrinterStatus) winPrinterStatus = nullptr;  // may stay null
     decltype(&::winWriteFile) winWriteFile = nullptr;
     decltype(&::com_init) comInit = nullptr;
     decltype(&::com_send) comSend = nullptr;
@@ -61,8 +66,8 @@ struct DeviceTable {
 // Both libraries, loaded and bound; they stay loaded for the object's lifetime.
 class BoundDevices final : public DeviceLibraries {
 public:
-    // Loads the print library, looks up winPrint and winWriteFile (and winPrintBytes, which may be
-    // missing), then loads the serial library and looks up com_init, com_send and com_rest; the
+    // Loads the print library, looks up winPrint and winWriteFile (and winPrintBytes and
+    // winPrinterStatus, which may be missing), then loads the serial library and looks up com_init, com_send and com_rest; the
     // first failure throws BindError.
     static BoundDevices bind(const std::string& printLibrary = kPrintLibrary,
                              const std::string& serialLibrary = kSerialLibrary);
@@ -72,6 +77,10 @@ public:
     int winPrintBytes(const char* data, int length) override { return table_.winPrintBytes(data, length); }
     int winWriteFile(const char* port, const char* data, int length) override {
         return table_.winWriteFile(port, data, length);
+    }
+    bool hasPrinterStatus() const override { return table_.winPrinterStatus != nullptr; }
+    int printerStatus(const char* port, int checkOnly, WinPrinterStatus* status) override {
+        return table_.winPrinterStatus(port, checkOnly, status);
     }
     int comInit(int port, int baud) override { return table_.comInit(port, baud); }
     int comSend(const char* data, int length) override { return table_.comSend(data, length); }

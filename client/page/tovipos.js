@@ -1,19 +1,21 @@
 // tovipos.js: the till's device functions as promises, for the shop's pages. A classic script that
 // defines window.tovi (a module may load it for that effect):
 //
-//   tovi.print(job), tovi.printRaw(job), tovi.report(job), tovi.openDrawer(job), tovi.display(job)
+//   tovi.print(job), tovi.printRaw(job), tovi.report(job), tovi.openDrawer(job), tovi.display(job),
+//   tovi.deviceStatus(job)
 //
-// job is the request object (or its JSON text) of toviPrint, toviPrintRaw, toviRijie, toviOpencash
-// or toviDisplay. Each call gives the request an id of its own and returns a promise of its
-// "tovipos-result": resolved with the result when its outcome is "ok", else rejected with an Error
-// whose code, message and result are the result's. "ok" means every byte went to the device, not
-// that paper came out. A result that arrives after a reload (late) finds no promise in the new
-// document; listen for "tovipos-result" to see those.
+// job is the request object (or its JSON text) of toviPrint, toviPrintRaw, toviRijie, toviOpencash,
+// toviDisplay or toviDeviceStatus. Each call gives the request an id of its own and returns a
+// promise of its "tovipos-result": resolved with the result when its outcome is "ok", else rejected
+// with an Error whose code, message and result are the result's. "ok" means every byte went to the
+// device, not that paper came out; for deviceStatus it means the status was read, whatever it says:
+// it is result.status (also on a failure's error.result.status). A result that arrives after a
+// reload (late) finds no promise in the new document; listen for "tovipos-result" to see those.
 (function () {
   'use strict';
 
   var FUNCTIONS = {print: 'toviPrint', printRaw: 'toviPrintRaw', report: 'toviRijie', openDrawer: 'toviOpencash',
-    display: 'toviDisplay'};
+    display: 'toviDisplay', deviceStatus: 'toviDeviceStatus'};
   // Ids of this document's requests: unique across reloads too (a late result must not match).
   var prefix = 'tovi-' + Date.now().toString(36) + '-' + Math.random().toString(36).slice(2, 8) + '-';
   var count = 0;

@@ -1,5 +1,6 @@
-// The demo till: a few goods, a running total, and the client's nine functions behind buttons; the
-// device buttons show what became of each request.
+// The demo till: a few goods, a running total, and the client's ten functions behind buttons; the
+// device buttons show what became of each request, and the status line the printer's status, asked
+// again after each receipt.
 // Every call is guarded, so the page also opens in an ordinary browser (it then says so).
 (function () {
   'use strict';
@@ -104,16 +105,50 @@
     return true;
   }
 
+  // The printer's status in words, the most urgent first; null facts (the link cannot know) say nothing.
+  function printerWords(s) {
+    if (!s || s.connected === false) return {text: '未连接', warn: true};
+    if (s.source === 'none') return {text: '已连接，状态未知', warn: false};
+    var problems = [];
+    if (s.coverOpen) problems.push('盖子打开');
+    if (s.paperOut) problems.push('缺纸'); else if (s.paperLow) problems.push('纸将用尽');
+    if (s.online === false && !s.coverOpen && !s.paperOut) problems.push('离线');
+    if (s.error) problems.push('故障');
+    var words = problems.length ? problems : ['正常'];
+    if (typeof s.drawerOpen === 'boolean') words.push(s.drawerOpen ? '钱箱开' : '钱箱关');
+    var from = {virtual: '虚拟打印机', spooler: '打印队列', escpos: '打印机应答'}[s.source];
+    return {text: words.join('，') + (from ? '（' + from + '）' : ''), warn: problems.length > 0};
+  }
+
+  function showPrinter(s) {
+    var words = printerWords(s), line = document.getElementById('printer-status');
+    line.textContent = '打印机：' + words.text;
+    line.className = words.warn ? 'warn' : '';
+  }
+
+  // Asks the printer's status; the line shows it. A failure (no printer) carries a status too.
+  function refreshPrinter() {
+    if (!window.tovi || typeof window.toviDeviceStatus !== 'function') return;
+    window.tovi.deviceStatus({'interface': 'USB', report: 'page'}).then(function (r) { showPrinter(r.status); },
+        function (e) { showPrinter(e.result && e.result.status); });
+  }
+
   // A device request through tovipos.js when the page is in the client: the page shows the
-  // outcome itself ("report": "page": no box on the till for a failure).
+  // outcome itself ("report": "page": no box on the till for a failure). After a receipt, a
+  // report or a drawer pulse the printer's line is brought up to date: from the status the result
+  // carries (a printer with check_status), else by asking.
   var OUTCOMES = {print: ['已打印', '打印失败：'], printRaw: ['已打印', '打印失败：'], report: ['已打印', '打印失败：'],
     openDrawer: ['钱箱已打开', '打开钱箱失败：'], display: ['客显已更新', '客显失败：']};
   function device(method, name, request) {
     if (!window.tovi || typeof window[name] !== 'function') return call(name, request);
     status('已发送：' + name);
     var job = Object.assign(JSON.parse(request), {report: 'page'});
-    window.tovi[method](job).then(function () { status(OUTCOMES[method][0]); },
-        function (e) { status(OUTCOMES[method][1] + (e.message || e.code)); });
+    function after(result) {
+      if (method === 'display') return;
+      if (result && result.status) showPrinter(result.status); else refreshPrinter();
+    }
+    window.tovi[method](job).then(function (r) { status(OUTCOMES[method][0]); after(r); },
+        function (e) { status(OUTCOMES[method][1] + (e.message || e.code)); after(e.result); });
     return true;
   }
 
@@ -131,6 +166,10 @@
     settlement: function () { device('report', 'toviRijie', requests.settlement()); },
     drawer: function () { device('openDrawer', 'toviOpencash', requests.drawer()); },
     display: function () { device('display', 'toviDisplay', requests.display()); },
+    printerStatus: function () {
+      if (typeof window.toviDeviceStatus !== 'function') status('不在收银客户端中：toviDeviceStatus 不可用');
+      else refreshPrinter();
+    },
     clear: function () { cart = []; render(); status('已清空'); }
   };
 
@@ -204,6 +243,7 @@
 
   function boot() {
     start();
+    refreshPrinter();
     var mode = query('demo');
     if (mode === 'auto' || mode === 'close') autoRun(mode, parseInt(query('close'), 10) || 6000);
   }

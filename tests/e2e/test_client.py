@@ -210,7 +210,7 @@ class ClientTest(ClientTestCase):
 
     # --- the reveal ---------------------------------------------------------------------
 
-    def test_the_engine_gets_the_hidden_window_the_page_and_the_nine_functions(self):
+    def test_the_engine_gets_the_hidden_window_the_page_and_the_ten_functions(self):
         d = self.client_folder()
         run = self.run_client(d, ["call toviWinClose"])
         self.assertEqual(run.rc, 0)
@@ -222,7 +222,7 @@ class ClientTest(ClientTestCase):
         self.assertEqual(sorted(line for line in run.log if line.startswith("wkeJsBindFunction")),
                          sorted("wkeJsBindFunction name=%s context=null args=1" % n for n in
                                 ("toviWinMin", "toviWinMax", "toviWinClose", "toviScreenfull", "toviPrint",
-                                 "toviRijie", "toviOpencash", "toviDisplay", "toviPrintRaw")))
+                                 "toviRijie", "toviOpencash", "toviDisplay", "toviPrintRaw", "toviDeviceStatus")))
         # The view goes before the window, inside the call that closes it.
         end = [line for line in run.log if not line.startswith(("log", "probe"))][-3:]
         self.assertEqual(end, ["call toviWinClose arg=", "wkeDestroyWebWindow", "call toviWinClose -> 0"])
@@ -408,22 +408,29 @@ class ClientTest(ClientTestCase):
         def req(rid, **more):
             return "call toviPrint " + json.dumps(dict(json.loads(self.receipt_request("x")), id=rid, report="page",
                                                        **more))
-        script = ["ready", REVEALED, req("a1"), req("a2", interface="LPT9"), req("a3", blankrow="999"),
+        script = ["ready", REVEALED, req("a1"), 'call toviDeviceStatus {"interface":"usb","id":"s1"}',
+                  req("a2", interface="LPT9"), req("a3", blankrow="999"),
                   "call toviPrint hello", "waitlog FALSE FALSE 999, exit code", "wait 1000", "call toviWinClose"]
         refusal = ("系统提示", "设备请求无效，未执行：request is not a JSON object [ValueError]")
+        # The virtual printer's state, read through winprint.dll, as the page gets it.
+        low = {"connected": True, "online": True, "paperLow": True, "paperOut": False, "coverOpen": False,
+               "drawerOpen": False, "error": False, "source": "virtual"}
         # engine, the page's results, the boxes: without the export "report" is ignored, boxes as today
-        cases = [("testengine", [("a1", "ok", None), ("a2", "failed", "NO_PRINTER"), ("a3", "failed", "WRONG_CALL"),
-                                 (None, "refused", "BAD_REQUEST")], [refusal]),
+        cases = [("testengine", [("a1", "ok", None, None), ("s1", "ok", None, low), ("a2", "failed", "NO_PRINTER", None),
+                                 ("a3", "failed", "WRONG_CALL", None), (None, "refused", "BAD_REQUEST", None)],
+                  [refusal]),
                  ("testengine_noorigin", [], [("系统提示", "打印小票出错"), ("系统提示", "您的调用命令是:PRINT\n调用参数不正确"),
                                               refusal])]
         for engine, results, boxes in cases:
             with self.subTest(engine=engine):
                 d = self.client_folder(engine=engine, printer=True)
+                with open(os.path.join(d, "devices.ini"), "a", encoding="utf-8", newline="\r\n") as f:
+                    f.write("status = paper-low\n")
                 run = self.run_client(d, script, on_running=lambda r, n=len(boxes): sorted(
                     self.wine.message_box(timeout=30) for _ in range(n)))
                 details = [json.loads(line[line.index("{detail: ") + 9:-4]) for line in run.log if
                            line.startswith("script ")]
-                self.assertEqual([(r["id"], r["outcome"], r["code"]) for r in details], results)
+                self.assertEqual([(r["id"], r["outcome"], r["code"], r["status"]) for r in details], results)
                 self.assertEqual(run.extra, sorted(boxes))
                 self.assertEqual(self.printed_jobs(d), [self.receipt_bytes("x")])
 

@@ -17,6 +17,7 @@ from wineenv import WineTestCase
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "helpers"))
 from network_printer import Printer, ipv6_loopback  # noqa: E402
+from status_cases import StatusCases  # noqa: E402
 from testfiles import read, write  # noqa: E402
 
 CAPTION = "系统提示"
@@ -68,7 +69,7 @@ def pe_tables(path):
     return sorted(exports), sorted(imports)
 
 
-class DevicesTest(WineTestCase):
+class DevicesTest(StatusCases, WineTestCase):
     def setUp(self):
         self.dir = self.folder_with("devices", "tovipos_print.exe", "winprint.dll", "api_com.dll")
         self.exe = os.path.join(self.dir, "tovipos_print.exe")
@@ -83,13 +84,21 @@ class DevicesTest(WineTestCase):
         result = running.wait(60)
         return result.rc, shown, result.stderr
 
+    def run_support(self, args):
+        result = self.wine.run(self.exe, args, cwd=self.dir, env={"TOVIPOS_REPORT": "page"})
+        return result.stdout, result.stderr
+
+    def serial(self, device):
+        self.wine.dosdevice("com5", device)
+        return "", "COM5"
+
     def test_exports_and_imports(self):
         i686 = os.environ.get("TOVI_ARCH", "x86_64").lower() in ("i686", "i386", "x86")
         serial = ["com_init", "com_rest", "com_send"]
         if i686:  # the names a library of the other toolchain carries, too
             serial += ["_com_init@8", "_com_rest@0", "_com_send@8"]
         # Static runtime: system DLLs only (no libstdc++, libgcc or winpthread beside them).
-        cases = [("winprint.dll", ["winPrint", "winPrintBytes", "winWriteFile"],
+        cases = [("winprint.dll", ["winPrint", "winPrintBytes", "winPrinterStatus", "winWriteFile"],
                   ["kernel32.dll", "msvcrt.dll", "winspool.drv", "ws2_32.dll"]),
                  ("api_com.dll", sorted(serial), ["kernel32.dll", "msvcrt.dll"])]
         for name, exports, imports in cases:
@@ -207,6 +216,8 @@ class DevicesTest(WineTestCase):
         self.assertIn(b"winprint: ", err)
         rc, box, err = self.support("opencash", "usb")
         self.assertEqual((rc, box), (0, (CAPTION, "打开钱箱出错")))
+        rc, box, err = self.support("status", "usb")
+        self.assertEqual((rc, box), (0, (CAPTION, "读取打印机状态出错")))
 
     def test_receipt_reaches_the_virtual_printer(self):
         # The folder wins over a network printer (nothing listens on port 1: it would fail).

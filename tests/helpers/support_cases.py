@@ -140,6 +140,8 @@ class SupportCases:
             (["opencash", "usb"], "", 0, None, [("winPrint", RESET + PULSE)]),
             (["opencash", "com1"], "", 0, None, [("winWriteFile", b"COM1", 7, RESET + PULSE)]),
             (["opencash", "USB"], "winPrint", 0, (CAPTION, "打开钱箱出错"), [("winPrint", RESET + PULSE)]),
+            # A library without winPrinterStatus: nothing is known, which is no failure.
+            (["status", "usb"], "", 0, None, []),
         ])
 
     def test_display(self):

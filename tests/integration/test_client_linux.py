@@ -432,8 +432,10 @@ class ClientTest(unittest.TestCase):
 # The page's side of results: every tovipos-result event, and where the page is, in its title.
 RESULTS_JS = ("var got = []; function show() { document.title = 'tovi-results ' + JSON.stringify("
               "{at: location.search + location.hash, got: got}); } show();"
+              "var FACTS = ['connected', 'online', 'paperLow', 'paperOut', 'coverOpen', 'drawerOpen', 'error', 'source'];"
               "addEventListener('tovipos-result', function (e) { var d = e.detail; got.push([d.id, d.function, "
-              "d.outcome, d.code, d.late, d.message.slice(0, 6)]); show(); });"
+              "d.outcome, d.code, d.late, d.message.slice(0, 6), d.status && FACTS.map(function (k) { "
+              "return d.status[k]; })]); show(); });"
               "function req(fn, o) { window[fn](typeof o === 'string' ? o : JSON.stringify(o)); }"
               "var R = {interface: 'USB', opencash: 'FALSE', cut: 'FALSE', blankrow: '0', data: 'x'};"
               "function job(more) { return Object.assign({}, R, more); }")
@@ -446,6 +448,8 @@ def page_results(till, done, timeout=30):
     def read():
         for w in visible_windows("tovi-results"):
             name = subprocess.run(["xdotool", "getwindowname", w], capture_output=True, text=True).stdout.strip()
+            if " " not in name:
+                continue  # the page's own title, before its script has run
             last[0] = json.loads(name.split(" ", 1)[1])
             if done(last[0]):
                 return last[0]
@@ -499,6 +503,29 @@ class ResultsTest(unittest.TestCase):
         self.assertEqual(sum("设备请求无效" in line for line in till.box_lines()), 2, till.log())
         self.assertIn("device request toviPrint: print PrintOut1.txt LPT9 FALSE FALSE 0, exit code 0; result failed "
                       "NO_PRINTER, id r2", till.read("tovipos.log").decode())
+
+    def test_the_virtual_printers_states_reach_the_page(self):
+        T, F, N = True, False, None
+        low, shut = [T, T, T, F, F, T, F, "virtual"], [T, F, T, T, T, F, F, "virtual"]
+        # devices.ini [printer] lines; the results of a status request, a receipt and a drawer pulse as
+        # (outcome, code, status)
+        cases = [("", [("ok", N, [T, T, F, F, F, F, F, "virtual"]), ("ok", N, N), ("ok", N, N)]),
+                 ("status = paper-low drawer-open\ncheck_status = true\n", [("ok", N, low)] * 3),
+                 ("status = cover-open paper-out\ncheck_status = true\n", [("ok", N, shut)] + [("failed", "COVER_OPEN", shut)] * 2),
+                 ("status = offline\n", [("ok", N, [T, F, F, F, F, F, F, "virtual"])] + [("failed", "OFFLINE", N)] * 2)]
+        # Last, a port that cannot be opened: not connected, nothing else known.
+        script = RESULTS_JS + ("req('toviDeviceStatus', {id: 's1', interface: 'USB'}); req('toviPrint', job({id: 'p1'}));"
+                               "req('toviOpencash', {id: 'd1', interface: 'usb', report: 'page'});"
+                               "req('toviDeviceStatus', {id: 's2', interface: 'LPT9', report: 'page'});")
+        for ini, results in cases:
+            with self.subTest(ini=ini):
+                till = Till(self, page("tovi-results", script), extra_ini=ini)
+                till.run()
+                got = page_results(till, lambda r: len(r["got"]) >= 4)["got"]
+                self.assertEqual([(r[0], r[2], r[3], r[6]) for r in got], [
+                    (i,) + r for i, r in zip(("s1", "p1", "d1"), results)] + [
+                    ("s2", "failed", "NO_PRINTER", [F, N, N, N, N, N, N, "none"])], till.log())
+                till.stop()
 
     def test_results_wait_through_a_reload_and_another_site_and_arrive_late(self):
         # The start page's site and another one, not trusted.

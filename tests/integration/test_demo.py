@@ -62,6 +62,9 @@ class DemoTest(unittest.TestCase):
         self.assertEqual(self.read("till", "virtual_printer", jobs[3]),
                          RESET + self.read("till", "RiJie.txt") + b"\n" + b"\n" * 3 + CUT)
         self.assertEqual(self.read("customer-display.bin"), b"\x1bs2\x1bQA21.10\r")
+        # The page's printer line asked the virtual printer for its status.
+        self.assertIn("device request toviDeviceStatus: status USB, exit code 0; result ok",
+                      self.read("till", "tovipos.log").decode("utf-8"))
 
         # The update: the recorded version and the page files of the published release.
         self.assertRegex(self.read("till", "config.ini").decode("utf-8"), r"(?m)^version\s*=\s*\"?demo-2\"?$")

@@ -17,6 +17,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "helpers"))
 from network_printer import Printer, ipv6_loopback  # noqa: E402
+from status_cases import StatusCases  # noqa: E402
 from testfiles import read  # noqa: E402
 
 BIN = os.environ.get("TOVI_BIN", "")
@@ -155,6 +156,24 @@ class WinPrintTest(unittest.TestCase):
         self.assertEqual(struct.unpack(">II", picture[16:24])[0], 384 + 2 * 40 + 200)
         self.assertEqual(lib.winPrintBytes(None, 1), BAD_ARGUMENT)
         self.assertEqual(lib.winPrintBytes(raw, -1), BAD_ARGUMENT)
+
+@unittest.skipUnless(BIN, "TOVI_BIN not set")
+class StatusTest(StatusCases, unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="tovi_status_")
+        self.addCleanup(shutil.rmtree, self.dir, True)
+        for name in ("tovipos_print", "libwinprint.so", "libapi_com.so"):
+            shutil.copy2(os.path.join(BIN, name), self.dir)
+
+    def run_support(self, args):
+        env = dict({k: v for k, v in os.environ.items() if k != "DISPLAY"}, TOVIPOS_REPORT="page")
+        r = subprocess.run([os.path.join(self.dir, "tovipos_print")] + args, cwd=self.dir, env=env,
+                           capture_output=True, timeout=60)
+        return r.stdout, r.stderr
+
+    def serial(self, device):
+        return "[ports]\nPTY = %s\n" % device, "PTY"
+
 
 def qr(data, module=6, level=0x31):
     """GS ( k: model 2, module size, error level (0x30 L to 0x33 H), store the data, print."""

@@ -68,6 +68,10 @@ TEST(LogLines, EventTexts) {
          "device request print: print x, exit code -1073741819 (0xC0000005)"},
         {deviceRequestText("print", "print x", 3221225477L),
          "device request print: print x, exit code 3221225477 (0xC0000005)"},
+        {finishedRequestText({.kind = "toviDeviceStatus", .commandLine = "status LPT9", .exitCode = 0, .id = "s1",
+                              .tellOutcome = true, .output = "tovipos-outcome NO_PRINTER x\n"}),
+         "device request toviDeviceStatus: status LPT9, exit code 0; result failed NO_PRINTER, id s1, status none "
+         "connected=0 online=- paperLow=- paperOut=- coverOpen=- drawerOpen=- error=-"},
         {updateOutcomeText({}), "update: up to date"},
         {updateOutcomeText({"tovipos.exe"}), "update: 1 file updated: tovipos.exe"},
         {updateOutcomeText({"winprint.dll", "", "图片\\logo.png"}),

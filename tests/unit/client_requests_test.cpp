@@ -93,6 +93,8 @@ INSTANTIATE_TEST_SUITE_P(
         OtherCase{"OpencashIgnoresPrintMembers", opencashRequest,
                   R"({"opencash":"FALSE","cut":"TRUE","data":"x","interface":"COM1"})", "opencash COM1"},
         OtherCase{"OpencashEmptyInterfaceKeepsTheBlank", opencashRequest, R"({"interface":""})", "opencash "},
+        OtherCase{"StatusNamesThePrinterOnly", statusRequest, R"({"interface":"usb","id":"s1","data":"x"})",
+                  "status usb"},
         OtherCase{"DisplayPortComesThird", displayRequest,
                   R"({"interface":"COM3","display_type":"2","ysje":"12.50","baudrate":"9600"})",
                   "display 2 12.50 COM3 9600"},
@@ -260,9 +262,10 @@ TEST(InterfaceNames, DeviceNamesPassAndAnythingLikeAPathIsRefused) {
         return displayRequest(R"({"interface":")" + json(i) + R"(","display_type":"2","ysje":"1","baudrate":"9600"})");
     };
     const auto raw = [&](const std::string& i) { return printRawRequest(R"({"interface":")" + json(i) + R"(","data":"AA=="})"); };
+    const auto status = [&](const std::string& i) { return statusRequest(R"({"interface":")" + json(i) + R"("})"); };
     using Build = std::function<DeviceCommand(const std::string&)>;
     for (const Case& c : cases) {
-        for (const Build& build : {Build(print), Build(drawer), Build(display), Build(raw)}) {
+        for (const Build& build : {Build(print), Build(drawer), Build(display), Build(raw), Build(status)}) {
             if (c.accepted) {
                 EXPECT_NO_THROW(build(c.name)) << c.name;
             } else {
@@ -281,9 +284,12 @@ TEST(InterfaceNames, DeviceNamesPassAndAnythingLikeAPathIsRefused) {
 // The support program's end (its outcome line, exit code, time-out) and the queue's own ends, to the
 // page's result.
 TEST(Results, OfEachEndOfARequest) {
-    const auto told = [](std::string code, std::string message) {
-        return "winprint: no device\n" + protocol::outcomeLine({std::move(code), std::move(message), std::nullopt});
+    const auto told = [](std::string code, std::string message, std::optional<protocol::DeviceStatus> status = {}) {
+        return "winprint: no device\n" + protocol::outcomeLine({std::move(code), std::move(message), std::move(status)});
     };
+    // connected, online, paperLow, paperOut, coverOpen, drawerOpen, error, source
+    const protocol::DeviceStatus empty{true, false, true, true, false, std::nullopt, false, "escpos"};
+    const protocol::DeviceStatus unknown{}, gone{false, {}, {}, {}, {}, {}, {}, "none"};
     struct Case {
         FinishedRequest f;
         Result result;
@@ -305,8 +311,28 @@ TEST(Results, OfEachEndOfARequest) {
          {Outcome::Failed, "FAILED", "设备请求无效，未执行：cannot start tovipos_print [OSError]"}},
         {{.problem = "too many", .problemKind = "OverflowError", .refusal = "QUEUE_FULL"},
          {Outcome::Refused, "QUEUE_FULL", "设备请求无效，未执行：too many [OverflowError]"}},
+        // A status request always gets a status; other requests only the one the support program read.
+        {{.kind = "toviDeviceStatus", .exitCode = 0, .output = told("OK", "", empty)}, {Outcome::Ok, "", "", empty}},
+        {{.kind = "toviDeviceStatus", .exitCode = 0, .output = told("NO_PRINTER", "打印小票出错")},
+         {Outcome::Failed, "NO_PRINTER", "打印小票出错", gone}},
+        {{.kind = "toviDeviceStatus", .exitCode = 0, .output = told("FAILED", "x")}, {Outcome::Failed, "FAILED", "x", unknown}},
+        {{.kind = "toviDeviceStatus", .problem = "p", .problemKind = "ValueError", .refusal = "BAD_REQUEST"},
+         {Outcome::Refused, "BAD_REQUEST", "设备请求无效，未执行：p [ValueError]", unknown}},
+        {{.kind = "toviPrint", .exitCode = 0, .output = told("PAPER_OUT", "打印小票出错\n缺纸", empty)},
+         {Outcome::Failed, "PAPER_OUT", "打印小票出错\n缺纸", empty}},
+        {{.exitCode = 0, .output = told("COVER_OPEN", "c")}, {Outcome::Failed, "COVER_OPEN", "c"}},
+        {{.exitCode = 0, .output = told("OFFLINE", "o")}, {Outcome::Failed, "OFFLINE", "o"}},
     };
     for (const Case& c : cases) EXPECT_EQ(resultOf(c.f), c.result) << c.f.output << c.f.problem;
+}
+
+// The event's status is built from the parsed facts: unknown ones are null.
+TEST(Results, TheEventsStatus) {
+    const protocol::DeviceStatus status{true, true, false, false, {}, {}, {}, "escpos"};
+    const std::string script = resultScript("s1", "toviDeviceStatus", {Outcome::Ok, "", "", status}, false);
+    EXPECT_NE(script.find(R"("status":{"connected":true,"online":true,"paperLow":false,"paperOut":false,)"
+                          R"("coverOpen":null,"drawerOpen":null,"error":null,"source":"escpos"},"late":false})"),
+              std::string::npos) << script;
 }
 
 TEST(Results, OptionsOfARequest) {

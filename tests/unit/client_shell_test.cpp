@@ -60,7 +60,7 @@ protected:
 };
 
 // What the page and the till rely on, not the order of the calls that give it.
-TEST(ShellCreation, LoadsTheStartPageInAHiddenWindowAndBindsTheNineFunctions) {
+TEST(ShellCreation, LoadsTheStartPageInAHiddenWindowAndBindsTheTenFunctions) {
     calls().clear();
     testing::FakeApplication app;
     EngineApi engine = testing::fakeEngine();
@@ -73,8 +73,9 @@ TEST(ShellCreation, LoadsTheStartPageInAHiddenWindowAndBindsTheNineFunctions) {
     EXPECT_TRUE(has("frame0.timer 1 60000"));  // the loop's minute that proves a release on trial
     std::vector<std::string> bound = engineState().boundOrder;
     std::sort(bound.begin(), bound.end());
-    EXPECT_EQ(bound, (std::vector<std::string>{"toviDisplay", "toviOpencash", "toviPrint", "toviPrintRaw", "toviRijie",
-                                               "toviScreenfull", "toviWinClose", "toviWinMax", "toviWinMin"}));
+    EXPECT_EQ(bound, (std::vector<std::string>{"toviDeviceStatus", "toviDisplay", "toviOpencash", "toviPrint",
+                                               "toviPrintRaw", "toviRijie", "toviScreenfull", "toviWinClose",
+                                               "toviWinMax", "toviWinMin"}));
 
     const ui::FrameOptions& o = app.options.at(0);
     EXPECT_TRUE(o.style.popup && o.style.border && o.style.systemMenu);
@@ -377,7 +378,8 @@ TEST_F(CallerOrigin, EveryFunctionAnswersTrustedOriginsOnly) {
         }
         shell->waitForDevices();
         EXPECT_EQ(calls().empty(), !admitted) << origin;  // no jsArg, no window change: nothing done
-        EXPECT_EQ(devices.started, admitted ? std::vector<std::string>{"opencash USB"} : std::vector<std::string>{});
+        EXPECT_EQ(devices.started,
+                  (admitted ? std::vector<std::string>{"opencash USB", "status USB"} : std::vector<std::string>{}));
         EXPECT_EQ(problems.size(), admitted ? 4u : 0u) << origin;  // the four requests that lack keys
     }
 }

@@ -12,6 +12,7 @@ TEST(DeviceSettings, ReadsEveryKey) {
     std::string warnings;
     const DeviceSettings s = parseDeviceSettings(
         "[printer]\nname = Receipt 80\ndevice=/dev/usb/lp1\nfolder=jobs\naddress=[::1]:9101\nwrite_timeout=500\npaper=58\n"
+        "drawer_open = Low\ncheck_status=TRUE\nstatus =  paper-out\tDRAWER-OPEN  \n"
         "[serial]\nport1=/dev/ttyUSB0\nPORT12 = /dev/pts/7\nport0=/dev/null\nportx=/dev/zero\nwrite_timeout=750\n"
         "[ports]\nreceipt=/dev/usb/lp2\n",
         "/opt/pos", PathStyle::Posix, &warnings);
@@ -25,7 +26,31 @@ TEST(DeviceSettings, ReadsEveryKey) {
     EXPECT_EQ(s.serialWriteTimeoutMs, 750);
     EXPECT_EQ(s.serialPorts, (std::map<int, std::string>{{1, "/dev/ttyUSB0"}, {12, "/dev/pts/7"}}));
     EXPECT_EQ(s.ports, (std::map<std::string, std::string>{{"RECEIPT", "/dev/usb/lp2"}}));
+    EXPECT_EQ(s.drawerOpen, tovi::escpos::DrawerSense::OpenLow);
+    EXPECT_TRUE(s.checkStatus);
+    EXPECT_EQ(s.virtualState, (VirtualPrinterState{.paperOut = true, .drawerOpen = true}));
     EXPECT_EQ(warnings, "");
+}
+
+// A value a key does not take is named in a warning and changes nothing.
+TEST(DeviceSettings, BadWordsKeepTheDefaultAndSaySo) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"paper=57", "paper=57 is neither 80 nor 58"},
+        {"paper=80mm", "paper=80mm"},
+        {"drawer_open=open", "drawer_open=open is neither high nor low"},
+        {"check_status=yes", "check_status=yes is neither true nor false"},
+        {"status=offline paper_out", "status: \"paper_out\" is none of"},
+        {"status=offline\x01", "\"offline?\" is none of"},
+    };
+    for (const auto& [line, warning] : cases) {
+        std::string warnings;
+        const DeviceSettings s = parseDeviceSettings(std::string("[printer]\n") + line, "/x", PathStyle::Posix, &warnings);
+        EXPECT_EQ(paperDots(s.paperMm), 576) << line;
+        EXPECT_EQ(s.drawerOpen, tovi::escpos::DrawerSense::Unknown) << line;
+        EXPECT_FALSE(s.checkStatus) << line;
+        EXPECT_EQ(s.virtualState.paperOut, false) << line;
+        EXPECT_NE(warnings.find(warning), std::string::npos) << line << ": " << warnings;
+    }
 }
 
 TEST(DeviceSettings, BadTimeoutsKeepTheDefaultAndSaySo) {
@@ -35,15 +60,6 @@ TEST(DeviceSettings, BadTimeoutsKeepTheDefaultAndSaySo) {
             parseDeviceSettings(std::string("[serial]\nwrite_timeout=") + bad + "\n", "/x", PathStyle::Posix, &warnings);
         EXPECT_EQ(s.serialWriteTimeoutMs, DeviceSettings{}.serialWriteTimeoutMs) << bad;
         EXPECT_NE(warnings.find("write_timeout"), std::string::npos) << bad;
-    }
-}
-
-TEST(DeviceSettings, PaperIs80Or58) {
-    for (const char* bad : {"57", "80mm", "58 mm"}) {
-        std::string warnings;
-        const DeviceSettings s = parseDeviceSettings(std::string("[printer]\npaper=") + bad, "/x", PathStyle::Posix, &warnings);
-        EXPECT_EQ(paperDots(s.paperMm), 576) << bad;
-        EXPECT_NE(warnings.find("paper"), std::string::npos) << bad;
     }
 }
 

@@ -1,4 +1,5 @@
-// The end of a job handed over without a length, and the virtual printer's transcript.
+// The end of a job handed over without a length, the virtual printer's transcript, and the reader of
+// the printer's status replies.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -7,6 +8,7 @@
 
 #include "devices/winprint.h"
 #include "escpos/framing.h"
+#include "escpos/status.h"
 #include "escpos/transcript.h"
 
 namespace {
@@ -206,6 +208,64 @@ TEST(EscposTranscript, NamesTheCommandsThePictureSkipped) {
     EXPECT_EQ(escposTranscript("AB\x1B\x45\x01", {}, tovi::escpos::PictureStop{2, "why"}), "AB[PICTURE STOPS: why][BOLD ON]");
     EXPECT_EQ(escposTranscript("AB", {}, tovi::escpos::PictureStop{1, "why"}), "A[PICTURE STOPS: why]B");
     EXPECT_EQ(escposTranscript("AB", {}, tovi::escpos::PictureStop{2, "why"}), "AB[PICTURE STOPS: why]");
+}
+
+using tovi::escpos::DrawerSense;
+
+// One reading, each request answered with the next of `answers` (unanswered once they run out):
+// "<n of each request sent> <connected ... error as 1, 0 or -> <source>[ / <error causes>]".
+std::string readStatus(DrawerSense sense, const std::vector<std::string>& answers, bool bytewise) {
+    tovi::escpos::StatusReplies replies(sense);
+    std::string sent;
+    for (std::size_t i = 0; !replies.nextRequest().empty(); ++i) {
+        EXPECT_EQ(replies.nextRequest().substr(0, 2), "\x10\x04");
+        sent += static_cast<char>('0' + replies.nextRequest()[2]);
+        replies.sent();
+        if (i == answers.size()) break;
+        if (!bytewise) replies.take(answers[i]);
+        for (const char c : bytewise ? answers[i] : "") replies.take(std::string_view(&c, 1));
+    }
+    tovi::protocol::Outcome outcome;
+    outcome.status = replies.status();
+    const std::string line = tovi::protocol::outcomeLine(outcome);
+    std::string facts;
+    for (std::size_t at = line.find('='); at < line.find("source="); at = line.find('=', at + 1)) facts += line[at + 1];
+    const std::string causes = replies.errorCauses();
+    return sent + " " + facts + " " + outcome.status->source + (causes.empty() ? "" : " / " + causes);
+}
+
+TEST(EscposStatus, RepliesMakeTheStatus) {
+    struct Case {
+        const char* name;
+        DrawerSense sense;
+        std::vector<std::string> answers;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"all well", DrawerSense::Unknown, {"\x12", "\x12", "\x12"}, "124 11000-0 escpos"},
+        {"paper near its end", DrawerSense::Unknown, {"\x12", "\x12", "\x1E"}, "124 11100-0 escpos"},
+        {"out of paper", DrawerSense::Unknown, {"\x1A", "\x32", "\x72"}, "124 10110-0 escpos"},
+        {"stopped at the paper end, no sensor byte", DrawerSense::Unknown, {"\x1A", "\x32"}, "124 10110-0 escpos"},
+        {"cover open", DrawerSense::Unknown, {"\x1A", "\x16", "\x12"}, "124 10001-0 escpos"},
+        {"an error, its causes asked", DrawerSense::Unknown, {"\x1A", "\x52", "\x3A", "\x12"},
+         "1234 10000-1 escpos / autocutter error, unrecoverable error"},
+        {"pin 3 high, open when high", DrawerSense::OpenHigh, {"\x16", "\x12", "\x12"}, "124 1100010 escpos"},
+        {"pin 3 high, open when low", DrawerSense::OpenLow, {"\x16", "\x12", "\x12"}, "124 1100000 escpos"},
+        {"pin 3 low, open when low", DrawerSense::OpenLow, {"\x12", "\x12", "\x12"}, "124 1100010 escpos"},
+        // Bytes of no reply's form are skipped: garbage, XON/XOFF, an automatic status packet.
+        {"skipped bytes", DrawerSense::Unknown, {std::string("\xFF\x00\x13\x11\x10\x00\x0F\x12", 8), "A\x12", "\x12\x80"},
+         "124 11000-0 escpos"},
+        {"the sensor byte never came", DrawerSense::Unknown, {"\x12", "\x12"}, "124 11--0-0 escpos"},
+        {"no answer at all", DrawerSense::OpenHigh, {}, "1 1------ none"},
+        {"garbage only", DrawerSense::Unknown, {"\xFF\x00 HTTP/1.1"}, "1 1------ none"},
+        // Two replies to one request, or text with reply-like bytes: which is which cannot be known.
+        {"answers twice", DrawerSense::Unknown, {"\x12", "\x12\x12", "\x12"}, "12 1------ none"},
+        {"text with reply-like bytes", DrawerSense::Unknown, {"Server: 2.0 ready"}, "1 1------ none"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(readStatus(c.sense, c.answers, false), c.expected) << c.name;
+        EXPECT_EQ(readStatus(c.sense, c.answers, true), c.expected) << c.name << ", a byte at a time";
+    }
 }
 
 }  // namespace

@@ -31,4 +31,7 @@ TEST(RunProgram, ReadsOutputPassesTheVariableAndEndsAProgramAfterItsTime) {
     EXPECT_EQ(std::tie(told.started, told.exitCode, told.output, told.timedOut), std::make_tuple(true, 3, "page\n", false));
     const auto hung = tovi::runProgram(nullptr, "sh", "-c \"echo before; exec sleep 30\"", 0, options);
     EXPECT_EQ(std::tie(hung.output, hung.timedOut, hung.exitCode), std::make_tuple("before\n", true, 128 + SIGKILL));
+    // Its output closed, its end waited for: the time still holds.
+    const auto closed = tovi::runProgram(nullptr, "sh", "-c \"echo x; exec sleep 30 >&-\"", 0, options);
+    EXPECT_EQ(std::tie(closed.output, closed.timedOut), std::make_tuple("x\n", true));
 }

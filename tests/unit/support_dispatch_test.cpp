@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "common/error.h"
+#include "devices/status_record.h"
+#include "devices/winprint.h"
 #include "support_fakes.h"
 
 namespace {
@@ -194,6 +196,47 @@ TEST(Dispatch, Display) {
             EXPECT_EQ(run.devices.calls[1].a, static_cast<int>(c.sent.size())) << c.name;
         }
         EXPECT_EQ(run.system.messages, c.message.empty() ? Args{} : Args{c.message}) << c.name;
+    }
+}
+
+// What winPrinterStatus tells decides a job: refused before a byte is sent (first that holds:
+// cover, paper, offline), or sent and the status after it carried; without check_status it asks once.
+TEST(Dispatch, PrinterStatusAroundAJob) {
+    using tovi::devices::statusRecord;
+    const auto told = [](std::optional<bool> cover, std::optional<bool> paperOut, std::optional<bool> online) {
+        tovi::protocol::DeviceStatus s;
+        s.coverOpen = cover, s.paperOut = paperOut, s.online = online, s.source = "escpos";
+        return s;
+    };
+    WinPrinterStatus nonsense = statusRecord(told(true, true, true));
+    nonsense.online = 7, nonsense.source = 9;  // no words for these: unknown, and source "none"
+    tovi::protocol::DeviceStatus understood = told(true, true, {});
+    understood.source = "none";
+    struct Case {
+        const char* name;
+        Args args;
+        std::pair<int, WinPrinterStatus> answer;
+        Args calls;
+        std::string code;
+        std::optional<tovi::protocol::DeviceStatus> status;
+    };
+    const Case cases[] = {
+        {"not asked", {"p", "opencash", "usb"}, {WINPRINT_NOT_ASKED, {}}, {"winPrinterStatus", "winPrint"}, "OK", {}},
+        {"open, empty, offline", {"p", "opencash", "usb"}, {0, statusRecord(told(true, true, false))},
+         {"winPrinterStatus"}, "COVER_OPEN", told(true, true, false)},
+        {"empty, offline", {"p", "opencash", "com1"}, {0, statusRecord(told(false, true, false))}, {"winPrinterStatus"},
+         "PAPER_OUT", told(false, true, false)},
+        {"nothing known", {"p", "opencash", "usb"}, {0, statusRecord(told({}, {}, {}))},
+         {"winPrinterStatus", "winPrint", "winPrinterStatus"}, "OK", told({}, {}, {})},
+        {"a library's nonsense", {"p", "status", "usb"}, {0, nonsense}, {"winPrinterStatus"}, "OK", understood},
+    };
+    for (const auto& c : cases) {
+        Rig run;
+        run.devices.statusAnswers = {c.answer};
+        const Outcome outcome = dispatchCommand(c.args, run.devices, run.system);
+        EXPECT_EQ(run.devices.names(), c.calls) << c.name;
+        EXPECT_EQ(outcome.code, c.code) << c.name;
+        EXPECT_EQ(outcome.status, c.status) << c.name;
     }
 }
 

@@ -30,6 +30,8 @@ struct FakeDevices final : DeviceLibraries {
     bool printBytes = true;  // the library has winPrintBytes
     int initResult = 1;
     int sendResult = 1;
+    // winPrinterStatus: absent unless answers are given; each call takes the next (result, record).
+    std::deque<std::pair<int, WinPrinterStatus>> statusAnswers;
 
     int winPrint(const char* data) override {
         // No length: the data ends where the real library ends it.
@@ -45,6 +47,14 @@ struct FakeDevices final : DeviceLibraries {
     int winWriteFile(const char* port, const char* data, int length) override {
         calls.push_back({"winWriteFile", port, std::string(data, static_cast<std::size_t>(length)), length, 0});
         return writeResult;
+    }
+    bool hasPrinterStatus() const override { return !statusAnswers.empty(); }
+    int printerStatus(const char* port, int checkOnly, WinPrinterStatus* status) override {
+        calls.push_back({"winPrinterStatus", port, {}, checkOnly, 0});
+        const auto [result, record] = statusAnswers.front();
+        if (statusAnswers.size() > 1) statusAnswers.pop_front();
+        *status = record;
+        return result;
     }
     int comInit(int port, int baud) override {
         calls.push_back({"com_init", {}, {}, port, baud});
