@@ -20,6 +20,7 @@
 #include "common/messages.h"
 #include "common/paths.h"
 #include "update/release_store.h"
+#include "update/trial.h"
 #include "common/process.h"
 #include "common/support_protocol.h"
 #include "ui/ui.h"

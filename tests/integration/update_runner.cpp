@@ -28,6 +28,7 @@
 #include "update/rollout.h"
 #include "update/update_check.h"
 #include "update/release_store.h"
+#include "update/trial.h"
 #include "common/support_protocol.h"
 #include "update/config_ini.h"
 #include "common/error.h"

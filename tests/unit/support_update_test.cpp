@@ -12,6 +12,7 @@
 #include "common/process.h"
 #include "update/config_ini.h"
 #include "update/release_store.h"
+#include "update/trial.h"
 #include "support_fakes.h"
 
 namespace {

@@ -2,6 +2,7 @@
 // process killed at every step of the way: whatever the step, the starts that follow bring the till
 // to one whole release.
 #include "update/release_store.h"
+#include "update/trial.h"
 
 #include "update/config_ini.h"
 
