@@ -99,7 +99,7 @@ void finishUpdate(SupportSystem& system) {
                                [&system](std::string_view text) { system.log(std::string(text)); });
     const std::optional<release::State> trial = store.load();
     // The client being replaced belongs to the previous release: kept before it is overwritten.
-    if (trial && !store.keepClient(kClientProgram)) system.log("hand-off: the previous client could not be kept");
+    if (trial && !store.keepClient(*trial, kClientProgram)) system.log("hand-off: the previous client could not be kept");
     const MoveResult moved = moveWithRetry(
         [&](const std::string& s, const std::string& d) { return system.moveFile(s, d); },
         [&](int ms) { system.sleepMs(ms); }, src, dst);

@@ -282,18 +282,19 @@ void Store::remove() const {
     removeTree(folder(), separator_, 0);
 }
 
-void Store::removeLeftovers() const {
+std::optional<State> Store::removeLeftovers() const {
     const std::string dir = folder();
     switch (entryKind(dir)) {
-        case EntryKind::Missing: return;
+        case EntryKind::Missing: return std::nullopt;
         case EntryKind::Folder:
-            if (load()) return;
+            if (auto state = load()) return state;
             step("remove leftovers");
             removeTree(dir, separator_, 0);
-            return;
+            return std::nullopt;
         default:
             // Something else under our name (a link): removed, never followed.
             removeFile(dir);
+            return std::nullopt;
     }
 }
 
@@ -313,8 +314,9 @@ InstallLock::InstallLock(const Store& store) : lock_(store.localPath(kLockFile))
 void Store::install(const ReleaseId& current, const ReleaseId& candidate, const std::vector<Placement>& placements) const {
     const InstallLock lock(*this);
     if (!lock.held()) throw ioError("another client installs a release now, or no lock can be made: " + localPath(kLockFile));
-    removeLeftovers();
-    const std::optional<State> prior = load();
+    // Read again, under the lock: the start read it long before (the check has run since), and
+    // another client may have installed, rolled back or proved meanwhile.
+    const std::optional<State> prior = removeLeftovers();
     if (placements.empty()) {
         // A new version with the same files: the trial goes on under the new name.
         if (prior && (prior->candidate != candidate || !prior->installed)) {
@@ -390,11 +392,9 @@ void Store::install(const ReleaseId& current, const ReleaseId& candidate, const 
     save(plan.state);
 }
 
-bool Store::keepClient(const std::string& clientFile) const {
-    const std::optional<State> s = load();
-    if (!s) return true;
+bool Store::keepClient(const State& state, const std::string& clientFile) const {
     bool listed = false;
-    for (const auto& p : s->replaced) listed = listed || sameFileName(p, clientFile);
+    for (const auto& p : state.replaced) listed = listed || sameFileName(p, clientFile);
     const std::string stored = storedPath(clientFile);
     if (!listed || entryKind(stored) == EntryKind::File) return true;
     step("keep client");

@@ -128,8 +128,9 @@ public:
     // The state file first: a removal cut short leaves leftovers, never a state without its files.
     void remove() const;
     // A store folder without a readable state is the rest of a removal cut short (or damage): it
-    // is removed. Called at start and before an install, never by a watcher.
-    void removeLeftovers() const;
+    // is removed. Called at start and before an install, never by a watcher. Returns the state it
+    // read (as load does): one read serves both.
+    std::optional<State> removeLeftovers() const;
 
     // Moves every placement into place, keeping what it replaces as planInstall says. Failing, it
     // puts every file back and leaves the store as it found it (IOError "cannot replace: " + target);
@@ -138,10 +139,10 @@ public:
     // With no placement, a store of a release on trial takes the new release's name.
     void install(const ReleaseId& current, const ReleaseId& candidate, const std::vector<Placement>& placements) const;
 
-    // Copies the client's executable into the store when the install on trial replaces it and it
-    // is not kept yet (the support program, before it moves the new client into place). False
-    // when it could not.
-    bool keepClient(const std::string& clientFile) const;
+    // Copies the client's executable into the store when the install on trial (state, as just
+    // read) replaces it and it is not kept yet (the support program, before it moves the new
+    // client into place). False when it could not.
+    bool keepClient(const State& state, const std::string& clientFile) const;
 
     // Puts the previous release back: config.ini's version and serial, the failed release recorded,
     // every kept file back, every added file and the hand-off file removed, then the store. True

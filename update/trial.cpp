@@ -10,8 +10,7 @@ namespace tovi::release {
 bool putBackCutInstall(const Store& store) {
     const InstallLock lock(store);
     if (!lock.held()) return false;  // another client installs now: not cut short
-    store.removeLeftovers();
-    const std::optional<State> s = store.load();
+    const std::optional<State> s = store.removeLeftovers();
     if (!s || s->installed) return false;
     // The downloads it never moved and the files it put aside ("<file>.<8 hex digits>.tovi-part" or
     // ".tovi-old" beside each file, the client's beside the hand-off file: bytes of no release that
@@ -47,8 +46,7 @@ TrialStart beginStart(const Store& store) {
     // Held while the state is read and changed: an install placing files now is left alone.
     const InstallLock lock(store);
     if (!lock.held()) return {};
-    store.removeLeftovers();
-    std::optional<State> s = store.load();
+    std::optional<State> s = store.removeLeftovers();
     if (!s) return {};
     if (!s->rollback.empty() || s->failedStarts >= kFailedStartsAllowed) {
         const std::string reason = !s->rollback.empty() ? s->rollback
