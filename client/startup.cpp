@@ -20,6 +20,7 @@
 #include "common/messages.h"
 #include "common/paths.h"
 #include "update/release_store.h"
+#include "update/trial.h"
 #include "common/process.h"
 #include "common/support_protocol.h"
 #include "ui/ui.h"
@@ -36,12 +37,14 @@ namespace {
 // Passes the check's reports on, and logs its outcome once it has completed.
 class LoggingStatusSink : public StatusSink {
 public:
-    explicit LoggingStatusSink(StatusSink& next) : next_(next) {}
+    LoggingStatusSink(StatusSink& next, release::Trial& trial) : next_(next), trial_(trial) {}
     void progress(const std::string& displayName) override {
         updated_.push_back(displayName);
         next_.progress(displayName);
     }
     void completed() override {
+        // Before the window hears of it: the proof may follow at once on the UI thread.
+        trial_.checkCompleted();
         logEvent(updateOutcomeText(updated_));
         next_.completed();
     }
@@ -49,6 +52,7 @@ public:
 
 private:
     StatusSink& next_;
+    release::Trial& trial_;
     std::vector<std::string> updated_;
 };
 
@@ -71,35 +75,34 @@ OriginGuard originGuard(const EngineApi& engine, TrustedOrigins trusted) {
 }
 
 int runClient() {
-    // 0. An install cut short (a power cut) is put back first, whatever the moment of the cut:
-    //    until then the files may be a mix of two releases, the engine library missing.
+    // 0. The release on trial, fed by this start's events: the start itself here, the check's
+    //    outcome on its worker, the proof on the UI thread. Shared with the worker: a check still
+    //    running at exit keeps it.
     const std::string folder = programFolder();
-    const release::Store store(folder, config::kFile, pathSeparator(), [](std::string_view text) { logEvent(text); });
-    if (release::putBackCutInstall(store)) {
-        // This process is a client of the install that was put back: the one in place takes over.
-        startProgram(desktopWindow(), kClientProgram, "", kShowNormal);
-        return 0;
-    }
-    //    An update that an earlier run left half-way is finished next: with the hand-off file
+    const auto trial = std::make_shared<release::Trial>(
+        release::Store(folder, config::kFile, pathSeparator(), [](std::string_view text) { logEvent(text); }));
+    //    Before anything is loaded: an install cut short (a power cut) is put back, whatever the
+    //    moment of the cut (until then the files may be a mix of two releases, the engine library
+    //    missing); an update that an earlier run left half-way is finished (with the hand-off file
     //    present, the files of the new release are in place but the client is not, and this
-    //    executable must not run next to them.
-    if (updater::handOffPending(folder, programPath(), pathSeparator())) {
-        // Without the support program every start would end here in silence.
-        if (!fileExists(folder + pathSeparator() + kSupportProgram)) {
-            throw ioError(std::string("an update waits for its hand-off, but ") + kSupportProgram +
-                          " is missing from the program folder");
-        }
-        startProgram(desktopWindow(), kSupportProgram, protocol::updateCommandLine(), kShowHidden);
-        return 0;
-    }
-    // 0b. A release on trial: this start counts against it until it proves the release, so that a
-    //     start that dies loading the release's own files (the engine, OpenSSL) counts too. One
-    //     that failed its trial starts is put back here, before anything of it is loaded.
-    const release::TrialStart trial = release::beginStart(store);
-    if (trial.restart) {
-        // This process is the client that was rolled back: the one put back takes over.
-        startProgram(desktopWindow(), kClientProgram, "", kShowNormal);
-        return 0;
+    //    executable must not run next to them); a release that failed its trial starts is rolled
+    //    back. Otherwise this start counts against a release on trial until it proves it, so that
+    //    a start that dies loading the release's own files (the engine, OpenSSL) counts too.
+    switch (trial->started([&folder] { return updater::handOffPending(folder, programPath(), pathSeparator()); })) {
+        case release::Trial::Next::StartClient:
+            // This process is a client of the release that was put back: the one in place takes over.
+            startProgram(desktopWindow(), kClientProgram, "", kShowNormal);
+            return 0;
+        case release::Trial::Next::FinishHandOff:
+            // Without the support program every start would end here in silence.
+            if (!fileExists(folder + pathSeparator() + kSupportProgram)) {
+                throw ioError(std::string("an update waits for its hand-off, but ") + kSupportProgram +
+                              " is missing from the program folder");
+            }
+            startProgram(desktopWindow(), kSupportProgram, protocol::updateCommandLine(), kShowHidden);
+            return 0;
+        case release::Trial::Next::Run:
+            break;
     }
 
     // 1. The platform libraries come through the import table; OpenSSL is bound by name here
@@ -139,20 +142,20 @@ int runClient() {
                  "failure is shown in a box");
     }
     problems.setOwner(&shell.mainFrame());
-    shell.setOnProven([store, trial] { release::prove(store, trial); });
+    shell.setOnProven([trial] { trial->proven(); });
 
     // 5. The update window; its first timer tick starts the check.
-    // The OpenSSL table and the store are shared with the worker: a check still running at exit
+    // The OpenSSL table and the trial are shared with the worker: a check still running at exit
     // keeps them.
-    UpdateCheck check = [ssl, store, trial](UpdateReports& sink, std::atomic<bool>& selfUpdatePending) {
-        LoggingStatusSink logged(sink);
+    UpdateCheck check = [ssl, trial](UpdateReports& sink, std::atomic<bool>& selfUpdatePending) {
+        LoggingStatusSink logged(sink, *trial);
         try {
             updater::runUpdateCheck(*ssl, logged, selfUpdatePending);
         } catch (...) {
             const std::exception_ptr error = std::current_exception();
-            // The update server, the network or the disk: no fault of the release on trial.
-            const bool releaseFault = updater::blamesRelease(error, trial.changed);
-            if (!releaseFault) release::excuse(store, trial);
+            // Counted against the release on trial only when it is its own fault; the update
+            // server's, the network's or the disk's excuse the start.
+            trial->checkFailed(error);
             bool offline = false;
             try {
                 offline = offlineStart(loadConfig());

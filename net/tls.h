@@ -21,7 +21,7 @@ inline constexpr const char* kTls13Suites = "TLS_AES_128_GCM_SHA256:TLS_AES_256_
 
 // A failure of what verifies the server: a certificate bundle that loads nothing or no longer
 // verifies the server, an OpenSSL that cannot set up TLS. Whose fault it is (the release's or the
-// server's) depends on what the release changed: blamesRelease (update_check.h).
+// server's) depends on what the release changed: blamesRelease (update/trial.h).
 class ReleaseFault : public Error {
 public:
     explicit ReleaseFault(const Error& e) : Error(e.what(), e.kind()) {}

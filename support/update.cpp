@@ -5,6 +5,7 @@
 #include "update/config_ini.h"
 #include "update/handoff.h"
 #include "update/release_store.h"
+#include "update/trial.h"
 
 namespace tovi::support {
 
@@ -59,16 +60,15 @@ namespace {
 // Until the new client proves its release (the store is gone, or names a later install), ends
 // (then the previous release comes back and its client starts) or kWatchMs have passed. A client
 // whose start was excused (the update server failed its check) ended for no fault of its release.
-void watchClient(SupportSystem& system, const release::Store& store, const release::State& trial) {
-    const std::string& tag = trial.installTag;
+void watchClient(SupportSystem& system, release::Trial& trial) {
     const std::unique_ptr<StartedClient> client = system.startClientWatched();
     for (int waited = 0; waited < kWatchMs; waited += kWatchPollMs) {
         const std::optional<int> status = client->waitForExit(kWatchPollMs);
-        // Read after the wait: a client that proved itself and then ended has removed the store.
-        const std::optional<release::State> state = store.load();
-        if (!state || state->installTag != tag) return;
+        // Looked at after the wait: a client that proved itself and then ended has removed the store.
+        const release::Trial::Watch now = trial.watched();
+        if (now == release::Trial::Watch::Settled) return;
         if (!status) continue;
-        if (state->excusedStarts > trial.excusedStarts) {
+        if (now == release::Trial::Watch::Excused) {
             system.log("hand-off: the new client ended for no fault of its release (the update server); it stays");
             return;
         }
@@ -77,11 +77,7 @@ void watchClient(SupportSystem& system, const release::Store& store, const relea
                                                      std::to_string(*status) + ")";
         for (int tries = 1; tries <= kRollbackTries; ++tries) {
             if (tries > 1) system.sleepMs(kRollbackRetryMs);
-            // Under the install lock, like every move of release files, and with the state read
-            // again under it: a client may have installed or put back meanwhile.
-            const release::InstallLock lock(store);
-            const std::optional<release::State> now = store.load();
-            if (!now || now->installTag != tag || store.rollBack(lock, *now, reason)) break;
+            if (trial.failed(reason)) break;
         }
         system.startClient();
         return;
@@ -95,11 +91,10 @@ void finishUpdate(SupportSystem& system) {
     const std::string folder = system.programFolder();
     const std::string src = folder + system.separator() + std::string(updater::kHandOffFile);
     const std::string dst = folder + system.separator() + kClientProgram;
-    const release::Store store(folder, config::kFile, system.separator(),
-                               [&system](std::string_view text) { system.log(std::string(text)); });
-    const std::optional<release::State> trial = store.load();
+    release::Trial trial(release::Store(folder, config::kFile, system.separator(),
+                                        [&system](std::string_view text) { system.log(std::string(text)); }));
     // The client being replaced belongs to the previous release: kept before it is overwritten.
-    if (trial && !store.keepClient(kClientProgram)) system.log("hand-off: the previous client could not be kept");
+    const bool onTrial = trial.handingOver(kClientProgram);
     const MoveResult moved = moveWithRetry(
         [&](const std::string& s, const std::string& d) { return system.moveFile(s, d); },
         [&](int ms) { system.sleepMs(ms); }, src, dst);
@@ -109,7 +104,7 @@ void finishUpdate(SupportSystem& system) {
         return;
     }
     system.sleepMs(kWaitAfterMoveMs);
-    if (trial) watchClient(system, store, *trial);
+    if (onTrial) watchClient(system, trial);
     else system.startClient();
 }
 

@@ -26,7 +26,6 @@ namespace {
 constexpr std::uint64_t kMaxStateBytes = 64u * 1024 * 1024;
 // Folders of a store nest no deeper than a release's: a removal never recurses further.
 constexpr int kMaxDepth = 64;
-constexpr int kMaxFailedStarts = 1000;
 
 // Why a recorded path is none that an install of ours could have written.
 const char* relativePathProblem(std::string_view path) {
@@ -101,13 +100,13 @@ bool readList(const rapidjson::Value& doc, const char* key, std::vector<std::str
     return true;
 }
 
+}  // namespace
+
 std::string described(const ReleaseId& id) {
     std::string text = id.version.empty() ? std::string("(no version)") : id.version;
     if (!id.serial.empty()) text += " (serial " + id.serial + ")";
     return text;
 }
-
-}  // namespace
 
 std::string stateText(const State& s) {
     rapidjson::StringBuffer buf;
@@ -283,18 +282,19 @@ void Store::remove() const {
     removeTree(folder(), separator_, 0);
 }
 
-void Store::removeLeftovers() const {
+std::optional<State> Store::removeLeftovers() const {
     const std::string dir = folder();
     switch (entryKind(dir)) {
-        case EntryKind::Missing: return;
+        case EntryKind::Missing: return std::nullopt;
         case EntryKind::Folder:
-            if (load()) return;
+            if (auto state = load()) return state;
             step("remove leftovers");
             removeTree(dir, separator_, 0);
-            return;
+            return std::nullopt;
         default:
             // Something else under our name (a link): removed, never followed.
             removeFile(dir);
+            return std::nullopt;
     }
 }
 
@@ -314,8 +314,9 @@ InstallLock::InstallLock(const Store& store) : lock_(store.localPath(kLockFile))
 void Store::install(const ReleaseId& current, const ReleaseId& candidate, const std::vector<Placement>& placements) const {
     const InstallLock lock(*this);
     if (!lock.held()) throw ioError("another client installs a release now, or no lock can be made: " + localPath(kLockFile));
-    removeLeftovers();
-    const std::optional<State> prior = load();
+    // Read again, under the lock: the start read it long before (the check has run since), and
+    // another client may have installed, rolled back or proved meanwhile.
+    const std::optional<State> prior = removeLeftovers();
     if (placements.empty()) {
         // A new version with the same files: the trial goes on under the new name.
         if (prior && (prior->candidate != candidate || !prior->installed)) {
@@ -391,11 +392,9 @@ void Store::install(const ReleaseId& current, const ReleaseId& candidate, const 
     save(plan.state);
 }
 
-bool Store::keepClient(const std::string& clientFile) const {
-    const std::optional<State> s = load();
-    if (!s) return true;
+bool Store::keepClient(const State& state, const std::string& clientFile) const {
     bool listed = false;
-    for (const auto& p : s->replaced) listed = listed || sameFileName(p, clientFile);
+    for (const auto& p : state.replaced) listed = listed || sameFileName(p, clientFile);
     const std::string stored = storedPath(clientFile);
     if (!listed || entryKind(stored) == EntryKind::File) return true;
     step("keep client");
@@ -502,85 +501,6 @@ bool wasRolledBack(const IniFile& config, const ReleaseId& release) {
     using namespace tovi::config;
     if (!release.serial.empty()) return config.get(kSection, kFailedSerial, "") == release.serial;
     return config.get(kSection, kFailedVersion, "") == release.version && config.get(kSection, kFailedList, "") == release.list;
-}
-
-bool putBackCutInstall(const Store& store) {
-    const InstallLock lock(store);
-    if (!lock.held()) return false;  // another client installs now: not cut short
-    store.removeLeftovers();
-    const std::optional<State> s = store.load();
-    if (!s || s->installed) return false;
-    // The downloads it never moved and the files it put aside ("<file>.<8 hex digits>.tovi-part" or
-    // ".tovi-old" beside each file, the client's beside the hand-off file: bytes of no release that
-    // proved itself) go first: the way back never uses them, no later check may clean their folder,
-    // and a folder that only the cut release had goes with its last file.
-    std::vector<std::string> paths = s->replaced;
-    paths.insert(paths.end(), s->added.begin(), s->added.end());
-    paths.emplace_back(updater::kHandOffFile);
-    const std::size_t top = store.localPath("").size();
-    for (const auto& path : paths) {
-        const std::string file = store.localPath(path);
-        // Only through plain folders, as every change of the store: never behind a link.
-        bool plain = true;
-        for (auto pos = file.find_first_of("/\\", top); plain && pos != std::string::npos; pos = file.find_first_of("/\\", pos + 1))
-            plain = entryKind(file.substr(0, pos)) == EntryKind::Folder;
-        if (!plain) continue;
-        const auto slash = file.find_last_of("/\\");
-        const std::string folder = file.substr(0, slash), name = file.substr(slash + 1) + ".";
-        for (const auto& entry : folderNames(folder).value_or(std::vector<std::string>{})) {
-            for (const std::string_view suffix : {kTempSuffix, kAsideSuffix}) {
-                if (entry.size() == name.size() + 8 + suffix.size() && entry.starts_with(name) && entry.ends_with(suffix))
-                    removeFile(folder + file[slash] + entry);
-            }
-        }
-    }
-    bool clientRestored = false;
-    store.rollBack(lock, *s, s->rollback.empty() ? "the install of " + described(s->candidate) + " was cut short" : s->rollback,
-                   &clientRestored);
-    return clientRestored;
-}
-
-TrialStart beginStart(const Store& store) {
-    // Held while the state is read and changed: an install placing files now is left alone.
-    const InstallLock lock(store);
-    if (!lock.held()) return {};
-    store.removeLeftovers();
-    std::optional<State> s = store.load();
-    if (!s) return {};
-    if (!s->rollback.empty() || s->failedStarts >= kFailedStartsAllowed) {
-        const std::string reason = !s->rollback.empty() ? s->rollback
-                                                        : "its last " + std::to_string(s->failedStarts) +
-                                                              " starts ended before it proved itself";
-        TrialStart start;
-        store.rollBack(lock, *s, reason, &start.restart);
-        return start;
-    }
-    ++s->failedStarts;
-    store.save(*s);
-    store.note("release " + described(s->candidate) + " on trial: start " + std::to_string(s->failedStarts) + " of " +
-               std::to_string(kFailedStartsAllowed) + " before it is rolled back unless it proves itself");
-    TrialStart start{true, s->installed, s->installTag, s->candidate.version, s->replaced, {}};
-    start.changed.insert(start.changed.end(), s->added.begin(), s->added.end());
-    return start;
-}
-
-bool prove(const Store& store, const TrialStart& start) {
-    if (!start.onTrial || !start.provable) return false;
-    const std::optional<State> s = store.load();
-    if (!s || s->installTag != start.tag || !s->rollback.empty()) return false;
-    store.remove();
-    store.note("release " + described(s->candidate) + " proved itself; the previous release " + described(s->previous) +
-               " is no longer kept");
-    return true;
-}
-
-void excuse(const Store& store, const TrialStart& start) {
-    if (!start.onTrial) return;
-    std::optional<State> s = store.load();
-    if (!s || s->installTag != start.tag || s->failedStarts == 0) return;
-    --s->failedStarts;
-    if (s->excusedStarts < kMaxFailedStarts) ++s->excusedStarts;
-    store.save(*s);
 }
 
 }  // namespace tovi::release

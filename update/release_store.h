@@ -31,6 +31,8 @@ inline constexpr std::string_view kFilesFolder = "files";
 inline constexpr std::string_view kLockFile = "tovipos.previous.lock";
 // Trial starts that may end before the release has proven itself; the next start rolls back.
 inline constexpr int kFailedStartsAllowed = 2;
+// More counted starts than a state of ours can hold.
+inline constexpr int kMaxFailedStarts = 1000;
 
 
 struct ReleaseId {
@@ -39,6 +41,9 @@ struct ReleaseId {
     std::string list;    // SHA-1 of list.txt (upper-case hex); empty when not known
     bool operator==(const ReleaseId&) const = default;
 };
+
+// "2.1 (serial 7)": a release as the log names it.
+std::string described(const ReleaseId& id);
 
 struct State {
     ReleaseId previous;   // as config.ini recorded it before the install
@@ -123,8 +128,9 @@ public:
     // The state file first: a removal cut short leaves leftovers, never a state without its files.
     void remove() const;
     // A store folder without a readable state is the rest of a removal cut short (or damage): it
-    // is removed. Called at start and before an install, never by a watcher.
-    void removeLeftovers() const;
+    // is removed. Called at start and before an install, never by a watcher. Returns the state it
+    // read (as load does): one read serves both.
+    std::optional<State> removeLeftovers() const;
 
     // Moves every placement into place, keeping what it replaces as planInstall says. Failing, it
     // puts every file back and leaves the store as it found it (IOError "cannot replace: " + target);
@@ -133,10 +139,10 @@ public:
     // With no placement, a store of a release on trial takes the new release's name.
     void install(const ReleaseId& current, const ReleaseId& candidate, const std::vector<Placement>& placements) const;
 
-    // Copies the client's executable into the store when the install on trial replaces it and it
-    // is not kept yet (the support program, before it moves the new client into place). False
-    // when it could not.
-    bool keepClient(const std::string& clientFile) const;
+    // Copies the client's executable into the store when the install on trial (state, as just
+    // read) replaces it and it is not kept yet (the support program, before it moves the new
+    // client into place). False when it could not.
+    bool keepClient(const State& state, const std::string& clientFile) const;
 
     // Puts the previous release back: config.ini's version and serial, the failed release recorded,
     // every kept file back, every added file and the hand-off file removed, then the store. True
@@ -163,43 +169,10 @@ private:
     StepHook step_;
 };
 
-// A start under the store's release, as beginStart found it.
-struct TrialStart {
-    bool onTrial = false;
-    bool provable = false;  // the release was whole when this start began: it may prove it
-    std::string tag;
-    std::string version;
-    // What the release changed since the last release that proved itself (replaced and added):
-    // whether a fault of this start is the release's own depends on it.
-    std::vector<std::string> changed;
-    // A rollback put the client's executable back: this process runs the failed one and must
-    // start the restored client instead of going on.
-    bool restart = false;
-};
-
 // The rolled-back release in config.ini: recorded by a rollback of a release that was installed
 // whole, and read by the check, which never installs that release again while it is offered (a
 // later one is taken). Signed lists by their serial, unsigned ones by version and list digest.
 void recordRolledBack(IniFile& config, const ReleaseId& release);
 bool wasRolledBack(const IniFile& config, const ReleaseId& release);
-
-// First of all at a start, before a pending hand-off and before anything of a release is loaded:
-// an install cut short (a power cut, a kill at any of its moves) leaves a mix of two releases. It
-// is put back to the last release that proved itself, recorded as failed nowhere; the check then
-// installs the new release again. True when the client's executable was put back: this process
-// must start it instead of going on.
-bool putBackCutInstall(const Store& store);
-
-// Before anything of the release is loaded: rolls back when that is due, otherwise counts this
-// start as a failed trial start until prove or excuse says otherwise. While another process holds
-// the install lock (it installs or rolls back now), the start is neither counted nor on trial.
-TrialStart beginStart(const Store& store);
-
-// The release has proven itself in this start: the store goes. True when it was removed now.
-bool prove(const Store& store, const TrialStart& start);
-
-// This start ended for no fault of the release (the update server or the network): it is not
-// counted, and it is recorded as excused.
-void excuse(const Store& store, const TrialStart& start);
 
 }  // namespace tovi::release

@@ -7,7 +7,6 @@
 #pragma once
 
 #include <atomic>
-#include <exception>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -44,13 +43,6 @@ struct UpdateSettings {
     // Called with each step of the install before it changes the disk (tests: a power cut there).
     release::Store::StepHook stepHook;
 };
-
-// Whether a failed check is the release on trial's own fault rather than the update server's, the
-// network's or the disk's. changed: the files it changed since the last release that proved itself
-// (relative, "/"-separated). A certificate that no longer verifies, or a TLS set-up that fails, is
-// its fault only when it changed what verifies: the certificate bundle or an OpenSSL library. A
-// server certificate that expires, or one from another CA, is otherwise the server's outage.
-bool blamesRelease(const std::exception_ptr& error, const std::vector<std::string>& changed);
 
 // "https://" + default host + "/tovimis/update/": the update folder when config.ini names none.
 std::string defaultUpdateUrl();

@@ -28,6 +28,7 @@
 #include "update/rollout.h"
 #include "update/update_check.h"
 #include "update/release_store.h"
+#include "update/trial.h"
 #include "common/support_protocol.h"
 #include "update/config_ini.h"
 #include "common/error.h"
@@ -60,19 +61,19 @@ tovi::release::Store::StepHook stepHookFromEnvironment() {
 int standInForTheClient(std::chrono::milliseconds idleTimeout, bool handsOff) {
     const std::string folder = tovi::programFolder();
     const char sep = tovi::pathSeparator();
-    const tovi::release::Store store(folder, tovi::config::kFile, sep,
-                                     [](std::string_view text) { std::cout << "log " << text << std::endl; });
-    const bool clientPutBack = tovi::release::putBackCutInstall(store);
-    if (tovi::updater::handOffPending(folder, tovi::programPath(), sep)) {
-        if (handsOff) tovi::startProgram(nullptr, tovi::kSupportProgram, tovi::protocol::updateCommandLine(), tovi::kShowHidden);
-        std::cout << "hand-off pending" << std::endl;
-        return 0;
-    }
-    const tovi::release::TrialStart trial = tovi::release::beginStart(store);
-    if (clientPutBack || trial.restart) {
-        std::cout << "restart" << std::endl;
-        if (handsOff) tovi::startProgram(nullptr, tovi::kClientProgram, "", tovi::kShowNormal);
-        return 0;
+    tovi::release::Trial trial(tovi::release::Store(folder, tovi::config::kFile, sep,
+                                                    [](std::string_view text) { std::cout << "log " << text << std::endl; }));
+    switch (trial.started([&] { return tovi::updater::handOffPending(folder, tovi::programPath(), sep); })) {
+        case tovi::release::Trial::Next::FinishHandOff:
+            if (handsOff) tovi::startProgram(nullptr, tovi::kSupportProgram, tovi::protocol::updateCommandLine(), tovi::kShowHidden);
+            std::cout << "hand-off pending" << std::endl;
+            return 0;
+        case tovi::release::Trial::Next::StartClient:
+            std::cout << "restart" << std::endl;
+            if (handsOff) tovi::startProgram(nullptr, tovi::kClientProgram, "", tovi::kShowNormal);
+            return 0;
+        case tovi::release::Trial::Next::Run:
+            break;
     }
     const tovi::updater::OpenSsl ssl = tovi::updater::loadOpenSsl();
     tovi::updater::ensureTillId(ssl.crypto, tovi::config::kFile, [](const std::string& t) { std::cout << "log " << t << std::endl; });
@@ -88,7 +89,7 @@ int standInForTheClient(std::chrono::milliseconds idleTimeout, bool handsOff) {
         tovi::updater::runUpdateCheck(ssl, sink, selfUpdatePending, settings);
     } catch (...) {
         const std::exception_ptr error = std::current_exception();
-        if (!tovi::updater::blamesRelease(error, trial.changed)) tovi::release::excuse(store, trial);
+        trial.checkFailed(error);
         if (!tovi::client::offlineStart(tovi::client::loadConfig())) throw;
         std::cout << "offline start: " << tovi::errorSummary(error) << std::endl;
         return 0;
@@ -97,7 +98,8 @@ int standInForTheClient(std::chrono::milliseconds idleTimeout, bool handsOff) {
         if (handsOff) tovi::startProgram(nullptr, tovi::kSupportProgram, tovi::protocol::updateCommandLine(), tovi::kShowHidden);
         return 0;
     }
-    if (tovi::release::prove(store, trial)) std::cout << "proved" << std::endl;
+    trial.checkCompleted();
+    if (trial.proven()) std::cout << "proved" << std::endl;
     return 0;
 }
 

@@ -8,10 +8,12 @@
 #include <fstream>
 #include <optional>
 
+#include "common/error.h"
 #include "common/ini.h"
 #include "common/process.h"
 #include "update/config_ini.h"
 #include "update/release_store.h"
+#include "update/trial.h"
 #include "support_fakes.h"
 
 namespace {
@@ -164,7 +166,10 @@ TEST(FinishUpdate, WatchesTheNewClientOfAReleaseOnTrial) {
         sys.endStatus = c.status;
         sys.onPoll = [&](int poll) {
             if (poll == c.provesAtPoll) store.remove();
-            if (poll == c.excusedAtPoll) tovi::release::excuse(store, tovi::release::beginStart(store));
+            if (poll != c.excusedAtPoll) return;
+            tovi::release::Trial start(store);  // the new client's check fails for the server's fault
+            start.started([] { return false; });
+            start.checkFailed(std::make_exception_ptr(tovi::ioError("connection refused")));
         };
         finishUpdate(sys);
         fs::current_path(before);

@@ -2,6 +2,7 @@
 // process killed at every step of the way: whatever the step, the starts that follow bring the till
 // to one whole release.
 #include "update/release_store.h"
+#include "update/trial.h"
 
 #include "update/config_ini.h"
 
@@ -141,13 +142,23 @@ protected:
     fs::path dir_;
 };
 
+const auto noHandOff = [] { return false; };
+
+// A start of the client whose check completes and whose page shows.
+const auto provingStart = [](const Store& s) {
+    Trial trial(s);
+    trial.started(noHandOff);
+    trial.checkCompleted();
+    trial.proven();
+};
+
 const auto failingStarts = [](const Store& s) {
     for (int i = 0; i < 3; ++i) {
         const auto before = s.load();
         auto other = std::make_unique<NamedLock>(s.localPath(kLockFile));  // another client installs now
-        EXPECT_EQ((beginStart(s), s.load()), before);
+        EXPECT_EQ((Trial(s).started(noHandOff), s.load()), before);
         other.reset();
-        beginStart(s);
+        Trial(s).started(noHandOff);
     }
 };
 
@@ -168,9 +179,9 @@ TEST_F(ReleaseStoreKills, AnInstallCutShortIsPutBackAndNeverAFailedTrial) {
     const auto start = [&](const Store& s) {
         const auto before = s.load();
         auto other = std::make_unique<NamedLock>((dir_ / kLockFile).string());  // while a client installs: left alone
-        EXPECT_EQ((putBackCutInstall(s), s.load()), before);
+        EXPECT_EQ((Trial(s).started(noHandOff), s.load()), before);
         other.reset();
-        putBackCutInstall(s);
+        Trial(s).started(noHandOff);
         if (const auto state = s.load()) {
             EXPECT_TRUE(state->installed);
         } else {
@@ -179,7 +190,7 @@ TEST_F(ReleaseStoreKills, AnInstallCutShortIsPutBackAndNeverAFailedTrial) {
         }
         EXPECT_FALSE(IniFile::load((dir_ / "config.ini").string()).find("base", config::kFailedList));
         install(s);
-        prove(s, beginStart(s));
+        provingStart(s);
     };
     atEveryStep([&] { till(); }, [&](const Store& s) { install(s); }, start, kNew, "2.0");
 }
@@ -206,8 +217,42 @@ TEST_F(ReleaseStoreKills, AFailedPutBackKeepsTheStore) {
 }
 
 TEST_F(ReleaseStoreKills, AProvingStartKeepsTheNewRelease) {
-    const auto provingStart = [](const Store& s) { prove(s, beginStart(s)); };
     atEveryStep([&] { till(), install(store()); }, provingStart, provingStart, kNew, "2.0");
+}
+
+// One start's events reach its trial in any order: only those of a start on trial, with its check
+// completed, prove the release; only the server's faults excuse it.
+TEST_F(ReleaseStoreKills, TheEventsOfAStartDecideItsTrial) {
+    struct Case {
+        const char* name;
+        bool locked;       // another process holds the install lock through the start
+        bool handOff;      // a new client waits for its hand-off
+        Error checkError;  // "": the check completes; then the page shows in every case
+        Trial::Next next;
+        int failedStarts, excusedStarts;  // -1: the store is gone
+    };
+    const Case cases[] = {
+        {"proved", false, false, Error("", ""), Trial::Next::Run, -1, 0},
+        {"offline start: the page shows after the server failed the check", false, false, Error("refused", "IOError"),
+         Trial::Next::Run, 0, 1},
+        {"library of the release lacks Ed25519", false, false, Error("no Ed25519", "LoadError"), Trial::Next::Run, 1, 0},
+        {"another process installs", true, false, Error("", ""), Trial::Next::Run, 0, 0},
+        {"hand-off pending", false, true, Error("", ""), Trial::Next::FinishHandOff, 0, 0},
+    };
+    for (const Case& c : cases) {
+        till();
+        install(store());
+        Trial trial(store());
+        auto other = c.locked ? std::make_unique<NamedLock>((dir_ / kLockFile).string()) : nullptr;
+        EXPECT_EQ(trial.started([&] { return c.handOff; }), c.next) << c.name;
+        other.reset();
+        if (c.checkError.kind().empty()) trial.checkCompleted();
+        else trial.checkFailed(std::make_exception_ptr(c.checkError));
+        trial.proven();
+        const auto state = store().load();
+        EXPECT_EQ(state ? state->failedStarts : -1, c.failedStarts) << c.name;
+        EXPECT_EQ(state ? state->excusedStarts : 0, c.excusedStarts) << c.name;
+    }
 }
 
 }  // namespace
