@@ -46,6 +46,7 @@ TEST_P(Protocol, TheSupportProgramReadsBackWhatTheClientBuilt) {
             break;
         }
         case protocol::Command::OpenCash: words = {protocol::openCashWords(args).printer}; break;
+        case protocol::Command::Status: words = {protocol::statusWords(args).printer}; break;
         case protocol::Command::Display: {
             const protocol::DisplayWords w = protocol::displayWords(args);
             words = {w.mode, w.amount, w.port, w.baud};
@@ -70,6 +71,7 @@ INSTANTIATE_TEST_SUITE_P(
         RoundTrip{"RawJob", client::printRawRequest, R"({"interface":"lpt1","data":"G0A="})", protocol::Command::PrintRaw,
                   {"PrintRaw1.bin", "lpt1"}},
         RoundTrip{"Drawer", client::opencashRequest, R"({"interface":"COM2"})", protocol::Command::OpenCash, {"COM2"}},
+        RoundTrip{"Status", client::statusRequest, R"({"interface":"lpt1","id":"s1"})", protocol::Command::Status, {"lpt1"}},
         RoundTrip{"Display", client::displayRequest,
                   R"({"interface":"COM3","display_type":"2","ysje":"12.50","baudrate":"9600"})",
                   protocol::Command::Display, {"2", "12.50", "COM3", "9600"}},
@@ -85,46 +87,25 @@ TEST(Protocol, TheUpdateHandOffIsTheBareWord) {
 
 // The outcome (and the status) a support program tells, read back by the client from its output.
 TEST(Protocol, OutcomeLinesReadBackAsTold) {
-    protocol::DeviceStatus paperOut{true, false, true, true, false, std::nullopt, false, "escpos"};
-    const protocol::Outcome told[] = {
-        {},
-        {"NO_PRINTER", "打印小票出错\n第二行\\", std::nullopt},
-        {"PAPER_OUT", "缺纸", paperOut},
-        {"OK", "", protocol::DeviceStatus{}},
-    };
-    for (const protocol::Outcome& o : told) {
+    const protocol::DeviceStatus paperOut{true, false, true, true, false, std::nullopt, false, "escpos"};
+    for (const protocol::Outcome& o : {protocol::Outcome{}, protocol::Outcome{"NO_PRINTER", "出错\n第二行\\", std::nullopt},
+                                       protocol::Outcome{"PAPER_OUT", "缺纸", paperOut}}) {
         // Other lines around it are someone else's (the libraries' reports on standard error may share the pipe).
         EXPECT_EQ(protocol::readOutcome("winprint: x\n" + protocol::outcomeLine(o) + "more\n"), o) << protocol::outcomeLine(o);
     }
-    const std::string status = "tovipos-status connected=1 online=0 paperLow=1 paperOut=1 coverOpen=0 drawerOpen=- "
-                               "error=0 source=escpos\n";
-    struct Case {
-        std::string output;
-        std::optional<protocol::DeviceStatus> status;
-    } cases[] = {
-        {status + "tovipos-outcome OK \n", paperOut},
-        // A status counts only for the outcome line right after it.
-        {status + "winprint: x\ntovipos-outcome OK \n", std::nullopt},
-        {status + "tovipos-outcome OK \ntovipos-outcome OK \n", std::nullopt},
-        // Anything but the exact words is no status; the outcome still counts.
-        {"tovipos-status connected=1\ntovipos-outcome OK \n", std::nullopt},
-        {"tovipos-status connected=2 online=0 paperLow=1 paperOut=1 coverOpen=0 drawerOpen=- error=0 source=escpos\n"
-         "tovipos-outcome OK \n", std::nullopt},
-        {status.substr(0, status.size() - 1) + " x\ntovipos-outcome OK \n", std::nullopt},
-        {"tovipos-status connected=1 online=0 paperLow=1 paperOut=1 coverOpen=0 drawerOpen=- error=0 source=web\n"
-         "tovipos-outcome OK \n", std::nullopt},
+    const std::string words = "connected=1 online=0 paperLow=1 paperOut=1 coverOpen=0 drawerOpen=- error=0 source=";
+    const std::string ok = "tovipos-outcome OK \n";
+    const std::pair<std::string, std::optional<protocol::DeviceStatus>> cases[] = {
+        {"tovipos-status " + words + "escpos\n" + ok, paperOut},
+        // A status counts only for the outcome line right after it; anything but the exact words is none.
+        {"tovipos-status " + words + "escpos\nwinprint: x\n" + ok, std::nullopt},
+        {"tovipos-status " + words + "escpos\n" + ok + ok, std::nullopt},
+        {"tovipos-status connected=1\n" + ok, std::nullopt},
+        {"tovipos-status connected=2" + words.substr(11) + "escpos\n" + ok, std::nullopt},
+        {"tovipos-status " + words + "escpos x\n" + ok, std::nullopt},
+        {"tovipos-status " + words + "web\n" + ok, std::nullopt},
     };
-    for (const Case& c : cases) {
-        const std::optional<protocol::Outcome> o = protocol::readOutcome(c.output);
-        ASSERT_TRUE(o.has_value()) << c.output;
-        EXPECT_EQ(o->status, c.status) << c.output;
-    }
-}
-
-TEST(Protocol, TheStatusRequestNamesThePrinter) {
-    const auto args = splitCommandLine("tovipos_print.exe " + protocol::commandLine(protocol::StatusWords{"lpt1"}));
-    EXPECT_EQ(support::decideCommand(args).command, protocol::Command::Status);
-    EXPECT_EQ(protocol::statusWords(args).printer, "lpt1");
+    for (const auto& [output, status] : cases) EXPECT_EQ(protocol::readOutcome(output).value().status, status) << output;
 }
 
 }  // namespace
