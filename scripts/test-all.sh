@@ -3,10 +3,8 @@
 # native unit and integration tests (also under ASan/UBSan), the Wine end-to-end tests of both
 # architectures, and the packages installed (the .deb with dpkg, the setup programs under Wine).
 #
-# The builds take turns (each uses every core). Each preset's tests start as soon as its build is
-# done and run side by side with what follows, each into build/<preset>/ctest.log, printed whole
-# when all have ended: the native tests start while OpenSSL and the Windows programs build (much
-# of their time is spent waiting on WebKit and the virtual display), the Wine tests mostly wait on
+# The builds take turns (each uses every core); the three test runs then go side by side, each
+# into build/<preset>/ctest.log, printed whole when all have ended: the Wine tests mostly wait on
 # Wine and on the programs, and each preset has a Wine prefix and a display of its own. The long
 # update soaks are not part of this: scripts/soak.sh runs them.
 set -uo pipefail
@@ -25,15 +23,6 @@ timed() {  # timed <label> <command...>: runs it, notes how long it took
 
 timed "install-deps" bash scripts/install-deps.sh || exit 1
 
-declare -A pids
-start_tests() {  # start_tests <preset>: its ctest in the background
-  local preset=$1
-  rm -f "build/$preset/wine/skipped"
-  ( t0=$SECONDS; ctest --preset "$preset" >"build/$preset/ctest.log" 2>&1; rc=$?
-    echo "$((SECONDS - t0))" >"build/$preset/ctest.seconds"; exit $rc ) &
-  pids[$preset]=$!
-}
-
 for preset in native win32 win64; do
   extra=()
   if [ "$preset" != native ]; then
@@ -45,11 +34,15 @@ for preset in native win32 win64; do
   cmake --preset "$preset" "${extra[@]}" >/dev/null || exit 1
   # Everything, then the packages (the installer and zips, the .deb) that the package tests install.
   timed "build-$preset" cmake --build --preset "$preset" --target package || exit 1
-  [ "$preset" = native ] && start_tests native
 done
-start_tests win64
-start_tests win32
 
+declare -A pids
+for preset in native win64 win32; do
+  rm -f "build/$preset/wine/skipped"
+  ( t0=$SECONDS; ctest --preset "$preset" >"build/$preset/ctest.log" 2>&1; rc=$?
+    echo "$((SECONDS - t0))" >"build/$preset/ctest.seconds"; exit $rc ) &
+  pids[$preset]=$!
+done
 status=0
 for preset in native win64 win32; do
   wait "${pids[$preset]}" || status=1
