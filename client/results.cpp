@@ -111,15 +111,6 @@ Result endOf(const FinishedRequest& f, const std::optional<protocol::Outcome>& t
     return {Outcome::Failed, std::string(protocol::kOutcomeFailed), told->message};
 }
 
-// The facts of a status as the page names them, in the order the event and the log give them.
-using Fact = std::optional<bool> protocol::DeviceStatus::*;
-constexpr std::pair<const char*, Fact> kFacts[] = {
-    {"connected", &protocol::DeviceStatus::connected}, {"online", &protocol::DeviceStatus::online},
-    {"paperLow", &protocol::DeviceStatus::paperLow},   {"paperOut", &protocol::DeviceStatus::paperOut},
-    {"coverOpen", &protocol::DeviceStatus::coverOpen}, {"drawerOpen", &protocol::DeviceStatus::drawerOpen},
-    {"error", &protocol::DeviceStatus::error},
-};
-
 }  // namespace
 
 Result resultOf(const FinishedRequest& f) {
@@ -139,7 +130,7 @@ Result resultOf(const FinishedRequest& f) {
 
 std::string statusText(const protocol::DeviceStatus& status) {
     std::string text = status.source;
-    for (const auto& [name, fact] : kFacts) {
+    for (const auto& [name, fact] : protocol::kStatusFacts) {
         const std::optional<bool>& v = status.*fact;
         text.append(1, ' ').append(name).append(1, '=').append(!v ? "-" : *v ? "1" : "0");
     }
@@ -172,7 +163,7 @@ std::string resultScript(const std::optional<std::string>& id, std::string_view 
     w.Key("status");
     if (result.status) {
         w.StartObject();
-        for (const auto& [name, fact] : kFacts) {
+        for (const auto& [name, fact] : protocol::kStatusFacts) {
             const std::optional<bool>& v = (*result.status).*fact;
             w.Key(name);
             if (v) w.Bool(*v);

@@ -49,18 +49,9 @@ namespace {
 constexpr std::string_view kOutcomePrefix = "tovipos-outcome ";
 constexpr std::string_view kStatusPrefix = "tovipos-status ";
 
-// The facts of a status line, in their order on it.
-using Fact = std::optional<bool> DeviceStatus::*;
-constexpr std::pair<std::string_view, Fact> kFacts[] = {
-    {"connected", &DeviceStatus::connected}, {"online", &DeviceStatus::online},
-    {"paperLow", &DeviceStatus::paperLow},   {"paperOut", &DeviceStatus::paperOut},
-    {"coverOpen", &DeviceStatus::coverOpen}, {"drawerOpen", &DeviceStatus::drawerOpen},
-    {"error", &DeviceStatus::error},
-};
-
 std::string statusLine(const DeviceStatus& status) {
     std::string line(kStatusPrefix);
-    for (const auto& [name, fact] : kFacts) {
+    for (const auto& [name, fact] : kStatusFacts) {
         const std::optional<bool>& v = status.*fact;
         line.append(name).append(1, '=').append(!v ? "-" : *v ? "1" : "0").append(1, ' ');
     }
@@ -78,7 +69,7 @@ std::optional<DeviceStatus> readStatus(std::string_view words) {
         words = blank == std::string_view::npos ? std::string_view() : words.substr(blank + 1);
         return value;
     };
-    for (const auto& [name, fact] : kFacts) {
+    for (const auto& [name, fact] : kStatusFacts) {
         const std::optional<std::string_view> v = take(name);
         if (!v || (*v != "1" && *v != "0" && *v != "-")) return std::nullopt;
         if (*v != "-") status.*fact = *v == "1";

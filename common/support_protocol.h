@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace tovi::protocol {
@@ -134,6 +135,14 @@ struct DeviceStatus {
     std::optional<bool> error;
     std::string source{"none"};  // one of kStatusSources
     bool operator==(const DeviceStatus&) const = default;
+};
+// The facts of a status by the names the page and the status line give them, in their order.
+using StatusFact = std::optional<bool> DeviceStatus::*;
+inline constexpr std::pair<const char*, StatusFact> kStatusFacts[] = {
+    {"connected", &DeviceStatus::connected}, {"online", &DeviceStatus::online},
+    {"paperLow", &DeviceStatus::paperLow},   {"paperOut", &DeviceStatus::paperOut},
+    {"coverOpen", &DeviceStatus::coverOpen}, {"drawerOpen", &DeviceStatus::drawerOpen},
+    {"error", &DeviceStatus::error},
 };
 // Where a status came from: the printer answered (ESC/POS real-time status), the Windows print
 // queue's state only, the virtual printer's settings, or nowhere.
