@@ -146,7 +146,8 @@ inline constexpr std::pair<const char*, StatusFact> kStatusFacts[] = {
 };
 // Where a status came from: the printer answered (ESC/POS real-time status), the Windows print
 // queue's state only, the virtual printer's settings, or nowhere.
-inline constexpr std::string_view kStatusSources[] = {"escpos", "spooler", "virtual", "none"};
+// In the order of the device library's WINPRINT_SOURCE_* numbers.
+inline constexpr std::string_view kStatusSources[] = {"none", "escpos", "spooler", "virtual"};
 
 struct Outcome {
     std::string code{kOutcomeOk};  // one of the words above

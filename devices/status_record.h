@@ -2,6 +2,7 @@
 // rest of the code holds it (protocol::DeviceStatus): the one mapping both sides of the call use.
 #pragma once
 
+#include <iterator>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -21,10 +22,12 @@ inline constexpr std::pair<int WinPrinterStatus::*, StatusFact> kStatusFacts[] =
     {&WinPrinterStatus::drawerOpen, &protocol::DeviceStatus::drawerOpen},
     {&WinPrinterStatus::error, &protocol::DeviceStatus::error},
 };
-// Indexed by WINPRINT_SOURCE_*.
-static_assert(WINPRINT_SOURCE_NONE == 0 && WINPRINT_SOURCE_ESCPOS == 1 && WINPRINT_SOURCE_SPOOLER == 2 &&
-              WINPRINT_SOURCE_VIRTUAL == 3);
-inline constexpr std::string_view kRecordSources[] = {"none", "escpos", "spooler", "virtual"};
+// protocol::kStatusSources is indexed by WINPRINT_SOURCE_*.
+static_assert(protocol::kStatusSources[WINPRINT_SOURCE_NONE] == "none" &&
+              protocol::kStatusSources[WINPRINT_SOURCE_ESCPOS] == "escpos" &&
+              protocol::kStatusSources[WINPRINT_SOURCE_SPOOLER] == "spooler" &&
+              protocol::kStatusSources[WINPRINT_SOURCE_VIRTUAL] == "virtual");
+inline constexpr int kSourceCount = static_cast<int>(std::size(protocol::kStatusSources));
 
 inline WinPrinterStatus statusRecord(const protocol::DeviceStatus& status) {
     WinPrinterStatus r{};
@@ -34,8 +37,8 @@ inline WinPrinterStatus statusRecord(const protocol::DeviceStatus& status) {
         r.*field = v ? (*v ? 1 : 0) : WINPRINT_UNKNOWN;
     }
     r.source = WINPRINT_SOURCE_NONE;
-    for (int i = 0; i < 4; ++i)
-        if (kRecordSources[i] == status.source) r.source = i;
+    for (int i = 0; i < kSourceCount; ++i)
+        if (protocol::kStatusSources[i] == status.source) r.source = i;
     return r;
 }
 
@@ -46,7 +49,7 @@ inline protocol::DeviceStatus statusOfRecord(const WinPrinterStatus& r) {
     for (const auto& [field, fact] : kStatusFacts) {
         if (r.*field == 0 || r.*field == 1) status.*fact = r.*field == 1;
     }
-    if (r.source >= 0 && r.source < 4) status.source = kRecordSources[r.source];
+    if (r.source >= 0 && r.source < kSourceCount) status.source = protocol::kStatusSources[r.source];
     return status;
 }
 
