@@ -5,7 +5,6 @@ with TOVIPOS_REPORT=page in self.dir (beside both libraries and the devices.ini 
 serial(device) -> (devices.ini [ports] lines, printer name) reaching a pty as a port."""
 
 import os
-import time
 
 from escpos_printer import EscposPrinter
 from testfiles import write
@@ -22,15 +21,14 @@ NOTHING = facts("1------", "none")
 
 class StatusCases:
     def status(self, settings, *args):
-        """(code, message, status facts or None, seconds) of one run."""
+        """(code, message, status facts or None) of one run."""
         write(os.path.join(self.dir, "devices.ini"), settings.encode())
-        start = time.monotonic()
         out, err = self.run_support(list(args))
         lines = out.decode("utf-8").splitlines()
         self.assertTrue(lines and lines[-1].startswith("tovipos-outcome "), (out, err))
         code, _, message = lines[-1][len("tovipos-outcome "):].partition(" ")
         status = lines[-2][len("tovipos-status "):] if len(lines) > 1 else None
-        return code, message.replace("\\n", "\n"), status, time.monotonic() - start
+        return code, message.replace("\\n", "\n"), status
 
     def test_status_of_each_state_and_answer(self):
         cases = [
@@ -38,7 +36,7 @@ class StatusCases:
             ("paper-out", "answer", facts("1011000", "escpos")), ("cover-open", "answer", facts("1011100", "escpos")),
             ("offline", "answer", facts("1000000", "escpos")), ("drawer-high", "answer", facts("1100010", "escpos")),
             ("error", "answer", facts("1000001", "escpos")), ("paper-low", "split", facts("1110000", "escpos")),
-            # As no printer answers: nothing known, and never more than the reading's 500 ms.
+            # As no printer answers: nothing known. "drip" answers a second late: the reading gave up before.
             ("well", "silent", NOTHING), ("well", "garbage", NOTHING), ("well", "flood", NOTHING),
             ("well", "drip", NOTHING), ("paper-out", "close", facts("10---0-", "escpos")),
         ]
@@ -48,11 +46,10 @@ class StatusCases:
                     printer = EscposPrinter(self, state, mode, pty=link == "pty")
                     ports, name = self.serial(printer.device) if link == "pty" else (
                         "[ports]\nNET = tcp://%s\n" % printer.address, "NET")
-                    code, _, status, seconds = self.status("[printer]\ndrawer_open = high\n" + ports, "status", name)
+                    code, _, status = self.status("[printer]\ndrawer_open = high\n" + ports, "status", name)
                     self.assertEqual((code, status), ("OK", expected))
-                    self.assertLess(seconds, 5)
         for name in ("config.ini", "REFUSING"):  # no port; a printer that refuses the connection
-            self.assertEqual(self.status("[ports]\nREFUSING = tcp://127.0.0.1:1\n", "status", name)[:3],
+            self.assertEqual(self.status("[ports]\nREFUSING = tcp://127.0.0.1:1\n", "status", name),
                              ("NO_PRINTER", "读取打印机状态出错", facts("0------", "none")))
 
     def test_check_status_before_and_after_a_job(self):
@@ -71,9 +68,7 @@ class StatusCases:
             with self.subTest(state=state, mode=mode, check=check):
                 printer = EscposPrinter(self, state, mode)
                 settings = "[printer]\naddress = %s\ncheck_status = %s\ndrawer_open = high\n" % (printer.address, check)
-                result = self.status(settings, *args)
-                self.assertEqual(result[:3], (code, message, status))
-                self.assertLess(result[3], 5)
+                self.assertEqual(self.status(settings, *args), (code, message, status))
                 self.assertEqual(printer.wait_jobs(1 if code == "OK" else 0), [b"\x1b@A\n"] if code == "OK" else [])
                 self.assertEqual(printer.requests > 0, check == "true")
 
@@ -86,7 +81,7 @@ class StatusCases:
         for state, expected, job in cases:
             with self.subTest(state=state):
                 settings = "[printer]\nfolder = vp\nstatus = %s\n" % state
-                self.assertEqual(self.status(settings, "status", "usb")[:3], ("OK", "", expected))
+                self.assertEqual(self.status(settings, "status", "usb"), ("OK", "", expected))
                 before = os.listdir(folder) if os.path.isdir(folder) else []
                 self.assertEqual(self.status(settings, "opencash", "usb")[0], job)
                 self.assertEqual(len(os.listdir(folder)) > len(before), job == "OK")
