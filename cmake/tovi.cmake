@@ -15,10 +15,10 @@ function(tovi_platform_sources out)
 endfunction()
 
 set(TOVI_SANITIZE_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
-# The sanitized twins compile at -O1 (after the Release -O3, so it wins): they exist to find memory
-# and undefined-behaviour faults, which -O1 keeps visible, and -O3 under ASan cost three times the
-# compile time of the plain objects.
-set(TOVI_SANITIZE_COMPILE_FLAGS ${TOVI_SANITIZE_FLAGS} -O1)
+# The sanitized twins compile at -Og (after the Release -O3, so it wins): they exist to find memory
+# and undefined-behaviour faults, which the instrumentation finds at any level. GCC 12 compiles an
+# instrumented file at -Og in half the time of -O1 (update_check.cpp: 2.9 s against 6.4 s of CPU).
+set(TOVI_SANITIZE_COMPILE_FLAGS ${TOVI_SANITIZE_FLAGS} -Og)
 
 # A static library from one source list. On the native build a twin "<name>_asan" is built from the
 # same list under ASan/UBSan for the sanitized test runs.
@@ -81,10 +81,11 @@ function(tovi_gtest name)
       set(labels ${A_LABELS})
     endif()
     target_link_libraries(${v} PRIVATE ${libs} GTest::gtest GTest::gtest_main)
-    # A test program's own sources are one translation unit at -O1: GoogleTest's headers are then
-    # parsed once per program instead of once per file, and -O3 on test bodies bought nothing but
-    # compile time. The code under test keeps the flags it ships with (its libraries, above).
-    target_compile_options(${v} PRIVATE -O1)
+    # A test program's own sources are one translation unit at -Og: GoogleTest's headers are then
+    # parsed once per program instead of once per file, and optimising test bodies buys nothing but
+    # compile time (-Og: 11 s of CPU for the client's tests, -O1 16 s, -O0 17 s; under ASan 23 s
+    # against 49 s). The code under test keeps the flags it ships with (its libraries, above).
+    target_compile_options(${v} PRIVATE -Og)
     set_target_properties(${v} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests
       UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 0)
     gtest_discover_tests(${v} TEST_PREFIX "${v}." DISCOVERY_TIMEOUT 30
