@@ -92,25 +92,47 @@ class Result:
         return "Result(rc=%r, stdout=%r, stderr=%r)" % (self.rc, self.stdout[-400:], self.stderr[-400:])
 
 
+def _server_running(prefix):
+    """Whether a wineserver of that prefix runs."""
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                if b"wineserver" not in f.read().split(b"\0")[0]:
+                    continue
+            with open("/proc/%s/environ" % pid, "rb") as f:
+                if ("WINEPREFIX=" + prefix).encode() in f.read().split(b"\0"):
+                    return True
+        except OSError:
+            continue
+    return False
+
+
 class Running:
     """A Wine program started without waiting; its output goes to files."""
 
-    def __init__(self, proc, out_path, err_path):
+    def __init__(self, proc, out_path, err_path, prefix):
         self.proc = proc
         self.out_path = out_path
         self._err = err_path
+        self._prefix = prefix
+
+    def _output(self):
+        with open(self.out_path, "rb") as f, open(self._err, "rb") as g:
+            return f.read(), g.read()
 
     def wait(self, timeout=60):
         try:
             rc = self.proc.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
+            # A program that wrote nothing while no server is left met a wineserver that died
+            # under it: the log must tell that apart from a program of ours that hangs.
+            server = _server_running(self._prefix)
             self.kill()
-            raise
-        with open(self.out_path, "rb") as f:
-            out = f.read()
-        with open(self._err, "rb") as f:
-            err = f.read()
-        return Result(rc, out, err)
+            out, err = self._output()
+            raise AssertionError("%s did not end within %s s (a wineserver of its prefix %s); its output so far: %r %r"
+                                 % (" ".join(self.proc.args[1:]), timeout, "runs" if server else "does not run",
+                                    out[-600:], err[-600:])) from None
+        return Result(rc, *self._output())
 
     def running(self):
         return self.proc.poll() is None
@@ -259,7 +281,7 @@ class Wine:
             proc = subprocess.Popen([self.loader, exe] + list(args), cwd=cwd or os.path.dirname(exe),
                                     env=self.env(env), stdin=subprocess.DEVNULL, stdout=out, stderr=err,
                                     start_new_session=True)
-        return Running(proc, out_path, err_path)
+        return Running(proc, out_path, err_path, self.prefix)
 
     def run(self, exe, args=(), cwd=None, env=None, timeout=60):
         return self.spawn(exe, args, cwd, env).wait(timeout)
